@@ -1,0 +1,66 @@
+#include "deviceframe.h"
+
+#include <cstring>
+
+const unsigned char SearchProbe[kFrameHeaderSize] = { 0x82, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x00 };
+
+namespace {
+constexpr unsigned char kStartByte = 0x82;
+constexpr unsigned char kMarker = 0xF0;
+}
+
+int BuildDeviceFrame(unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload)
+{
+    if (command > 3)
+        return 0;
+    size_t payloadLen = 0;
+    if (command != 0) {
+        if (!payload)
+            return -1;
+        payloadLen = strlen(payload);
+        if (payloadLen > static_cast<size_t>(kMaxFramePayload))
+            return -1;
+    }
+    memset(buf, 0, kFrameBufferSize);
+    buf[0] = kStartByte;
+    buf[3] = kMarker;
+    buf[4] = static_cast<unsigned char>(command);
+    memcpy(buf + 5, senderId, kSenderIdSize);
+    if (payloadLen > 0)
+        memcpy(buf + kFrameHeaderSize, payload, payloadLen);
+    const size_t length = kFrameHeaderSize + payloadLen;
+    buf[1] = static_cast<unsigned char>(length >> 8);
+    buf[2] = static_cast<unsigned char>(length & 0xFF);
+    return static_cast<int>(length);
+}
+
+bool CheckRetuenDate(const unsigned char* buf, int n)
+{
+    return n >= kMinReplySize && buf[0] == kStartByte && buf[3] == kMarker && buf[4] == 0x00;
+}
+
+ReplyOutcome ReadReply(unsigned char* buf, int n, const char** head, const char** body)
+{
+    if (n <= 0 || buf[0] != kStartByte)
+        return ReplyOutcome::NotAFrame;
+    buf[n] = 0;
+    if (!CheckRetuenDate(buf, n))
+        return ReplyOutcome::Rejected;
+    char* text = reinterpret_cast<char*>(buf + kFrameHeaderSize);
+    char* dash = strchr(text, '-');
+    if (!dash)
+        return ReplyOutcome::NoSeparator;
+    *dash = 0;
+    *head = text;
+    *body = dash + 1;
+    return ReplyOutcome::Accepted;
+}
+
+AnnounceOutcome CheckAnnounce(const unsigned char* buf, int n)
+{
+    if (n < kFrameHeaderSize || buf[0] != kStartByte)
+        return AnnounceOutcome::Ignored;
+    if (buf[7] != kMarker || buf[8] != 0x00)
+        return AnnounceOutcome::Rejected;
+    return AnnounceOutcome::Accepted;
+}

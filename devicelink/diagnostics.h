@@ -1,0 +1,12 @@
+#pragma once
+
+// printf to standard output, flushed at once so that a log or a pipe sees each line
+// even when the process is later killed.
+void DiagPrintf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// perror, flushed likewise.
+void DiagPerror(const char* what);

@@ -1,0 +1,28 @@
+// The command channel: one UDP socket on port 8839 in group 230.1.1.1, a receive thread
+// that hands every accepted reply to a callback, and the send of DeviceFrames to 8838.
+#pragma once
+
+#include <cstdint>
+
+typedef int (*ServiceCallback)(int status, const char* head, const char* body);
+
+constexpr const char* kGroupAddress = "230.1.1.1";
+constexpr unsigned short kCommandPort = 8838;
+constexpr unsigned short kReplyPort = 8839;
+constexpr unsigned short kProbePort = 7838;
+constexpr unsigned short kAnnouncePort = 7839;
+
+int ServiceInit(int reserved, const unsigned char* senderId, ServiceCallback callback);
+int ServiceOpenSocket(int reserved, unsigned short port);
+int ServiceGetLocalIpAddress(int reserved, char* out);
+void ServiceRecvThread();
+int ServiceSendCmd(unsigned int command, const char* payload);
+
+// One datagram of n bytes as the receive thread sees it (n < 0: the receive failed with
+// error). buf must hold n + 1 bytes. Prints the diagnostics and calls the callback.
+void ServiceHandleDatagram(unsigned char* buf, int n, int error);
+
+// The interface address (network order) on which to join the group, given the text that
+// ServiceGetLocalIpAddress produced: any interface when it is empty, not an address, or a
+// loopback address, since joining on loopback would hear this machine only.
+uint32_t ServiceMembershipInterface(const char* localIp);
