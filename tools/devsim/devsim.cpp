@@ -1,0 +1,353 @@
+// Simulated devices for the multicast protocol: they answer discovery requests and
+// announcement queries, take new network settings, and report every datagram they
+// receive as one JSON line on stdout. Run it only inside the private network namespace
+// (tests/netns/isolated): it joins the group and sends to it, and refuses to start
+// where it sees any other interface.
+
+#include "deviceframe.h"
+#include "options.h"
+#include "service.h"
+#include "simdevice.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t g_stop = 0;
+
+void onSignal(int)
+{
+    g_stop = 1;
+}
+
+int openListener(unsigned short port)
+{
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0)
+        return -1;
+    const int reuse = 1;
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(port);
+    ip_mreq membership {};
+    inet_pton(AF_INET, kGroupAddress, &membership.imr_multiaddr);
+    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0
+        || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0
+        || setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
+        const int error = errno;
+        close(s);
+        errno = error;
+        return -1;
+    }
+    return s;
+}
+
+// Loopback and the veth pair of tests/netns/isolated are the only interfaces there;
+// anything else means a real network that the simulator must stay off.
+std::string foreignInterfaces()
+{
+    struct if_nameindex* names = if_nameindex();
+    if (!names)
+        return "(cannot list the interfaces)";
+    std::string foreign;
+    for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
+        const std::string name = n->if_name;
+        if (name != "lo" && name != "veth0" && name != "veth1")
+            foreign += (foreign.empty() ? "" : ", ") + name;
+    }
+    if_freenameindex(names);
+    return foreign;
+}
+
+void printLine(const std::string& line)
+{
+    fputs(line.c_str(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+class Simulator {
+public:
+    Simulator(const DevsimOptions& options, int commandSocket, int probeSocket, int sendSocket)
+        : m_options(options)
+        , m_devices(MakeDevices(options))
+        , m_commandSocket(commandSocket)
+        , m_probeSocket(probeSocket)
+        , m_sendSocket(sendSocket)
+    {
+    }
+
+    void run(const sigset_t& waitMask);
+
+private:
+    void send(const Datagram& datagram);
+    void answer(std::vector<Datagram> valid);
+    void receive(int socket, unsigned short port);
+    void handle(unsigned short port, const unsigned char* buf, int n);
+    void flood(Clock::time_point now);
+    Clock::time_point nextFlood() const;
+
+    DevsimOptions m_options;
+    std::vector<SimDevice> m_devices;
+    int m_commandSocket;
+    int m_probeSocket;
+    int m_sendSocket;
+    std::mt19937 m_random { std::random_device {}() };
+    std::multimap<Clock::time_point, Datagram> m_pending;
+    Clock::time_point m_floodStart;
+    long long m_floodSent = 0;
+    unsigned char m_recvBuf[65536];
+};
+
+void Simulator::send(const Datagram& datagram)
+{
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(datagram.port);
+    inet_pton(AF_INET, kGroupAddress, &to.sin_addr);
+    const ssize_t sent = sendto(m_sendSocket, datagram.bytes.data(), datagram.bytes.size(), 0,
+        reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    if (m_options.verbose) {
+        if (sent < 0)
+            fprintf(stderr, "devsim: send of %zu bytes to %u failed: %s\n", datagram.bytes.size(),
+                static_cast<unsigned>(datagram.port), strerror(errno));
+        else
+            fprintf(stderr, "devsim: sent %zd bytes to %u\n", sent, static_cast<unsigned>(datagram.port));
+    }
+}
+
+// Sends one answer burst, mixed with malformed frames under --garbage, each datagram
+// delayed on its own under --jitter-ms.
+void Simulator::answer(std::vector<Datagram> valid)
+{
+    std::vector<Datagram> burst;
+    if (m_options.garbage && !m_devices.empty()) {
+        std::vector<Datagram> junk;
+        for (auto& frame : GarbageFrames(m_devices.front(), m_random)) {
+            junk.push_back({ kReplyPort, frame });
+            junk.push_back({ kAnnouncePort, std::move(frame) });
+        }
+        for (size_t i = 0; i < std::max(junk.size(), valid.size()); ++i) {
+            if (i < junk.size())
+                burst.push_back(std::move(junk[i]));
+            if (i < valid.size())
+                burst.push_back(std::move(valid[i]));
+        }
+    } else {
+        burst = std::move(valid);
+    }
+
+    const Clock::time_point now = Clock::now();
+    std::uniform_int_distribution<int> delay(0, m_options.jitterMs);
+    for (Datagram& datagram : burst) {
+        if (m_options.jitterMs > 0)
+            m_pending.emplace(now + std::chrono::milliseconds(delay(m_random)), std::move(datagram));
+        else
+            send(datagram);
+    }
+}
+
+void Simulator::handle(unsigned short port, const unsigned char* buf, int n)
+{
+    if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == 0x82 && buf[3] == 0xF0) {
+        if (buf[4] == 0) {
+            std::vector<Datagram> replies;
+            for (const SimDevice& d : m_devices) {
+                if (d.answersDiscovery)
+                    replies.push_back({ kReplyPort, BuildReplyFrame(d) });
+            }
+            answer(std::move(replies));
+        } else if (buf[4] == 1) {
+            const SimDevice* d
+                = ApplySetNetwork(m_devices, reinterpret_cast<const char*>(buf + kFrameHeaderSize),
+                    static_cast<size_t>(n - kFrameHeaderSize));
+            if (d && m_options.verbose)
+                fprintf(stderr, "devsim: %s is now %s mask %s gw %s\n", d->sn.c_str(), d->ip.c_str(),
+                    d->mask.c_str(), d->gw.c_str());
+        }
+    } else if (port == kProbePort && n == kFrameHeaderSize
+        && memcmp(buf, SearchProbe, kFrameHeaderSize) == 0) {
+        std::vector<Datagram> announcements;
+        for (const SimDevice& d : m_devices)
+            announcements.push_back({ kAnnouncePort, BuildAnnounceFrame(d) });
+        answer(std::move(announcements));
+    }
+}
+
+void Simulator::receive(int socket, unsigned short port)
+{
+    for (;;) {
+        sockaddr_in from {};
+        socklen_t fromLen = sizeof(from);
+        const ssize_t n = recvfrom(
+            socket, m_recvBuf, sizeof(m_recvBuf), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (n < 0)
+            return;
+        handle(port, m_recvBuf, static_cast<int>(n));
+        printLine(DescribeReceived(port, from, m_recvBuf, static_cast<int>(n)));
+    }
+}
+
+Clock::time_point Simulator::nextFlood() const
+{
+    const auto offset
+        = std::chrono::duration<double>(static_cast<double>(m_floodSent + 1) / m_options.floodRate);
+    return m_floodStart + std::chrono::duration_cast<Clock::duration>(offset);
+}
+
+void Simulator::flood(Clock::time_point now)
+{
+    const double elapsed = std::chrono::duration<double>(now - m_floodStart).count();
+    const auto due = static_cast<long long>(elapsed * m_options.floodRate);
+    // Bounded per turn, so received frames and signals are still seen when sends lag.
+    for (int i = 0; m_floodSent < due && i < 1000; ++i, ++m_floodSent) {
+        const SimDevice& d = m_devices[static_cast<size_t>(m_floodSent) % m_devices.size()];
+        send({ kReplyPort, BuildReplyFrame(d) });
+        send({ kAnnouncePort, BuildAnnounceFrame(d) });
+    }
+}
+
+void Simulator::run(const sigset_t& waitMask)
+{
+    const Clock::time_point start = Clock::now();
+    const bool timed = m_options.duration > 0;
+    const Clock::time_point deadline = start
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.duration));
+    const auto period
+        = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(m_options.announceEvery));
+    Clock::time_point nextAnnounce = start + period;
+    m_floodStart = start;
+
+    pollfd fds[2] = { { m_commandSocket, POLLIN, 0 }, { m_probeSocket, POLLIN, 0 } };
+    while (!g_stop) {
+        Clock::time_point now = Clock::now();
+        if (timed && now >= deadline)
+            break;
+        while (!m_pending.empty() && m_pending.begin()->first <= now) {
+            send(m_pending.begin()->second);
+            m_pending.erase(m_pending.begin());
+        }
+        if (m_options.floodRate > 0)
+            flood(now);
+        if (m_options.announceEvery > 0 && now >= nextAnnounce) {
+            for (const SimDevice& d : m_devices)
+                send({ kAnnouncePort, BuildAnnounceFrame(d) });
+            nextAnnounce = std::max(nextAnnounce + period, now);
+        }
+
+        Clock::time_point wake = Clock::time_point::max();
+        if (timed)
+            wake = deadline;
+        if (!m_pending.empty())
+            wake = std::min(wake, m_pending.begin()->first);
+        if (m_options.floodRate > 0)
+            wake = std::min(wake, nextFlood());
+        if (m_options.announceEvery > 0)
+            wake = std::min(wake, nextAnnounce);
+        timespec timeout {};
+        timespec* timeoutPtr = nullptr;
+        if (wake != Clock::time_point::max()) {
+            now = Clock::now();
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::max(wake - now, Clock::duration::zero()));
+            timeout.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+            timeoutPtr = &timeout;
+        }
+        // The signals are blocked except inside this wait, so none is lost between the
+        // check of g_stop and the wait.
+        if (ppoll(fds, 2, timeoutPtr, &waitMask) < 0)
+            continue;
+        if (fds[0].revents & POLLIN)
+            receive(m_commandSocket, kCommandPort);
+        if (fds[1].revents & POLLIN)
+            receive(m_probeSocket, kProbePort);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    DevsimOptions options;
+    std::string error;
+    if (!ParseDevsimOptions(argc, argv, &options, &error)) {
+        fprintf(stderr, "devsim: %s\n%s", error.c_str(), kDevsimUsage);
+        return 2;
+    }
+    if (options.help) {
+        fputs(kDevsimUsage, stdout);
+        return 0;
+    }
+
+    sigset_t stopSignals;
+    sigset_t waitMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
+    struct sigaction action { };
+    action.sa_handler = onSignal;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    // A reader that went away must not kill the simulator in the middle of a test.
+    signal(SIGPIPE, SIG_IGN);
+
+    const std::string foreign = foreignInterfaces();
+    if (!foreign.empty()) {
+        fprintf(stderr,
+            "devsim: refusing to run on a real network (interfaces: %s); start it inside "
+            "tests/netns/isolated\n",
+            foreign.c_str());
+        return 1;
+    }
+
+    const int commandSocket = openListener(kCommandPort);
+    if (commandSocket < 0) {
+        perror("devsim: cannot listen on the command port");
+        return 1;
+    }
+    const int probeSocket = openListener(kProbePort);
+    if (probeSocket < 0) {
+        perror("devsim: cannot listen on the probe port");
+        return 1;
+    }
+    const int sendSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sendSocket < 0) {
+        perror("devsim: socket");
+        return 1;
+    }
+
+    Simulator simulator(options, commandSocket, probeSocket, sendSocket);
+    if (options.verbose) {
+        for (const SimDevice& d : MakeDevices(options))
+            fprintf(stderr, "devsim: %s %s %s %s%s%s\n", d.name.c_str(), d.ip.c_str(), d.sn.c_str(),
+                d.mode.c_str(), d.hasLibver ? "" : " no-libver", d.answersDiscovery ? "" : " announce-only");
+    }
+    printLine("{\"ready\":true,\"devices\":" + std::to_string(options.count) + "}");
+    simulator.run(waitMask);
+
+    close(sendSocket);
+    close(probeSocket);
+    close(commandSocket);
+    return 0;
+}

@@ -1,0 +1,184 @@
+#include "options.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+const char* const kDevsimUsage
+    = "usage: devsim [options]\n"
+      "  --count N              devices to simulate (1..1000, default 1)\n"
+      "  --base-ip A.B.C.D      device k (from 1) gets base + k (default 192.168.1.100)\n"
+      "  --sn-prefix TEXT       serial numbers TEXT0001... (default SN)\n"
+      "  --no-libver[=LIST]     no \"libver\" in the replies of all or the listed devices\n"
+      "  --announce-only=LIST   these devices answer only the announcement query\n"
+      "  --jitter-ms N          delay each answer by a random 0..N ms\n"
+      "  --announce-every SEC   every device announces itself at this period\n"
+      "  --garbage              mix malformed frames into every answer burst\n"
+      "  --flood RATE           send about RATE replies and RATE announcements per second\n"
+      "  --duration SEC         exit after SEC seconds (0: on SIGTERM/SIGINT only)\n"
+      "  --verbose              log sends on stderr\n"
+      "LIST is a comma-separated list of 1-based device numbers.\n";
+
+namespace {
+
+bool parseInt(const std::string& text, long min, long max, long* out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < min || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+bool parseSeconds(const std::string& text, double* out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double value = strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < 0 || value > 1e6)
+        return false;
+    *out = value;
+    return true;
+}
+
+bool parseList(const std::string& text, std::set<int>* out)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        long number = 0;
+        if (!parseInt(text.substr(start, comma - start), 1, 1000, &number))
+            return false;
+        out->insert(static_cast<int>(number));
+        if (comma == std::string::npos)
+            return true;
+        start = comma + 1;
+    }
+}
+
+} // namespace
+
+bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* error)
+{
+    DevsimOptions o;
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        bool hasValue = false;
+        const size_t eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+            hasValue = true;
+        }
+        auto flag = [&]() {
+            if (hasValue)
+                *error = name + " takes no value";
+            return !hasValue;
+        };
+        auto take = [&]() {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                *error = name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        auto bad = [&]() {
+            *error = "bad value for " + name + ": '" + value + "'";
+            return false;
+        };
+
+        long number = 0;
+        if (name == "--help" || name == "-h") {
+            if (!flag())
+                return false;
+            o.help = true;
+        } else if (name == "--count") {
+            if (!take())
+                return false;
+            if (!parseInt(value, 1, 1000, &number))
+                return bad();
+            o.count = static_cast<int>(number);
+        } else if (name == "--base-ip") {
+            if (!take())
+                return false;
+            in_addr addr {};
+            if (inet_pton(AF_INET, value.c_str(), &addr) != 1)
+                return bad();
+            o.baseIp = ntohl(addr.s_addr);
+        } else if (name == "--sn-prefix") {
+            if (!take())
+                return false;
+            if (value.size() > 64)
+                return bad();
+            o.snPrefix = value;
+        } else if (name == "--no-libver") {
+            // The list is optional, so it can only come after "=".
+            if (!hasValue)
+                o.noLibverAll = true;
+            else if (!parseList(value, &o.noLibver))
+                return bad();
+        } else if (name == "--announce-only") {
+            if (!take())
+                return false;
+            if (!parseList(value, &o.announceOnly))
+                return bad();
+        } else if (name == "--jitter-ms") {
+            if (!take())
+                return false;
+            if (!parseInt(value, 0, 60000, &number))
+                return bad();
+            o.jitterMs = static_cast<int>(number);
+        } else if (name == "--announce-every") {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, &o.announceEvery) || o.announceEvery < 0.001)
+                return bad();
+        } else if (name == "--garbage") {
+            if (!flag())
+                return false;
+            o.garbage = true;
+        } else if (name == "--flood") {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, &o.floodRate) || o.floodRate <= 0 || o.floodRate > 100000)
+                return bad();
+        } else if (name == "--duration") {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, &o.duration))
+                return bad();
+        } else if (name == "--verbose") {
+            if (!flag())
+                return false;
+            o.verbose = true;
+        } else {
+            *error = "unknown option '" + std::string(argv[i]) + "'";
+            return false;
+        }
+    }
+
+    for (const std::set<int>* list : { &o.noLibver, &o.announceOnly }) {
+        if (!list->empty() && *list->rbegin() > o.count) {
+            *error = "device " + std::to_string(*list->rbegin()) + " in a list, but only "
+                + std::to_string(o.count) + " simulated";
+            return false;
+        }
+    }
+    if (static_cast<uint64_t>(o.baseIp) + static_cast<uint64_t>(o.count) > 0xFFFFFFFFull) {
+        *error = "--base-ip plus --count runs past 255.255.255.255";
+        return false;
+    }
+    *out = o;
+    return true;
+}
