@@ -1,0 +1,177 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "aicheckboxheader.h"
+#include "customsignal.h"
+#include "deviceframe.h"
+#include "diagnostics.h"
+#include "service.h"
+
+#include <QFont>
+#include <QHeaderView>
+
+#include <cJSON.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+// Written into bytes 5 to 10 of every DeviceFrame this program sends.
+const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
+
+sockaddr_in g_probeDestination;
+
+using JsonTree = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
+
+QTableWidgetItem* centredItem(const QString& text)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignCenter);
+    return item;
+}
+
+// The item for a key's value: empty text when the value is not a JSON string.
+QTableWidgetItem* jsonItem(const cJSON* value)
+{
+    return new QTableWidgetItem(QString::fromUtf8(cJSON_IsString(value) ? value->valuestring : nullptr));
+}
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    connect(ui->pushButton, SIGNAL(clicked()), this, SLOT(on_pushButton_clicked()));
+    connect(ui->SetIpButton, SIGNAL(clicked()), this, SLOT(on_SetIpButton_clicked()));
+    groupSock = 0;
+    device_count = 0;
+
+    auto* header = new AiCheckBoxHeader(Qt::Horizontal, ui->tableWidget);
+    connect(header, SIGNAL(signalStateTrange(bool)), this, SLOT(on_table_checkbox_all(bool)));
+
+    QTableWidget* table = ui->tableWidget;
+    table->setStyleSheet("color:#000000;gridline-color:gray;background:#0;selection-background-color:lightblue;"
+                         "border:1px solid black;");
+    table->setAttribute(Qt::WA_MouseTracking, true);
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setAlternatingRowColors(true);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setHorizontalHeader(header);
+    table->verticalHeader()->setDefaultSectionSize(30);
+    table->horizontalHeader()->setMinimumHeight(25);
+    table->setColumnWidth(5, 100);
+    table->setColumnWidth(4, 300);
+    table->setColumnWidth(3, 139);
+    table->setColumnWidth(2, 340);
+    table->setColumnWidth(1, 60);
+    table->setColumnWidth(0, 20);
+
+    ui->pushButton->setStyleSheet("border:1px solid black;border-radius:5px;padding:2px 4px;");
+    ui->label->setFont(QFont("Abyssinica SIL", 10, QFont::Bold, false));
+
+    ui->StartIp->resizeedit();
+    ui->EndIp->resizeedit();
+    ui->NetMask->resizeedit();
+    ui->Gateway->resizeedit();
+    connect(ui->StartIp, SIGNAL(textchanged(const QString&)), this, SLOT(on_ipddr_changed(const QString&)));
+
+    resize(1250, 613);
+    setFixedSize(width(), height());
+
+    openGroupSocket();
+    ServiceInit(0, kSenderId, DiscoverCallback);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::openGroupSocket()
+{
+    if (!net::startup())
+        return;
+    groupSock = socket(AF_INET, SOCK_DGRAM, 0);
+    if (!net::isValid(groupSock)) {
+        DiagPrintf("socket creating error\n");
+        exit(-1);
+    }
+    memset(&g_probeDestination, 0, sizeof(g_probeDestination));
+    g_probeDestination.sin_family = AF_INET;
+    g_probeDestination.sin_port = htons(kProbePort);
+    if (inet_pton(AF_INET, kGroupAddress, &g_probeDestination.sin_addr) != 1) {
+        DiagPrintf("wrong group address!\n");
+        exit(-1);
+    }
+}
+
+void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
+{
+    if (!payload)
+        return;
+    QTableWidget* table = ui->tableWidget;
+    if (kind == 0) {
+        const QStringList parts = QString::fromLatin1(payload).split('@', Qt::KeepEmptyParts, Qt::CaseSensitive);
+        table->insertRow(device_count);
+        table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
+        for (int i = 0; i < 3 && i < parts.size(); ++i)
+            table->setItem(device_count, 3 + i, new QTableWidgetItem(parts.at(i)));
+        ++device_count;
+        return;
+    }
+
+    const char* object = strchr(payload, '{');
+    if (!object)
+        return;
+    JsonTree root(cJSON_Parse(object), &cJSON_Delete);
+    if (!root)
+        return;
+    const cJSON* name = cJSON_GetObjectItem(root.get(), "name");
+    const cJSON* sn = cJSON_GetObjectItem(root.get(), "sn");
+    const cJSON* mode = cJSON_GetObjectItem(root.get(), "mode");
+    const cJSON* ip = cJSON_GetObjectItem(root.get(), "ip");
+    if (!name && !sn && !mode && !ip)
+        return;
+
+    table->insertRow(device_count);
+    if (cJSON_GetObjectItem(root.get(), "libver")) {
+        auto* box = new QTableWidgetItem();
+        box->setCheckState(Qt::Unchecked);
+        table->setItem(device_count, 0, box);
+    }
+    table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
+    if (name)
+        table->setItem(device_count, 2, jsonItem(name));
+    if (ip)
+        table->setItem(device_count, 3, jsonItem(ip));
+    if (sn)
+        table->setItem(device_count, 4, jsonItem(sn));
+    if (mode) {
+        QTableWidgetItem* item = jsonItem(mode);
+        item->setText(item->text().mid(4));
+        item->setTextAlignment(Qt::AlignCenter);
+        table->setItem(device_count, 5, item);
+    }
+    ++device_count;
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    ui->tableWidget->setRowCount(0);
+    ui->tableWidget->clearContents();
+    device_count = 0;
+    net::sendTo(groupSock, SearchProbe, sizeof(SearchProbe), g_probeDestination);
+    ServiceSendCmd(0, nullptr);
+}
+
+void MainWindow::on_table_checkbox_all(bool checked)
+{
+    const int rows = ui->tableWidget->rowCount();
+    for (int row = 0; row < rows; ++row) {
+        if (QTableWidgetItem* box = ui->tableWidget->item(row, 0))
+            box->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    }
+}

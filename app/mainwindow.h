@@ -1,0 +1,42 @@
+// The application's single window: the device table with its search, and the batch form.
+#pragma once
+
+#include "netcompat.h"
+
+#include <QMainWindow>
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Dotted text to an address number, first octet in the top byte; 0 unless four parts.
+    static int ipStrToInt(const QString& text);
+    static QString ipIntToStr(int value);
+
+    void openGroupSocket();
+
+signals:
+    void sig_askdevice();
+
+public slots:
+    // One device payload into one table row; kind 0 is an announcement text, any other
+    // kind a JSON reply. The payload belongs to the sender and is read during the call only.
+    void slo_getdevice(char* payload, unsigned char kind, unsigned int length);
+
+private slots:
+    void on_pushButton_clicked();
+    void on_table_checkbox_all(bool checked);
+    void on_SetIpButton_clicked();
+    void on_ipddr_changed(const QString& text);
+
+private:
+    Ui::MainWindow* ui = nullptr;
+    int device_count = 0;
+    net::Socket groupSock = 0;
+};

@@ -1,0 +1,176 @@
+// A search end to end: the program's pieces against devsim inside the private network.
+#include "devicesearchfixture.h"
+#include "devsimprocess.h"
+#include "service.h"
+
+#include <QtTest>
+
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+struct WireDatagram {
+    unsigned short sourcePort;
+    unsigned short destinationPort;
+    QByteArray payload;
+};
+
+// Sees every UDP datagram to 230.1.1.1 as it crosses loopback, in wire order.
+class LoopbackCapture {
+public:
+    LoopbackCapture()
+    {
+        fd = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+        sockaddr_ll where {};
+        where.sll_family = AF_PACKET;
+        where.sll_protocol = htons(ETH_P_IP);
+        where.sll_ifindex = int(if_nametoindex("lo"));
+        bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof(where));
+    }
+    ~LoopbackCapture() { close(fd); }
+    bool ok() const { return fd >= 0; }
+
+    QVector<WireDatagram> take(int quietMs)
+    {
+        QVector<WireDatagram> seen;
+        pollfd p { fd, POLLIN, 0 };
+        while (poll(&p, 1, quietMs) > 0) {
+            unsigned char packet[65536];
+            sockaddr_ll from {};
+            socklen_t length = sizeof(from);
+            const ssize_t n = recvfrom(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            if (n < int(sizeof(iphdr)) || from.sll_pkttype == PACKET_OUTGOING)
+                continue;
+            const auto* ip = reinterpret_cast<const iphdr*>(packet);
+            const size_t headerLength = ip->ihl * 4u;
+            if (ip->protocol != IPPROTO_UDP || ip->daddr != inet_addr("230.1.1.1")
+                || size_t(n) < headerLength + sizeof(udphdr))
+                continue;
+            const auto* udp = reinterpret_cast<const udphdr*>(packet + headerLength);
+            const auto* payload = reinterpret_cast<const char*>(udp + 1);
+            seen.append({ ntohs(udp->source), ntohs(udp->dest),
+                QByteArray(payload, int(n - headerLength - sizeof(udphdr))) });
+        }
+        return seen;
+    }
+
+    int fd = -1;
+};
+
+bool isJsonRow(DeviceSearchFixture& f, int row) { return !f.cell(row, 2).isEmpty(); }
+}
+
+class TestSearch : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void spontaneousAnnouncementsAddRowsBeforeAnySearch();
+    void searchSendsTwoDatagramsInOrder();
+    void searchListsEveryDevice();
+
+private:
+    // One per process, as in the program: the command channel starts once.
+    DeviceSearchFixture* fixture = nullptr;
+};
+
+void TestSearch::initTestCase() { fixture = new DeviceSearchFixture; }
+
+void TestSearch::cleanupTestCase() { delete fixture; }
+
+void TestSearch::searchSendsTwoDatagramsInOrder()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "1" }), qPrintable(devsim.error()));
+    LoopbackCapture capture;
+    QVERIFY(capture.ok());
+    capture.take(100);
+
+    fixture->search();
+    // Only the program's two datagrams are sent by port 8839 or to 7838/8838.
+    QVector<WireDatagram> sent;
+    for (const WireDatagram& d : capture.take(500)) {
+        if (d.destinationPort == kProbePort || d.destinationPort == kCommandPort)
+            sent.append(d);
+    }
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent.at(0).destinationPort, kProbePort);
+    QCOMPARE(sent.at(0).payload.toHex(), QByteArray("82000900000000f0000000"));
+    QCOMPARE(sent.at(1).destinationPort, kCommandPort);
+    QCOMPARE(sent.at(1).sourcePort, kReplyPort);
+    QCOMPARE(sent.at(1).payload.toHex(), QByteArray("82000bf000112233440000"));
+
+    // And devsim heard exactly these.
+    QVERIFY(devsim.waitFor([](const DevsimProcess::Lines& lines) { return lines.size() >= 2; }));
+    QTest::qWait(200);
+    QCOMPARE(devsim.received().size(), 2);
+    for (const QJsonObject& line : devsim.received()) {
+        const int port = line.value("port").toInt();
+        QCOMPARE(line.value("hex").toString(),
+            QString(port == kProbePort ? "82000900000000f0000000" : "82000bf000112233440000"));
+    }
+}
+
+void TestSearch::searchListsEveryDevice()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "12", "--no-libver=3,7", "--announce-only=11,12" }), qPrintable(devsim.error()));
+    fixture->search();
+
+    // 12 announcements and 10 replies (devices 11 and 12 only announce).
+    QTRY_COMPARE_WITH_TIMEOUT(fixture->table->rowCount(), 22, 10000);
+    QTest::qWait(300);
+    QCOMPARE(fixture->table->rowCount(), 22);
+
+    QMap<QString, int> announced, replied;
+    int tickable = 0;
+    for (int row = 0; row < 22; ++row) {
+        QCOMPARE(fixture->cell(row, 1), QString::number(row + 1));
+        const QString sn = fixture->cell(row, 4);
+        if (isJsonRow(*fixture, row)) {
+            ++replied[sn];
+            if (fixture->table->item(row, 0)) {
+                ++tickable;
+                QCOMPARE(fixture->table->item(row, 0)->checkState(), Qt::Unchecked);
+            }
+        } else {
+            ++announced[sn];
+            QVERIFY(!fixture->table->item(row, 0));
+            QVERIFY(!fixture->cell(row, 3).isEmpty());
+            QVERIFY(!fixture->cell(row, 5).isEmpty());
+        }
+    }
+    QCOMPARE(announced.size(), 12);
+    QCOMPARE(replied.size(), 10);
+    QCOMPARE(tickable, 8);
+    for (int device = 1; device <= 12; ++device) {
+        const QString sn = QString("SN%1").arg(device, 4, 10, QChar('0'));
+        QCOMPARE(announced.value(sn), 1);
+        QCOMPARE(replied.value(sn), device <= 10 ? 1 : 0);
+    }
+
+    // A second search starts over.
+    fixture->search();
+    QCOMPARE(fixture->table->rowCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(fixture->table->rowCount(), 22, 10000);
+    QCOMPARE(fixture->cell(0, 1), QString("1"));
+}
+
+void TestSearch::spontaneousAnnouncementsAddRowsBeforeAnySearch()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2", "--announce-every", "0.2" }), qPrintable(devsim.error()));
+    QTRY_VERIFY_WITH_TIMEOUT(fixture->table->rowCount() >= 4, 10000);
+    for (int row = 0; row < 4; ++row)
+        QVERIFY(!isJsonRow(*fixture, row));
+    QVERIFY(devsim.received().isEmpty()); // nothing was asked
+}
+
+QTEST_MAIN(TestSearch)
+#include "tst_search.moc"

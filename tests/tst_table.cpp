@@ -1,0 +1,224 @@
+// Device payloads into table rows, the search's reset, and ticking every row.
+#include "mainwindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+// Expected cells of one row: a null string stands for "no item".
+using Cells = QVector<QString>;
+const QString kNone;
+
+QString cellText(QTableWidget* table, int row, int column)
+{
+    QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : kNone;
+}
+}
+
+class TestTable : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void jsonReplies_data();
+    void jsonReplies();
+    void droppedReplies_data();
+    void droppedReplies();
+    void announcements_data();
+    void announcements();
+    void duplicatesGetConsecutiveOrdinals();
+    void searchEmptiesTableAndRestartsOrdinals();
+    void tickAllTouchesOnlyTickableRows();
+
+private:
+    void addJson(const QByteArray& payload);
+    void addAnnouncement(const QByteArray& payload);
+    void compareRow(int row, const Cells& cells);
+
+    MainWindow* window = nullptr;
+    QTableWidget* table = nullptr;
+};
+
+void TestTable::initTestCase()
+{
+    window = new MainWindow;
+    table = window->findChild<QTableWidget*>("tableWidget");
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestTable::init()
+{
+    // Each case starts from a fresh search; its datagrams go nowhere but loopback.
+    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    QCOMPARE(table->rowCount(), 0);
+}
+
+void TestTable::cleanupTestCase() { delete window; }
+
+void TestTable::addJson(const QByteArray& payload)
+{
+    QByteArray copy = payload;
+    window->slo_getdevice(copy.data(), 1, 0);
+}
+
+void TestTable::addAnnouncement(const QByteArray& payload)
+{
+    QByteArray copy = payload;
+    window->slo_getdevice(copy.data(), 0, copy.size());
+}
+
+void TestTable::compareRow(int row, const Cells& cells)
+{
+    for (int column = 1; column < 6; ++column) {
+        QTableWidgetItem* item = table->item(row, column);
+        const QString& expected = cells.at(column - 1);
+        QVERIFY2(bool(item) == !expected.isNull(), qPrintable(QString("column %1").arg(column)));
+        if (item)
+            QCOMPARE(item->text(), expected);
+    }
+}
+
+void TestTable::jsonReplies_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("tickable");
+    QTest::addColumn<Cells>("cells"); // columns 1 to 5
+    QTest::newRow("full reply") << QByteArray(R"({"name":"Cam","ip":"10.0.0.2","sn":"S1","mode":"MODEID7","libver":"2"})")
+                                << true << Cells { "1", "Cam", "10.0.0.2", "S1", "ID7" };
+    QTest::newRow("upper-case NAME with text around") << QByteArray(R"(junk {"NAME":"A"} trailing)") << false
+                                                      << Cells { "1", "A", kNone, kNone, kNone };
+    QTest::newRow("no name") << QByteArray(R"({"ip":"1.2.3.4","sn":"X","libver":"1"})") << true
+                             << Cells { "1", kNone, "1.2.3.4", "X", kNone };
+    QTest::newRow("mode of seven") << QByteArray(R"({"mode":"ABCDEFG"})") << false << Cells { "1", kNone, kNone, kNone, "EFG" };
+    QTest::newRow("mode of four") << QByteArray(R"({"mode":"ABCD"})") << false << Cells { "1", kNone, kNone, kNone, "" };
+    QTest::newRow("mode a number") << QByteArray(R"({"mode":12345678})") << false << Cells { "1", kNone, kNone, kNone, "" };
+    QTest::newRow("non-string values") << QByteArray(R"({"name":null,"ip":7,"sn":{"a":1},"libver":false})") << true
+                                       << Cells { "1", "", "", "", kNone };
+    QTest::newRow("first of duplicate keys") << QByteArray(R"({"sn":"first","SN":"second","sn":"third"})") << false
+                                             << Cells { "1", kNone, kNone, "first", kNone };
+    QTest::newRow("UTF-8 name") << QByteArray("{\"name\":\"caf\xC3\xA9\"}") << false
+                                << Cells { "1", QString::fromUtf8("café"), kNone, kNone, kNone };
+}
+
+void TestTable::jsonReplies()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, tickable);
+    QFETCH(Cells, cells);
+    addJson(payload);
+    QCOMPARE(table->rowCount(), 1);
+    compareRow(0, cells);
+    QTableWidgetItem* box = table->item(0, 0);
+    QCOMPARE(bool(box), tickable);
+    if (box) {
+        QCOMPARE(box->checkState(), Qt::Unchecked);
+        QVERIFY(box->text().isEmpty());
+    }
+    QCOMPARE(table->item(0, 1)->textAlignment(), int(Qt::AlignCenter));
+    if (QTableWidgetItem* code = table->item(0, 5))
+        QCOMPARE(code->textAlignment(), int(Qt::AlignCenter));
+}
+
+void TestTable::droppedReplies_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("libver alone") << QByteArray(R"({"libver":"1.0"})");
+    QTest::newRow("no brace") << QByteArray(R"("name":"x")");
+    QTest::newRow("does not parse") << QByteArray(R"({"name":"x",)");
+    QTest::newRow("unrelated keys") << QByteArray(R"({"model":"x","serial":"y"})");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("nested too deep") << QByteArray(2000, '[').prepend("{\"name\":");
+}
+
+void TestTable::droppedReplies()
+{
+    QFETCH(QByteArray, payload);
+    addJson(payload);
+    QCOMPARE(table->rowCount(), 0);
+    // Nothing was counted either: the next row is number 1.
+    addJson(R"({"sn":"next"})");
+    QCOMPARE(cellText(table, 0, 1), QString("1"));
+}
+
+void TestTable::announcements_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<Cells>("cells");
+    QTest::newRow("four parts") << QByteArray("192.168.1.20@SN0001@ID7@extra")
+                                << Cells { "1", kNone, "192.168.1.20", "SN0001", "ID7" };
+    QTest::newRow("two separators then X") << QByteArray("@@X") << Cells { "1", kNone, "", "", "X" };
+    QTest::newRow("no separator") << QByteArray("just text") << Cells { "1", kNone, "just text", kNone, kNone };
+    QTest::newRow("empty text") << QByteArray("") << Cells { "1", kNone, "", kNone, kNone };
+    QTest::newRow("Latin-1 byte") << QByteArray("caf\xE9@S") << Cells { "1", kNone, QString::fromLatin1("caf\xE9"), "S", kNone };
+}
+
+void TestTable::announcements()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(Cells, cells);
+    addAnnouncement(payload);
+    QCOMPARE(table->rowCount(), 1);
+    compareRow(0, cells);
+    QVERIFY(!table->item(0, 0));
+    QCOMPARE(table->item(0, 1)->textAlignment(), int(Qt::AlignCenter));
+    if (QTableWidgetItem* code = table->item(0, 5))
+        QCOMPARE(code->textAlignment(), 0);
+}
+
+void TestTable::duplicatesGetConsecutiveOrdinals()
+{
+    const QByteArray reply = R"({"name":"d","sn":"SAME","libver":"1"})";
+    addJson(reply);
+    addJson(reply);
+    addAnnouncement("1.1.1.1@SAME@ID");
+    QCOMPARE(table->rowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(cellText(table, row, 1), QString::number(row + 1));
+        QCOMPARE(cellText(table, row, 4), QString("SAME"));
+    }
+}
+
+void TestTable::searchEmptiesTableAndRestartsOrdinals()
+{
+    auto* header = table->horizontalHeader();
+    const QPoint box(header->sectionViewportPosition(0) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, box);
+    addJson(R"({"sn":"a","libver":"1"})");
+    addJson(R"({"sn":"b","libver":"1"})");
+    table->item(0, 0)->setCheckState(Qt::Checked);
+
+    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    QCOMPARE(table->rowCount(), 0);
+    addJson(R"({"sn":"c","libver":"1"})");
+    QCOMPARE(cellText(table, 0, 1), QString("1"));
+    QCOMPARE(table->item(0, 0)->checkState(), Qt::Unchecked);
+
+    // The header box stayed ticked through the search: one more click unticks everything.
+    QSignalSpy toggled(header, SIGNAL(signalStateTrange(bool)));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, box);
+    QCOMPARE(toggled.size(), 1);
+    QCOMPARE(toggled.first().first().toBool(), false);
+}
+
+void TestTable::tickAllTouchesOnlyTickableRows()
+{
+    addAnnouncement("1.1.1.1@A@B");
+    QVERIFY(QMetaObject::invokeMethod(window, "on_table_checkbox_all", Q_ARG(bool, true)));
+    QVERIFY(!table->item(0, 0));
+    addJson(R"({"sn":"t1","libver":"1"})");
+    addJson(R"({"sn":"plain"})");
+    addJson(R"({"sn":"t2","libver":"1"})");
+    QVERIFY(QMetaObject::invokeMethod(window, "on_table_checkbox_all", Q_ARG(bool, true)));
+    QCOMPARE(table->item(1, 0)->checkState(), Qt::Checked);
+    QVERIFY(!table->item(2, 0));
+    QCOMPARE(table->item(3, 0)->checkState(), Qt::Checked);
+    QVERIFY(QMetaObject::invokeMethod(window, "on_table_checkbox_all", Q_ARG(bool, false)));
+    QCOMPARE(table->item(1, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(table->item(3, 0)->checkState(), Qt::Unchecked);
+}
+
+QTEST_MAIN(TestTable)
+#include "tst_table.moc"
