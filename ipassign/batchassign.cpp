@@ -1,0 +1,130 @@
+// The batch form: the checks on the set button, the per-device assignment loop, and
+// the gateway that follows the start address.
+#include "mainwindow.h"
+#include "myipaddredit.h"
+#include "netsetjson.h"
+#include "service.h"
+#include "ui_mainwindow.h"
+
+#include <QByteArray>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+constexpr int kIpColumn = 3;
+constexpr int kSerialColumn = 4;
+constexpr unsigned int kSetNetworkCommand = 1;
+
+bool isTicked(const QTableWidget* table, int row)
+{
+    const QTableWidgetItem* box = table->item(row, 0);
+    return box && box->checkState() == Qt::Checked;
+}
+
+// Sends one set-network command; true only when the frame went out.
+bool sendNetSet(const NetSetParam& param, const QByteArray& serial)
+{
+    int error = 0;
+    std::unique_ptr<char, decltype(&free)> text(BuildNetSetJson(&param, serial.constData(), &error), &free);
+    return text && ServiceSendCmd(kSetNetworkCommand, text.get()) == 0;
+}
+
+// Gives the k-th ticked row start + k until the range runs out. end is 0 for a single row.
+void assignAddresses(
+    QTableWidget* table, int rowCount, int start, int end, const QString& mask, const QString& gateway)
+{
+    const QByteArray maskUtf8 = mask.toUtf8();
+    const QByteArray gatewayUtf8 = gateway.toUtf8();
+    char ip[32] = {};
+    NetSetParam param;
+    param.net = 1;
+    param.ip = ip;
+    param.mask = maskUtf8.constData();
+    param.gw = gatewayUtf8.constData();
+
+    // The checks keep the last octet of start and end below 255, so this never overflows.
+    int current = start;
+    for (int row = 0; row < rowCount; ++row) {
+        if (!isTicked(table, row))
+            continue;
+        const uint32_t address = static_cast<uint32_t>(current);
+        snprintf(ip, sizeof(ip), "%hhu.%hhu.%hhu.%hhu", static_cast<unsigned char>(address >> 24),
+            static_cast<unsigned char>(address >> 16), static_cast<unsigned char>(address >> 8),
+            static_cast<unsigned char>(address));
+        const QTableWidgetItem* serialItem = table->item(row, kSerialColumn);
+        const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
+
+        if (sendNetSet(param, serial)) {
+            const QString shown = MainWindow::ipIntToStr(current);
+            if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
+                ipItem->setText(shown);
+            else
+                table->setItem(row, kIpColumn, new QTableWidgetItem(shown));
+        } else {
+            // The device never heard of this address, so the table must not show it;
+            // the address is still used up so that later rows keep start + k.
+            fprintf(stderr, "set-network command for row %d not sent\n", row);
+            fflush(stderr);
+        }
+
+        ++current;
+        if (current > end)
+            break;
+    }
+}
+}
+
+void MainWindow::on_SetIpButton_clicked()
+{
+    QTableWidget* table = ui->tableWidget;
+    const int rowCount = table->rowCount();
+    int ticked = 0;
+    for (int row = 0; row < rowCount; ++row) {
+        if (isTicked(table, row))
+            ++ticked;
+    }
+    const bool several = ticked >= 2;
+
+    const auto refuse = [this](const QString& message) {
+        QMessageBox::information(this, QStringLiteral("提示"), message, QMessageBox::Ok);
+    };
+
+    // The order matters: each checkvalid() restyles its field's border, and the fields
+    // after a failing check keep the border they had.
+    if (ticked == 0)
+        return refuse(QStringLiteral("请先选择设备！"));
+    if (!ui->StartIp->checkvalid())
+        return refuse(QStringLiteral("请设置起始IP！"));
+    if (several && !ui->NetMask->checkvalid())
+        return refuse(QStringLiteral("请设置子网掩码！"));
+    if (several && !ui->Gateway->checkvalid())
+        return refuse(QStringLiteral("请设置网关地址！"));
+
+    const int start = ipStrToInt(ui->StartIp->text());
+    const QString mask = ui->NetMask->text();
+    const QString gateway = ui->Gateway->text();
+
+    if (several && !ui->EndIp->checkvalid())
+        return refuse(QStringLiteral("有多个设备，请设置结束IP！"));
+    const int end = several ? ipStrToInt(ui->EndIp->text()) : 0;
+    // The segment is a fixed /24: the mask field does not widen it.
+    if (several && ((static_cast<uint32_t>(start) ^ static_cast<uint32_t>(end)) & 0xFFFFFF00u) != 0)
+        return refuse(QStringLiteral("起始IP和结束IP必需在同一个网段！"));
+    if (several && start >= end)
+        return refuse(QStringLiteral("起始IP必需小于结束IP！"));
+    if ((start & 0xFF) == 0xFF || (end & 0xFF) == 0xFF)
+        return refuse(QStringLiteral("IP地址最后一位不能为255！"));
+
+    assignAddresses(table, rowCount, start, end, mask, gateway);
+}
+
+void MainWindow::on_ipddr_changed(const QString& text)
+{
+    ui->Gateway->settext(text.left(text.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".1"));
+}
