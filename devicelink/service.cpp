@@ -146,6 +146,6 @@ int ServiceSendCmd(unsigned int command, const char* payload)
     const int length = BuildDeviceFrame(frame, command, g_senderId, payload);
     if (length <= 0)
         return length;
-    net::sendTo(g_commandSocket, frame, length, to);
-    return 0;
+    // A send that failed is not reported as sent: the batch shows only addresses that went out.
+    return net::sendTo(g_commandSocket, frame, length, to) == length ? 0 : -1;
 }

@@ -16,6 +16,8 @@ int ServiceInit(int reserved, const unsigned char* senderId, ServiceCallback cal
 int ServiceOpenSocket(int reserved, unsigned short port);
 int ServiceGetLocalIpAddress(int reserved, char* out);
 void ServiceRecvThread();
+// 0 once the frame went out, and for a command above 3 (nothing to send); -1 when nothing
+// was sent: commands 1 to 3 without a payload or with one too long, or a failed send.
 int ServiceSendCmd(unsigned int command, const char* payload);
 
 // One datagram of n bytes as the receive thread sees it (n < 0: the receive failed with
