@@ -1,6 +1,7 @@
 // The command channel and the reply ring, on real sockets inside the private network.
 #include "customsignal.h"
 #include "deviceframe.h"
+#include "devicereceiver.h"
 #include "service.h"
 #include "stdoutcapture.h"
 #include "udptestsocket.h"
@@ -20,26 +21,6 @@ QByteArray replyFrame(const QByteArray& payload, unsigned char command = 0)
 StdoutCapture* g_capture = nullptr;
 }
 
-// Stands in for the window's device slot.
-class Receiver : public QObject {
-    Q_OBJECT
-public:
-    struct Call {
-        QByteArray text;
-        const char* pointer;
-        int kind;
-        unsigned int length;
-        bool onGuiThread;
-    };
-    QVector<Call> calls;
-
-public slots:
-    void take(char* payload, unsigned char kind, unsigned int length)
-    {
-        calls.append({ QByteArray(payload), payload, kind, length, QThread::currentThread() == thread() });
-    }
-};
-
 class TestChannel : public QObject {
     Q_OBJECT
 private slots:
@@ -56,14 +37,14 @@ private slots:
     void callbackIgnoresStatusAndNullBody();
 
 private:
-    Receiver receiver;
+    DeviceReceiver receiver;
 };
 
 void TestChannel::initTestCase()
 {
     g_customSignal = new CustomSignal;
-    QVERIFY(connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)), &receiver,
-        SLOT(take(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection));
+    QVERIFY(connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)),
+        &receiver, SLOT(take(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection));
 }
 
 void TestChannel::initRefusesNullArguments()
@@ -112,11 +93,11 @@ void TestChannel::replyReachesSlotThroughBlockingQueuedConnection()
     UdpTestSocket device;
     QVERIFY(device.sendToGroup(kReplyPort, replyFrame("ACK-{\"sn\":\"A-1\"}")));
     QTRY_COMPARE_WITH_TIMEOUT(receiver.calls.size(), 1, 10000);
-    const Receiver::Call call = receiver.calls.first();
+    const DeviceReceiver::Call call = receiver.calls.first();
     QCOMPARE(call.text, QByteArray("{\"sn\":\"A-1\"}"));
     QCOMPARE(call.kind, 1);
     QCOMPARE(call.length, 0u);
-    QVERIFY(call.onGuiThread);
+    QVERIFY(call.onOwnThread);
 }
 
 void TestChannel::receiveDiagnostics_data()
@@ -166,9 +147,9 @@ void TestChannel::ringCutsAndWraps()
 {
     // Direct calls on this thread: the blocking queued connection would wait for itself.
     QObject::disconnect(g_customSignal, nullptr, &receiver, nullptr);
-    Receiver direct;
-    const auto connection = connect(g_customSignal, &CustomSignal::sig_DiscoverDetDevice, &direct, &Receiver::take,
-        Qt::DirectConnection);
+    DeviceReceiver direct;
+    const auto connection = connect(g_customSignal, &CustomSignal::sig_DiscoverDetDevice, &direct,
+        &DeviceReceiver::take, Qt::DirectConnection);
     const QByteArray longBody(600, 'L');
     for (int i = 0; i < kReplyRingSlots + 1; ++i) {
         const QByteArray body = i == 0 ? longBody : QByteArray::number(i);
@@ -187,9 +168,9 @@ void TestChannel::ringCutsAndWraps()
 
 void TestChannel::callbackIgnoresStatusAndNullBody()
 {
-    Receiver direct;
-    const auto connection = connect(g_customSignal, &CustomSignal::sig_DiscoverDetDevice, &direct, &Receiver::take,
-        Qt::DirectConnection);
+    DeviceReceiver direct;
+    const auto connection = connect(g_customSignal, &CustomSignal::sig_DiscoverDetDevice, &direct,
+        &DeviceReceiver::take, Qt::DirectConnection);
     QCOMPARE(DiscoverCallback(0, "h", "first"), 0);
     QCOMPARE(DiscoverCallback(1, "h", "status one"), 0);
     QCOMPARE(DiscoverCallback(0, "h", nullptr), -1);

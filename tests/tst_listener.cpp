@@ -1,5 +1,6 @@
 // The announcement listener on a real socket inside the private network.
 #include "deviceframe.h"
+#include "devicereceiver.h"
 #include "service.h"
 #include "stdoutcapture.h"
 #include "threadgetdevice.h"
@@ -10,28 +11,13 @@
 namespace {
 StdoutCapture* g_capture = nullptr;
 
-QByteArray announcement(const QByteArray& text) { return QByteArray::fromHex("82000000000000f0000000") + text; }
+QByteArray announcement(const QByteArray& text)
+{
+    return QByteArray::fromHex("82000000000000f0000000") + text;
+}
 
 constexpr int kSlotStride = kAnnounceSlotSize + 1;
 }
-
-class Receiver : public QObject {
-    Q_OBJECT
-public:
-    struct Call {
-        QByteArray text;
-        const char* pointer;
-        int kind;
-        unsigned int length;
-    };
-    QVector<Call> calls;
-
-public slots:
-    void take(char* payload, unsigned char kind, unsigned int length)
-    {
-        calls.append({ QByteArray(payload), payload, kind, length });
-    }
-};
 
 class TestListener : public QObject {
     Q_OBJECT
@@ -52,7 +38,7 @@ private:
     void sendAndSettle(const QList<QByteArray>& datagrams);
 
     ThreadGetDevice* listener = nullptr;
-    Receiver receiver;
+    DeviceReceiver receiver;
     QByteArray startOutput;
 };
 
@@ -115,10 +101,13 @@ void TestListener::outcomes_data()
     const QByteArray rejectMessages("Buff is error!\nCheckRetuenDate is error!\n");
     QTest::newRow("bare header") << announcement("") << true << QByteArray();
     QTest::newRow("text") << announcement("1.2.3.4@SN@ID") << true << QByteArray();
-    QTest::newRow("fills the slot") << announcement(QByteArray(kAnnounceSlotSize - 11, 'f')) << true << QByteArray();
-    QTest::newRow("one byte over the slot") << announcement(QByteArray(kAnnounceSlotSize - 10, 'g')) << false << QByteArray();
+    QTest::newRow("fills the slot") << announcement(QByteArray(kAnnounceSlotSize - 11, 'f')) << true
+                                    << QByteArray();
+    QTest::newRow("one byte over the slot")
+        << announcement(QByteArray(kAnnounceSlotSize - 10, 'g')) << false << QByteArray();
     QTest::newRow("200 bytes") << announcement(QByteArray(189, 'h')) << false << QByteArray();
-    QTest::newRow("discovery request") << QByteArray::fromHex("82000bf000112233440000") << false << rejectMessages;
+    QTest::newRow("discovery request")
+        << QByteArray::fromHex("82000bf000112233440000") << false << rejectMessages;
     QTest::newRow("10 bytes") << QByteArray::fromHex("82000000000000f00000") << false << QByteArray();
     QTest::newRow("not 0x82") << QByteArray::fromHex("83000000000000f0000000") << false << QByteArray();
 }
@@ -131,7 +120,7 @@ void TestListener::outcomes()
     sendAndSettle({ datagram });
     QCOMPARE(receiver.calls.size(), accepted ? 2 : 1);
     if (accepted) {
-        const Receiver::Call call = receiver.calls.first();
+        const DeviceReceiver::Call call = receiver.calls.first();
         QCOMPARE(call.text, datagram.mid(kFrameHeaderSize));
         QCOMPARE(call.kind, 0);
         QCOMPARE(call.length, unsigned(datagram.size() - kFrameHeaderSize));
