@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QTest>
 #include <QFile>
 #include <QTemporaryFile>
 #include <QVector>
@@ -32,14 +34,19 @@ public:
         return fresh;
     }
 
-    // QtTest arguments that keep its log off the captured stream.
-    static QVector<char*> testArguments(int argc, char** argv)
+    // Runs a test class with standard output captured into *capture and QtTest's own
+    // log on standard error.
+    template <typename Test> static int exec(int argc, char** argv, StdoutCapture** capture)
     {
+        QCoreApplication app(argc, argv);
+        StdoutCapture captured;
+        *capture = &captured;
+        Test test;
         QVector<char*> args(argv, argv + argc);
         static char o[] = "-o";
         static char target[] = "/dev/stderr,txt";
         args << o << target;
-        return args;
+        return QTest::qExec(&test, args.size(), args.data());
     }
 
 private:

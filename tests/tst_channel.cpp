@@ -182,14 +182,6 @@ void TestChannel::callbackIgnoresStatusAndNullBody()
     QVERIFY(step == kReplyRingSlotSize || step == -(kReplyRingSlots - 1) * kReplyRingSlotSize);
 }
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    StdoutCapture capture;
-    g_capture = &capture;
-    TestChannel test;
-    QVector<char*> args = StdoutCapture::testArguments(argc, argv);
-    return QTest::qExec(&test, args.size(), args.data());
-}
+int main(int argc, char** argv) { return StdoutCapture::exec<TestChannel>(argc, argv, &g_capture); }
 
 #include "tst_channel.moc"

@@ -178,14 +178,6 @@ void TestListener::stopsWhileBlockedInEmission()
     QCOMPARE(receiver.calls.first().text, QByteArray("late"));
 }
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    StdoutCapture capture;
-    g_capture = &capture;
-    TestListener test;
-    QVector<char*> args = StdoutCapture::testArguments(argc, argv);
-    return QTest::qExec(&test, args.size(), args.data());
-}
+int main(int argc, char** argv) { return StdoutCapture::exec<TestListener>(argc, argv, &g_capture); }
 
 #include "tst_listener.moc"
