@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstring>
 
-CustomSignal* g_customSignal = nullptr;
+std::atomic<CustomSignal*> g_customSignal { nullptr };
 
 namespace {
 char g_replyRing[kReplyRingSlots][kReplyRingSlotSize];
-unsigned char g_replyIndex = 0;
+// Atomic: the receive thread advances it, and tests also call the callback on the GUI
+// thread while the receive thread may still be finishing its previous call.
+std::atomic<unsigned char> g_replyIndex { 0 };
 
 // Both seq_cst: the callback announces itself before it looks at the gate, and the
 // closer shuts the gate before it counts, so neither can miss the other.
@@ -28,16 +30,21 @@ int DiscoverCallback(int status, const char*, const char* body)
         return 0;
     if (!body)
         return -1;
-    if (!g_customSignal)
+    CustomSignal* const carrier = g_customSignal.load();
+    if (!carrier)
         return 0;
     g_inFlight.fetch_add(1);
     if (!g_closed.load()) {
-        char* slot = g_replyRing[g_replyIndex];
+        // The slot is claimed before the emission: once the window's slot has returned,
+        // the GUI thread goes on while this thread may still be inside the emission, so
+        // nothing but the in-flight count is touched after it.
+        const unsigned char index = g_replyIndex.load();
+        g_replyIndex.store(static_cast<unsigned char>((index + 1) % kReplyRingSlots));
+        char* slot = g_replyRing[index];
         const size_t length = strnlen(body, kReplyRingSlotSize - 1);
         memcpy(slot, body, length);
         slot[length] = 0;
-        emit g_customSignal->sig_DiscoverDetDevice(slot, 1, 0);
-        g_replyIndex = static_cast<unsigned char>((g_replyIndex + 1) % kReplyRingSlots);
+        emit carrier->sig_DiscoverDetDevice(slot, 1, 0);
     }
     g_inFlight.fetch_sub(1);
     return 0;

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 class CustomSignal : public QObject {
     Q_OBJECT
 public:
@@ -13,7 +15,9 @@ signals:
     void sig_DiscoverDetDevice(char*, unsigned char, unsigned int);
 };
 
-extern CustomSignal* g_customSignal;
+// Set by the GUI thread after the command channel's receive thread has started, and read
+// by that thread for every reply: atomic, so the carrier is seen whole or not at all.
+extern std::atomic<CustomSignal*> g_customSignal;
 
 int DiscoverCallback(int status, const char* head, const char* body);
 
