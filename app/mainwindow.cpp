@@ -9,6 +9,8 @@
 
 #include <QFont>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QTimer>
 
 #include <cJSON.h>
 
@@ -21,6 +23,21 @@ namespace {
 const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
 
 sockaddr_in g_probeDestination;
+
+// Every added row makes the table lay out and repaint all its visible cells and its scroll
+// bars, which costs far more than the row itself; rows that come in quick succession are
+// painted together, at most once per this many milliseconds, quicker than the eye follows.
+constexpr int kTablePaintIntervalMs = 40;
+
+// The parts of the table that an added row repaints: the cells, and the scroll bars with
+// the frames that hold them. The header is left out: a click on its check box must show
+// at once.
+void setRowPaint(QTableWidget* table, bool enabled)
+{
+    table->viewport()->setUpdatesEnabled(enabled);
+    table->verticalScrollBar()->parentWidget()->setUpdatesEnabled(enabled);
+    table->horizontalScrollBar()->parentWidget()->setUpdatesEnabled(enabled);
+}
 
 using JsonTree = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
 
@@ -60,6 +77,10 @@ MainWindow::MainWindow(QWidget* parent)
     table->setAlternatingRowColors(true);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setHorizontalHeader(header);
+    // A header view also hears of every change of a cell, and answers each by forgetting its
+    // size hint, which the next layout of the table then measures again from all six titles.
+    // Cells never change what the titles or the check box look like.
+    disconnect(table->model(), &QAbstractItemModel::dataChanged, header, nullptr);
     table->verticalHeader()->setDefaultSectionSize(30);
     table->horizontalHeader()->setMinimumHeight(25);
     table->setColumnWidth(5, 100);
@@ -68,6 +89,16 @@ MainWindow::MainWindow(QWidget* parent)
     table->setColumnWidth(2, 340);
     table->setColumnWidth(1, 60);
     table->setColumnWidth(0, 20);
+
+    tablePaintHold = new QTimer(this);
+    tablePaintHold->setSingleShot(true);
+    tablePaintHold->setInterval(kTablePaintIntervalMs);
+    connect(tablePaintHold, &QTimer::timeout, this, [this] {
+        if (ui->tableWidget->viewport()->updatesEnabled())
+            return; // no row came since the last paint
+        setRowPaint(ui->tableWidget, true); // repaints the held rows at once
+        tablePaintHold->start();
+    });
 
     ui->pushButton->setStyleSheet("border:1px solid black;border-radius:5px;padding:2px 4px;");
     ui->label->setFont(QFont("Abyssinica SIL", 10, QFont::Bold, false));
@@ -108,6 +139,16 @@ void MainWindow::openGroupSocket()
     }
 }
 
+// The first row after a quiet spell is painted at once; rows that follow within the
+// interval wait for its end and are painted together.
+void MainWindow::holdTablePaint()
+{
+    if (tablePaintHold->isActive())
+        setRowPaint(ui->tableWidget, false);
+    else
+        tablePaintHold->start();
+}
+
 void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
 {
     if (!payload)
@@ -115,6 +156,7 @@ void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
     QTableWidget* table = ui->tableWidget;
     if (kind == 0) {
         const QStringList parts = QString::fromLatin1(payload).split('@', Qt::KeepEmptyParts, Qt::CaseSensitive);
+        holdTablePaint();
         table->insertRow(device_count);
         table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
         for (int i = 0; i < 3 && i < parts.size(); ++i)
@@ -136,6 +178,7 @@ void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
     if (!name && !sn && !mode && !ip)
         return;
 
+    holdTablePaint();
     table->insertRow(device_count);
     if (cJSON_GetObjectItem(root.get(), "libver")) {
         auto* box = new QTableWidgetItem();

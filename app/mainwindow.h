@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+class QTimer;
+
 namespace Ui {
 class MainWindow;
 }
@@ -36,7 +38,10 @@ private slots:
     void on_ipddr_changed(const QString& text);
 
 private:
+    void holdTablePaint();
+
     Ui::MainWindow* ui = nullptr;
     int device_count = 0;
     net::Socket groupSock = 0;
+    QTimer* tablePaintHold = nullptr;
 };
