@@ -116,6 +116,11 @@ void ServiceHandleDatagram(unsigned char* buf, int n, int error)
     }
 }
 
+void ServiceSetCallbackForTest(ServiceCallback callback)
+{
+    g_callback = callback;
+}
+
 void ServiceRecvThread()
 {
     memset(g_recvBuf, 0, sizeof(g_recvBuf));

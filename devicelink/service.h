@@ -24,6 +24,10 @@ int ServiceSendCmd(unsigned int command, const char* payload);
 // error). buf must hold n + 1 bytes. Prints the diagnostics and calls the callback.
 void ServiceHandleDatagram(unsigned char* buf, int n, int error);
 
+// Sets the callback that ServiceHandleDatagram calls, without opening the channel: lets a
+// test or fuzz target drive the receive path with no socket and no thread.
+void ServiceSetCallbackForTest(ServiceCallback callback);
+
 // The interface address (network order) on which to join the group, given the text that
 // ServiceGetLocalIpAddress produced: any interface when it is empty, not an address, or a
 // loopback address, since joining on loopback would hear this machine only.
