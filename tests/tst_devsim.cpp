@@ -145,6 +145,8 @@ private slots:
     void receivedFramesAreReported();
     void garbageSurroundsTheValidReplies();
     void announcesByItselfAndFloods();
+    void numberedRepliesOnRequest_data();
+    void numberedRepliesOnRequest();
     void endsCleanly_data();
     void endsCleanly();
     void badOptionsExitWithUsage_data();
@@ -440,6 +442,68 @@ void TestDevsim::announcesByItselfAndFloods()
     }
 }
 
+void TestDevsim::numberedRepliesOnRequest_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<double>("minSeconds"); // from the first send to the last
+
+    // More devices than --count allows, each reply distinct.
+    QTest::newRow("a burst, back to back") << QStringList { "--burst", "1200" } << 1200 << 0.0;
+    QTest::newRow("paced over a quarter second")
+        << QStringList { "--paced", "2000", "--paced-for", "0.25" } << 500 << 0.2;
+}
+
+void TestDevsim::numberedRepliesOnRequest()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, expected);
+    QFETCH(double, minSeconds);
+
+    GroupSocket replies(kReplyPort);
+    GroupSocket announcements(kAnnouncePort);
+    GroupSocket sender(0);
+    QVERIFY(replies.ok() && announcements.ok());
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(args), qPrintable(devsim.error()));
+    QTest::qWait(200);
+    QVERIFY2(replies.datagrams().isEmpty(), "sent before it was asked");
+
+    QVERIFY(sender.send(deviceFrame(0), kCommandPort));
+    QVERIFY(devsim.waitForCount([](const QJsonObject& l) { return l.contains("sent"); }, 1));
+    const QJsonObject report = *std::find_if(devsim.received().begin(), devsim.received().end(),
+        [](const QJsonObject& l) { return l.contains("sent"); });
+    QCOMPARE(report.value("sent").toInt(), expected);
+    const double seconds = (report.value("last").toDouble() - report.value("first").toDouble()) / 1e9;
+    QVERIFY2(seconds >= minSeconds, qPrintable(QString::number(seconds)));
+
+    // The socket holds a few hundred of these, so a burst is read as it comes in.
+    QSet<QString> serials;
+    QElapsedTimer timer;
+    timer.start();
+    while (serials.size() < expected && timer.elapsed() < 10000) {
+        for (const QByteArray& d : replies.datagrams())
+            serials.insert(replyBody(d).value("sn").toString());
+        QTest::qWait(20);
+    }
+    const int received = replies.datagrams().size();
+    QVERIFY2(received <= expected, qPrintable(QString::number(received)));
+    QVERIFY(announcements.datagrams().isEmpty());
+    // A burst may outrun the socket; whatever arrived is numbered from 1 without repeats.
+    QCOMPARE(serials.size(), received);
+    if (minSeconds > 0)
+        QCOMPARE(received, expected);
+    QVERIFY(serials.contains(QStringLiteral("SN0001")));
+    if (received == expected)
+        QVERIFY(serials.contains(QString::asprintf("SN%04d", expected)));
+    qInfo("%d of %d replies read", received, expected);
+    for (const QString& sn : serials) {
+        const int k = sn.mid(2).toInt();
+        QVERIFY2(k >= 1 && k <= expected && sn == QString::asprintf("SN%04d", k), qPrintable(sn));
+    }
+    QCOMPARE(devsim.stop(), 0);
+}
+
 void TestDevsim::endsCleanly_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -486,6 +550,12 @@ void TestDevsim::badOptionsExitWithUsage_data()
     QTest::newRow("flag given a value") << QStringList { "--garbage=1" };
     QTest::newRow("zero flood rate") << QStringList { "--flood", "0" };
     QTest::newRow("duration not a number") << QStringList { "--duration", "soon" };
+    QTest::newRow("empty burst") << QStringList { "--burst", "0" };
+    QTest::newRow("paced without its length") << QStringList { "--paced", "1000" };
+    QTest::newRow("a paced run's length alone") << QStringList { "--paced-for", "2" };
+    QTest::newRow("burst and paced together")
+        << QStringList { "--burst", "5", "--paced", "10", "--paced-for", "1" };
+    QTest::newRow("a paced run over the limit") << QStringList { "--paced", "100000", "--paced-for", "3" };
 }
 
 void TestDevsim::badOptionsExitWithUsage()

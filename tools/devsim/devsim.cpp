@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +84,16 @@ void printLine(const std::string& line)
     fflush(stdout);
 }
 
+// The clock other processes on the machine read too, so a reader can time from the first send.
+long long monotonicNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+using Frames = std::vector<std::vector<unsigned char>>;
+
 class Simulator {
 public:
     Simulator(const DevsimOptions& options, int commandSocket, int probeSocket, int sendSocket)
@@ -91,7 +102,12 @@ public:
         , m_commandSocket(commandSocket)
         , m_probeSocket(probeSocket)
         , m_sendSocket(sendSocket)
+        , m_burstFrames(NumberedReplies(options, options.burst))
+        , m_pacedFrames(NumberedReplies(options, PacedTotal(options)))
     {
+        m_replyTo.sin_family = AF_INET;
+        m_replyTo.sin_port = htons(kReplyPort);
+        inet_pton(AF_INET, kGroupAddress, &m_replyTo.sin_addr);
     }
 
     void run(const sigset_t& waitMask);
@@ -103,6 +119,9 @@ private:
     void handle(unsigned short port, const unsigned char* buf, int n);
     void flood(Clock::time_point now);
     Clock::time_point nextFlood() const;
+    void sendReplies(const Frames& frames, size_t from, size_t to);
+    void pace(Clock::time_point now);
+    Clock::time_point nextPaced() const;
 
     DevsimOptions m_options;
     std::vector<SimDevice> m_devices;
@@ -113,8 +132,49 @@ private:
     std::multimap<Clock::time_point, Datagram> m_pending;
     Clock::time_point m_floodStart;
     long long m_floodSent = 0;
+    Frames m_burstFrames;
+    Frames m_pacedFrames;
+    bool m_pacing = false;
+    Clock::time_point m_pacedStart;
+    size_t m_pacedSent = 0;
+    long long m_pacedFirstNs = 0;
+    sockaddr_in m_replyTo {};
     unsigned char m_recvBuf[65536];
 };
+
+// Prebuilt replies straight to the socket: nothing between two sends but the send itself.
+void Simulator::sendReplies(const Frames& frames, size_t from, size_t to)
+{
+    for (size_t i = from; i < to; ++i) {
+        const ssize_t sent = sendto(m_sendSocket, frames[i].data(), frames[i].size(), 0,
+            reinterpret_cast<const sockaddr*>(&m_replyTo), sizeof(m_replyTo));
+        if (sent < 0 && m_options.verbose)
+            fprintf(stderr, "devsim: send of reply %zu failed: %s\n", i + 1, strerror(errno));
+    }
+}
+
+Clock::time_point Simulator::nextPaced() const
+{
+    const auto offset
+        = std::chrono::duration<double>(static_cast<double>(m_pacedSent + 1) / m_options.pacedRate);
+    return m_pacedStart + std::chrono::duration_cast<Clock::duration>(offset);
+}
+
+void Simulator::pace(Clock::time_point now)
+{
+    const double elapsed = std::chrono::duration<double>(now - m_pacedStart).count();
+    const size_t due = std::min(m_pacedFrames.size(), static_cast<size_t>(elapsed * m_options.pacedRate));
+    if (due <= m_pacedSent)
+        return;
+    if (m_pacedSent == 0)
+        m_pacedFirstNs = monotonicNs();
+    sendReplies(m_pacedFrames, m_pacedSent, due);
+    m_pacedSent = due;
+    m_pacing = m_pacedSent < m_pacedFrames.size();
+    if (!m_pacing)
+        printLine("{\"sent\":" + std::to_string(m_pacedSent) + ",\"first\":" + std::to_string(m_pacedFirstNs)
+            + ",\"last\":" + std::to_string(monotonicNs()) + "}");
+}
 
 void Simulator::send(const Datagram& datagram)
 {
@@ -167,7 +227,18 @@ void Simulator::answer(std::vector<Datagram> valid)
 void Simulator::handle(unsigned short port, const unsigned char* buf, int n)
 {
     if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == 0x82 && buf[3] == 0xF0) {
-        if (buf[4] == 0) {
+        if (buf[4] == 0 && !m_burstFrames.empty()) {
+            const long long first = monotonicNs();
+            sendReplies(m_burstFrames, 0, m_burstFrames.size());
+            printLine("{\"sent\":" + std::to_string(m_burstFrames.size())
+                + ",\"first\":" + std::to_string(first) + ",\"last\":" + std::to_string(monotonicNs()) + "}");
+        } else if (buf[4] == 0 && !m_pacedFrames.empty()) {
+            if (!m_pacing) {
+                m_pacing = true;
+                m_pacedStart = Clock::now();
+                m_pacedSent = 0;
+            }
+        } else if (buf[4] == 0) {
             std::vector<Datagram> replies;
             for (const SimDevice& d : m_devices) {
                 if (d.answersDiscovery)
@@ -246,6 +317,8 @@ void Simulator::run(const sigset_t& waitMask)
         }
         if (m_options.floodRate > 0)
             flood(now);
+        if (m_pacing)
+            pace(now);
         if (m_options.announceEvery > 0 && now >= nextAnnounce) {
             for (const SimDevice& d : m_devices)
                 send({ kAnnouncePort, BuildAnnounceFrame(d) });
@@ -259,6 +332,8 @@ void Simulator::run(const sigset_t& waitMask)
             wake = std::min(wake, m_pending.begin()->first);
         if (m_options.floodRate > 0)
             wake = std::min(wake, nextFlood());
+        if (m_pacing)
+            wake = std::min(wake, nextPaced());
         if (m_options.announceEvery > 0)
             wake = std::min(wake, nextAnnounce);
         timespec timeout {};

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cmath>
@@ -16,9 +17,16 @@ const char* const kDevsimUsage
       "  --announce-every SEC   every device announces itself at this period\n"
       "  --garbage              mix malformed frames into every answer burst\n"
       "  --flood RATE           send about RATE replies and RATE announcements per second\n"
+      "  --burst N              answer each discovery request with N distinct replies (devices\n"
+      "                         1..N, up to 100000) sent back to back\n"
+      "  --paced RATE           answer a discovery request with RATE distinct replies per second\n"
+      "  --paced-for SEC        for SEC seconds (needs both; at most 200000 replies a run;\n"
+      "                         a request during a run is ignored)\n"
       "  --duration SEC         exit after SEC seconds (0: on SIGTERM/SIGINT only)\n"
       "  --verbose              log sends on stderr\n"
-      "LIST is a comma-separated list of 1-based device numbers.\n";
+      "LIST is a comma-separated list of 1-based device numbers.\n"
+      "After each burst or paced run it prints {\"sent\":N,\"first\":T,\"last\":T}, T being the\n"
+      "CLOCK_MONOTONIC time in nanoseconds of the first and the last send.\n";
 
 namespace {
 
@@ -64,6 +72,13 @@ bool parseList(const std::string& text, std::set<int>* out)
 }
 
 } // namespace
+
+long long PacedTotal(const DevsimOptions& options)
+{
+    if (options.pacedRate <= 0)
+        return 0;
+    return std::llround(options.pacedRate * options.pacedFor);
+}
 
 bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* error)
 {
@@ -153,6 +168,22 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
                 return false;
             if (!parseSeconds(value, &o.floodRate) || o.floodRate <= 0 || o.floodRate > 100000)
                 return bad();
+        } else if (name == "--burst") {
+            if (!take())
+                return false;
+            if (!parseInt(value, 1, kMaxBurst, &number))
+                return bad();
+            o.burst = static_cast<int>(number);
+        } else if (name == "--paced") {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, &o.pacedRate) || o.pacedRate <= 0 || o.pacedRate > 100000)
+                return bad();
+        } else if (name == "--paced-for") {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, &o.pacedFor) || o.pacedFor <= 0)
+                return bad();
         } else if (name == "--duration") {
             if (!take())
                 return false;
@@ -175,8 +206,22 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
             return false;
         }
     }
-    if (static_cast<uint64_t>(o.baseIp) + static_cast<uint64_t>(o.count) > 0xFFFFFFFFull) {
-        *error = "--base-ip plus --count runs past 255.255.255.255";
+    if ((o.pacedRate > 0) != (o.pacedFor > 0)) {
+        *error = "--paced and --paced-for go together";
+        return false;
+    }
+    if (o.pacedRate > 0 && o.burst > 0) {
+        *error = "--burst and --paced exclude each other";
+        return false;
+    }
+    if (PacedTotal(o) > kMaxPaced) {
+        *error = "--paced RATE times --paced-for SEC is over " + std::to_string(kMaxPaced) + " replies";
+        return false;
+    }
+    const uint64_t numbered = std::max<uint64_t>({ static_cast<uint64_t>(o.count),
+        static_cast<uint64_t>(o.burst), static_cast<uint64_t>(PacedTotal(o)) });
+    if (static_cast<uint64_t>(o.baseIp) + numbered > 0xFFFFFFFFull) {
+        *error = "--base-ip plus the number of devices runs past 255.255.255.255";
         return false;
     }
     *out = o;

@@ -129,24 +129,37 @@ JsonPtr parseObject(const char* text, size_t length)
 
 } // namespace
 
+SimDevice MakeDevice(const DevsimOptions& options, int k)
+{
+    SimDevice d;
+    d.number = k;
+    d.name = numbered("Device-", "%02d", k);
+    const uint32_t address = options.baseIp + static_cast<uint32_t>(k);
+    d.ip = dotted(address);
+    d.sn = numbered(options.snPrefix.c_str(), "%04d", k);
+    d.mode = std::string(kModePrefix) + numbered("ID", "%04d", k);
+    d.mask = "255.255.255.0";
+    d.gw = dotted((address & 0xFFFFFF00u) | 1u);
+    d.hasLibver = !options.noLibverAll && options.noLibver.count(k) == 0;
+    d.answersDiscovery = options.announceOnly.count(k) == 0;
+    return d;
+}
+
 std::vector<SimDevice> MakeDevices(const DevsimOptions& options)
 {
     std::vector<SimDevice> devices;
-    for (int k = 1; k <= options.count; ++k) {
-        SimDevice d;
-        d.number = k;
-        d.name = numbered("Device-", "%02d", k);
-        const uint32_t address = options.baseIp + static_cast<uint32_t>(k);
-        d.ip = dotted(address);
-        d.sn = numbered(options.snPrefix.c_str(), "%04d", k);
-        d.mode = std::string(kModePrefix) + numbered("ID", "%04d", k);
-        d.mask = "255.255.255.0";
-        d.gw = dotted((address & 0xFFFFFF00u) | 1u);
-        d.hasLibver = !options.noLibverAll && options.noLibver.count(k) == 0;
-        d.answersDiscovery = options.announceOnly.count(k) == 0;
-        devices.push_back(d);
-    }
+    for (int k = 1; k <= options.count; ++k)
+        devices.push_back(MakeDevice(options, k));
     return devices;
+}
+
+std::vector<std::vector<unsigned char>> NumberedReplies(const DevsimOptions& options, long long count)
+{
+    std::vector<std::vector<unsigned char>> frames;
+    frames.reserve(static_cast<size_t>(count));
+    for (long long k = 1; k <= count; ++k)
+        frames.push_back(BuildReplyFrame(MakeDevice(options, static_cast<int>(k))));
+    return frames;
 }
 
 std::vector<unsigned char> BuildReplyFrame(const SimDevice& device)

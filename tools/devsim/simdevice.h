@@ -25,7 +25,11 @@ struct Datagram {
     std::vector<unsigned char> bytes;
 };
 
+// Device k (from 1), numbered as --count numbers them, also past --count.
+SimDevice MakeDevice(const DevsimOptions& options, int k);
 std::vector<SimDevice> MakeDevices(const DevsimOptions& options);
+// The replies of devices 1 to count, built ahead so that they can go out back to back.
+std::vector<std::vector<unsigned char>> NumberedReplies(const DevsimOptions& options, long long count);
 
 // A DeviceFrame with command 0 and the payload "ACK-" and the device's JSON object.
 std::vector<unsigned char> BuildReplyFrame(const SimDevice& device);
