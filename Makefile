@@ -35,5 +35,35 @@ demo: build
 	./tests/netns/isolated sh -c '$(BUILD)/tools/devsim/devsim --count 12 --no-libver=3,7 \
 		--announce-only=11,12 --announce-every 30 >/dev/null & exec $(BUILD)/devicesearch'
 
+# Every fuzz target for FUZZ_SECONDS (5 minutes) each on a copy of its corpus, under
+# libFuzzer with ASan and UBSan, inside the private network namespace; FUZZ_JOBS=2 runs
+# two at a time. Needs clang, so it has its own build directory.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 300
+FUZZ_JOBS    ?= 1
+.PHONY: fuzz
+fuzz:
+	@./tools/install-deps clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_reply fuzz_announce fuzz_slot fuzz_netset
+	FUZZ_JOBS=$(FUZZ_JOBS) ./tests/fuzz/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The threaded tests under ThreadSanitizer (tests/tsan.supp lists what Qt's uninstrumented
+# code makes it report); not part of `make test`. TSAN_TESTS=. runs the whole suite.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS ?= ^tst_(channel|listener|search|lan|batch_e2e|exit)$$
+.PHONY: tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cd $(TSAN_BUILD) && ctest $(CTEST_ARGS) -R '$(TSAN_TESTS)'
+
+# The ingest benchmark, inside the private network namespace: prints one table of figures
+# (a few minutes; BENCH_ARGS="--only growth" and the like run a part).
+BENCH_ARGS ?=
+.PHONY: bench
+bench: build
+	./tests/netns/isolated $(BUILD)/bench/ingest_bench $(BENCH_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
