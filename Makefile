@@ -66,4 +66,4 @@ bench: build
 	./tests/netns/isolated $(BUILD)/bench/ingest_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
