@@ -2,14 +2,16 @@
 
 #include <cstring>
 
-const unsigned char SearchProbe[kFrameHeaderSize] = { 0x82, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x00 };
+const unsigned char SearchProbe[kFrameHeaderSize]
+    = { 0x82, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x00 };
 
 namespace {
 constexpr unsigned char kStartByte = 0x82;
 constexpr unsigned char kMarker = 0xF0;
 }
 
-int BuildDeviceFrame(unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload)
+int BuildDeviceFrame(
+    unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload)
 {
     if (command > 3)
         return 0;
@@ -58,7 +60,8 @@ ReplyOutcome ReadReply(unsigned char* buf, int n, const char** head, const char*
 
 AnnounceOutcome CheckAnnounce(const unsigned char* buf, int n)
 {
-    if (n < kFrameHeaderSize || buf[0] != kStartByte)
+    // Longer than a slot: the receive was cut short, as Winsock reports it, so ignored.
+    if (n < kFrameHeaderSize || n > kAnnounceSlotSize || buf[0] != kStartByte)
         return AnnounceOutcome::Ignored;
     if (buf[7] != kMarker || buf[8] != 0x00)
         return AnnounceOutcome::Rejected;

@@ -35,4 +35,5 @@ ReplyOutcome ReadReply(unsigned char* buf, int n, const char** head, const char*
 enum class AnnounceOutcome { Ignored, Rejected, Accepted };
 
 // Acceptance test of a received AnnounceFrame of n bytes (n < 0 for a failed receive).
+// Receive into kAnnounceSlotSize + 1 bytes: a datagram that did not fit a slot is ignored.
 AnnounceOutcome CheckAnnounce(const unsigned char* buf, int n);

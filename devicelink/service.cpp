@@ -94,6 +94,11 @@ int ServiceGetLocalIpAddress(int, char* out)
 
 void ServiceHandleDatagram(unsigned char* buf, int n, int error)
 {
+    if (n > kFrameBufferSize) {
+        // Longer than a frame buffer: report it as Winsock reports a truncated datagram.
+        n = -1;
+        error = net::kMessageTooLong;
+    }
     if (n < 0) {
         DiagPrintf("Recvfrom failed %d!\n", error);
         return;
@@ -127,14 +132,8 @@ void ServiceRecvThread()
     sockaddr_in from {};
     net::SockLen fromLen = sizeof(from);
     for (;;) {
-        int n = net::receiveFrom(g_commandSocket, g_recvBuf, sizeof(g_recvBuf), &from, &fromLen);
-        int error = n < 0 ? net::lastError() : 0;
-        if (n > kFrameBufferSize) {
-            // Longer than a frame buffer: report it as Winsock reports a truncated datagram.
-            n = -1;
-            error = net::kMessageTooLong;
-        }
-        ServiceHandleDatagram(g_recvBuf, n, error);
+        const int n = net::receiveFrom(g_commandSocket, g_recvBuf, sizeof(g_recvBuf), &from, &fromLen);
+        ServiceHandleDatagram(g_recvBuf, n, n < 0 ? net::lastError() : 0);
     }
 }
 

@@ -21,7 +21,8 @@ void ServiceRecvThread();
 int ServiceSendCmd(unsigned int command, const char* payload);
 
 // One datagram of n bytes as the receive thread sees it (n < 0: the receive failed with
-// error). buf must hold n + 1 bytes. Prints the diagnostics and calls the callback.
+// error), received into kFrameBufferSize + 1 bytes: n beyond kFrameBufferSize means it did
+// not fit and is reported as too long. Prints the diagnostics and calls the callback.
 void ServiceHandleDatagram(unsigned char* buf, int n, int error);
 
 // Sets the callback that ServiceHandleDatagram calls, without opening the channel: lets a

@@ -118,9 +118,7 @@ void ThreadGetDevice::run()
         if (ready != s)
             continue; // time-out or error: test the stop request and wait again
         unsigned char* slot = g_announceRing[index];
-        int n = net::receiveFrom(s, slot, kAnnounceSlotSize + 1, &from, &fromLen);
-        if (n > kAnnounceSlotSize)
-            n = -1; // longer than a slot: ignored like a failed receive
+        const int n = net::receiveFrom(s, slot, kAnnounceSlotSize + 1, &from, &fromLen);
         switch (CheckAnnounce(slot, n)) {
         case AnnounceOutcome::Ignored:
             continue;

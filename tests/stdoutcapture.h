@@ -36,9 +36,10 @@ public:
 
     // Runs a test class with standard output captured into *capture and QtTest's own
     // log on standard error.
-    template <typename Test> static int exec(int argc, char** argv, StdoutCapture** capture)
+    template <typename Test, typename Application = QCoreApplication>
+    static int exec(int argc, char** argv, StdoutCapture** capture)
     {
-        QCoreApplication app(argc, argv);
+        Application app(argc, argv);
         StdoutCapture captured;
         *capture = &captured;
         Test test;

@@ -207,6 +207,10 @@ void TestFrames::announcement_data()
                                                    << int(AnnounceOutcome::Rejected);
     QTest::newRow("byte 8 not zero") << QByteArray::fromHex("82000000000000f0010000") << int(AnnounceOutcome::Rejected);
     QTest::newRow("10 bytes") << QByteArray::fromHex("82000000000000f00000") << int(AnnounceOutcome::Ignored);
+    QTest::newRow("fills a slot") << QByteArray::fromHex("82000000000000f0000000") + QByteArray(117, 'a')
+                                  << int(AnnounceOutcome::Accepted);
+    QTest::newRow("did not fit a slot") << QByteArray::fromHex("82000000000000f0000000") + QByteArray(118, 'a')
+                                        << int(AnnounceOutcome::Ignored);
     QTest::newRow("not 0x82") << QByteArray::fromHex("81000000000000f0000000") << int(AnnounceOutcome::Ignored);
     QTest::newRow("failed receive") << QByteArray() << int(AnnounceOutcome::Ignored);
 }

@@ -453,16 +453,8 @@ extern "C" const char* __asan_default_options()
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
     // The program prints a line for every refused datagram: keep that out of the log.
-    StdoutCapture captured;
-    g_capture = &captured;
-    TestSoak test;
-    QVector<char*> args(argv, argv + argc);
-    static char o[] = "-o";
-    static char target[] = "/dev/stderr,txt";
-    args << o << target;
-    return QTest::qExec(&test, args.size(), args.data());
+    return StdoutCapture::exec<TestSoak, QApplication>(argc, argv, &g_capture);
 }
 
 #include "tst_soak.moc"

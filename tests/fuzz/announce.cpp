@@ -19,12 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (received > 0)
         memcpy(slot.get(), data, received);
 
-    int n = static_cast<int>(received);
-    if (n > kAnnounceSlotSize)
-        n = -1;
+    const int n = static_cast<int>(received);
     switch (CheckAnnounce(slot.get(), n)) {
     case AnnounceOutcome::Ignored:
-        FUZZ_CHECK(n < kFrameHeaderSize || data[0] != 0x82);
+        FUZZ_CHECK(n < kFrameHeaderSize || n > kAnnounceSlotSize || data[0] != 0x82);
         return 0;
     case AnnounceOutcome::Rejected:
         return 0;
