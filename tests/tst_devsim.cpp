@@ -409,7 +409,7 @@ void TestDevsim::garbageSurroundsTheValidReplies()
             ++junk;
         }
     }
-    QCOMPARE(junk, 3);
+    QCOMPARE(junk, 1); // the 128-byte one; 129 and 200 bytes do not fit a slot
     QCOMPARE(devsim.stop(), 0);
 }
 

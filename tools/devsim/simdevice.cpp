@@ -219,7 +219,8 @@ std::vector<std::vector<unsigned char>> GarbageFrames(const SimDevice& sample, s
     frames.push_back(paddedReply(1500));
 
     // Announcements: too short, wrong marker, wrong byte 8, and the slot-size boundary.
-    // The long ones pass the announcement test; their serial number starts with JUNK.
+    // Their serial number starts with JUNK; of the long ones only the 128-byte one fits a
+    // slot and passes the announcement test.
     frames.push_back(std::vector<unsigned char>(kAnnounceHeader, kAnnounceHeader + kFrameHeaderSize - 1));
     std::vector<unsigned char> marker = announceFrame("9.9.9.9@BADMARKER@X");
     marker[7] = 0xF1;
