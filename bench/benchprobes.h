@@ -2,24 +2,14 @@
 // Linux only: everything here comes from /proc or from fork and exec.
 #pragma once
 
+#include "udpstats.h"
+
 #include <map>
 #include <string>
 #include <sys/types.h>
 
 // CLOCK_MONOTONIC in nanoseconds, the clock devsim stamps its sends with.
 long long MonotonicNs();
-
-// The inode behind a socket descriptor, as /proc/net/udp names sockets.
-unsigned long SocketInode(int fd);
-
-// Inodes of this process's own sockets.
-std::map<unsigned long, int> OwnSocketInodes();
-
-// The drops column of /proc/net/udp for the socket with this inode; -1 when it is not listed.
-long long UdpDropsOfInode(unsigned long inode);
-
-// The drops of this process's sockets bound to port; -1 when it holds none.
-long long OwnUdpDropsOnPort(unsigned short port);
 
 // Resident memory of this process in KiB.
 long long ResidentKiB();

@@ -1,0 +1,132 @@
+#include "udpstats.h"
+
+#if defined(__linux__)
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+unsigned long SocketInode(int fd)
+{
+    struct stat st { };
+    return fstat(fd, &st) == 0 ? static_cast<unsigned long>(st.st_ino) : 0;
+}
+
+std::map<unsigned long, int> OwnSocketInodes()
+{
+    std::map<unsigned long, int> inodes;
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return inodes;
+    while (dirent* entry = readdir(dir)) {
+        const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        char target[64] = {};
+        const ssize_t n = readlink(path.c_str(), target, sizeof(target) - 1);
+        unsigned long inode = 0;
+        if (n > 0 && sscanf(target, "socket:[%lu]", &inode) == 1)
+            inodes[inode] = atoi(entry->d_name);
+    }
+    closedir(dir);
+    return inodes;
+}
+
+namespace {
+struct UdpLine {
+    unsigned short port = 0;
+    unsigned long inode = 0;
+    long long drops = 0;
+};
+
+template <typename Visit> void forEachUdpSocket(Visit visit)
+{
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line); // the column titles
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode, refs,
+            pointer;
+        long long drops = 0;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout
+                >> inode >> refs >> pointer >> drops))
+            continue;
+        UdpLine udp;
+        const size_t colon = local.find(':');
+        if (colon != std::string::npos)
+            udp.port = static_cast<unsigned short>(strtoul(local.c_str() + colon + 1, nullptr, 16));
+        udp.inode = strtoul(inode.c_str(), nullptr, 10);
+        udp.drops = drops;
+        visit(udp);
+    }
+}
+}
+
+long long UdpDropsOfInode(unsigned long inode)
+{
+    long long drops = -1;
+    forEachUdpSocket([&](const UdpLine& udp) {
+        if (udp.inode == inode)
+            drops = udp.drops;
+    });
+    return drops;
+}
+
+long long OwnUdpDropsOnPort(unsigned short port)
+{
+    const std::map<unsigned long, int> own = OwnSocketInodes();
+    long long drops = -1;
+    forEachUdpSocket([&](const UdpLine& udp) {
+        if (udp.port == port && own.count(udp.inode))
+            drops = (drops < 0 ? 0 : drops) + udp.drops;
+    });
+    return drops;
+}
+
+std::vector<int> OwnUdpSocketsOnPort(unsigned short port)
+{
+    const std::map<unsigned long, int> own = OwnSocketInodes();
+    std::vector<int> fds;
+    forEachUdpSocket([&](const UdpLine& udp) {
+        const auto found = own.find(udp.inode);
+        if (udp.port == port && found != own.end())
+            fds.push_back(found->second);
+    });
+    return fds;
+}
+
+long long UdpReceiveBufferCap()
+{
+    std::ifstream in("/proc/sys/net/core/rmem_max");
+    long long bytes = -1;
+    return (in >> bytes) ? bytes : -1;
+}
+#else
+unsigned long SocketInode(int)
+{
+    return 0;
+}
+std::map<unsigned long, int> OwnSocketInodes()
+{
+    return {};
+}
+long long UdpDropsOfInode(unsigned long)
+{
+    return -1;
+}
+long long OwnUdpDropsOnPort(unsigned short)
+{
+    return -1;
+}
+std::vector<int> OwnUdpSocketsOnPort(unsigned short)
+{
+    return {};
+}
+long long UdpReceiveBufferCap()
+{
+    return -1;
+}
+#endif
