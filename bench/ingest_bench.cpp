@@ -41,6 +41,15 @@ QString thousands(long long n)
     return QLocale(QLocale::English).toString(n);
 }
 
+QString yesNo(bool met)
+{
+    return met ? QStringLiteral("yes") : QStringLiteral("**no**");
+}
+
+struct Row {
+    QString measure, program, bare, ratio, target, met;
+};
+
 struct Traffic {
     int burst = 0; // distinct replies back to back on one discovery request
     int rate = 0; // else: distinct replies per second for kPacedSeconds
@@ -151,8 +160,8 @@ Ingest runTraffic(const Traffic& traffic, const std::function<int()>& rows, long
     return result;
 }
 
-// A receiver with the program's socket options and nothing else: counts the datagrams that
-// the program would have turned into rows.
+// A receiver with the program's socket options and nothing else, except that it keeps the
+// default receive buffer: counts the datagrams that the program would have turned into rows.
 class BareReceiver {
 public:
     BareReceiver()
@@ -294,6 +303,34 @@ public:
             fixture.table->model(), &QAbstractItemModel::rowsInserted, [this] { lastRowNs = MonotonicNs(); });
         if (!QTest::qWaitForWindowExposed(&fixture.window))
             progress(QStringLiteral("the window was not exposed; its painting may not count"));
+    }
+
+    // The receive buffer each of the program's sockets really got, beside a new socket's default.
+    std::vector<Row> bufferRows() const
+    {
+        const int plain = socket(AF_INET, SOCK_DGRAM, 0);
+        const int byDefault = net::receiveBufferSize(plain);
+        close(plain);
+        const long long cap = UdpReceiveBufferCap();
+        const long long granted = 2 * std::min<long long>(net::kReceiveBufferBytes, cap);
+        std::vector<Row> rows;
+        for (const auto& [port, name] :
+            { std::pair<unsigned short, const char*> { kReplyPort, "command channel" },
+                { kAnnouncePort, "listener" } }) {
+            const std::vector<int> fds = OwnUdpSocketsOnPort(port);
+            const int got = fds.size() == 1 ? net::receiveBufferSize(fds.front()) : -1;
+            rows.push_back({ QStringLiteral(
+                                 "receive buffer of the %1 socket (port %2) as getsockopt reports it; "
+                                 "asked %3, net.core.rmem_max %4")
+                                 .arg(name)
+                                 .arg(port)
+                                 .arg(thousands(net::kReceiveBufferBytes))
+                                 .arg(thousands(cap)),
+                got < 0 ? QStringLiteral("socket not found") : QStringLiteral("%1 bytes").arg(thousands(got)),
+                QStringLiteral("%1 bytes (default)").arg(thousands(byDefault)), "–",
+                QStringLiteral("≥ %1 bytes").arg(thousands(granted)), yesNo(got >= granted) });
+        }
+        return rows;
     }
 
     // A search with no device listening empties the table.
@@ -461,10 +498,6 @@ QString timesText(const std::vector<double>& values)
         .arg(*high, 0, 'f', 0);
 }
 
-struct Row {
-    QString measure, program, bare, ratio, target, met;
-};
-
 QString ingestText(const Ingest& r, bool withTime)
 {
     if (!r.error.isEmpty())
@@ -478,11 +511,6 @@ QString ingestText(const Ingest& r, bool withTime)
         text += QStringLiteral(" (sent in %1)").arg(msText(r.sendMs));
     }
     return text;
-}
-
-QString yesNo(bool met)
-{
-    return met ? QStringLiteral("yes") : QStringLiteral("**no**");
 }
 
 void printTable(FILE* out, const std::vector<Row>& rows)
@@ -732,9 +760,11 @@ int main(int argc, char** argv)
     // Last, the program's pieces in this process.
     std::vector<Ingest> own;
     std::vector<Row> growth;
+    std::vector<Row> buffers;
     if (options.phases.contains("program") || options.phases.contains("growth")) {
         progress(QStringLiteral("the program's pieces in this process"));
         ProgramInProcess program;
+        buffers = program.bufferRows();
         if (options.phases.contains("growth")) {
             progress(QStringLiteral("table growth to %1 rows").arg(thousands(options.rows)));
             growth = growthRows(tableGrowth(program, options.rows), options.rows);
@@ -755,6 +785,7 @@ int main(int argc, char** argv)
                 && (i >= bare.size() || bare[i].error.isEmpty());
         }
     }
+    table.insert(table.begin(), buffers.begin(), buffers.end());
     table.insert(table.end(), growth.begin(), growth.end());
     table.insert(table.end(), real.begin(), real.end());
     printTable(out, table);

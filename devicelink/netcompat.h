@@ -129,4 +129,21 @@ inline int setOption(Socket s, int level, int name, const void* value, int size)
     return ::setsockopt(s, level, name, static_cast<const char*>(value), size);
 }
 
+// Room for hundreds of replies that arrive together; the kernel may grant less (on Linux
+// up to net.core.rmem_max), and a refusal leaves the default, which still works.
+inline constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+inline void requestReceiveBuffer(Socket s)
+{
+    const int bytes = kReceiveBufferBytes;
+    setOption(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
+// The receive buffer the socket really has, in bytes; -1 when the system does not say.
+inline int receiveBufferSize(Socket s)
+{
+    int bytes = 0;
+    SockLen size = sizeof(bytes);
+    return ::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&bytes), &size) == 0 ? bytes : -1;
+}
+
 } // namespace net

@@ -48,6 +48,7 @@ int ServiceOpenSocket(int reserved, unsigned short port)
         DiagPrintf("socket creating is error!\n");
         return -1;
     }
+    net::requestReceiveBuffer(s);
     const int reuse = 1;
     if (net::setOption(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0) {
         DiagPrintf("setsockopt");

@@ -42,6 +42,8 @@ net::Socket openAnnounceSocket()
     net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (!net::isValid(s))
         DiagPerror("socket");
+    else
+        net::requestReceiveBuffer(s);
 
     ip_mreq membership {};
     membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);

@@ -74,6 +74,8 @@ private slots:
     void spontaneousAnnouncementsAddRowsBeforeAnySearch();
     void searchSendsTwoDatagramsInOrder();
     void searchListsEveryDevice();
+    void socketsGetTheLargeReceiveBuffer_data();
+    void socketsGetTheLargeReceiveBuffer();
 
 private:
     // One per process, as in the program: the command channel starts once.
@@ -170,6 +172,25 @@ void TestSearch::spontaneousAnnouncementsAddRowsBeforeAnySearch()
     for (int row = 0; row < 4; ++row)
         QVERIFY(!isJsonRow(*fixture, row));
     QVERIFY(devsim.received().isEmpty()); // nothing was asked
+}
+
+// Hundreds of replies to one search must fit in the socket's queue.
+void TestSearch::socketsGetTheLargeReceiveBuffer_data()
+{
+    QTest::addColumn<unsigned short>("port");
+    QTest::newRow("command channel, replies") << kReplyPort;
+    QTest::newRow("listener, announcements") << kAnnouncePort;
+}
+
+void TestSearch::socketsGetTheLargeReceiveBuffer()
+{
+    QFETCH(unsigned short, port);
+    const std::vector<int> sockets = OwnUdpSocketsOnPort(port);
+    QCOMPARE(sockets.size(), size_t(1));
+    QVERIFY2(net::receiveBufferSize(sockets.front()) >= GrantedReceiveBuffer(),
+        qPrintable(QString("%1 bytes, the kernel grants %2")
+                       .arg(net::receiveBufferSize(sockets.front()))
+                       .arg(GrantedReceiveBuffer())));
 }
 
 QTEST_MAIN(TestSearch)

@@ -2,8 +2,13 @@
 // the private network namespace.
 #pragma once
 
+#include "netcompat.h"
+#include "udpstats.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
+
+#include <algorithm>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,3 +64,18 @@ public:
     int fd = -1;
     bool bound = false;
 };
+
+// True once this process holds a UDP socket on port. Reads /proc, so unlike a probe bind it
+// can never take the port from the code under test.
+inline bool PortHeldHere(unsigned short port)
+{
+    return !OwnUdpSocketsOnPort(port).empty();
+}
+
+// What the kernel grants the program's request for a large receive buffer: Linux caps it at
+// net.core.rmem_max and reports twice the granted size, its bookkeeping included.
+inline long long GrantedReceiveBuffer()
+{
+    const long long cap = UdpReceiveBufferCap();
+    return 2 * std::min<long long>(net::kReceiveBufferBytes, cap < 0 ? net::kReceiveBufferBytes : cap);
+}
