@@ -22,9 +22,8 @@ public:
         window.show();
         listener.start();
         table = window.findChild<QTableWidget*>("tableWidget");
-        // Ready once the listener holds the announcement port, which it takes without
-        // SO_REUSEADDR: until then a probe socket can still bind it.
-        if (!QTest::qWaitFor([] { return !UdpTestSocket(kAnnouncePort, false, false).bound; }, 10000))
+        // Ready once the listener holds the announcement port.
+        if (!QTest::qWaitFor([] { return PortHeldHere(kAnnouncePort); }, 10000))
             qWarning("the listener did not take the announcement port");
     }
     ~DeviceSearchFixture() { StopDeviceSources(listener); }

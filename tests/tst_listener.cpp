@@ -63,8 +63,7 @@ void TestListener::init()
         SLOT(take(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
     g_capture->takeNew();
     listener->start();
-    // Ready once it holds the port, which it takes without SO_REUSEADDR.
-    QTRY_VERIFY_WITH_TIMEOUT(!UdpTestSocket(kAnnouncePort, false, false).bound, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(PortHeldHere(kAnnouncePort), 10000);
     sendAndSettle({});
     receiver.calls.clear();
     startOutput = g_capture->takeNew();
