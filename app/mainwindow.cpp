@@ -83,6 +83,9 @@ MainWindow::MainWindow(QWidget* parent)
     disconnect(table->model(), &QAbstractItemModel::dataChanged, header, nullptr);
     table->verticalHeader()->setDefaultSectionSize(30);
     table->horizontalHeader()->setMinimumHeight(25);
+    // The style's minimum (36 px here) would widen column 0 past the box it holds, and the six
+    // columns would no longer fit the viewport without a horizontal scroll bar.
+    table->horizontalHeader()->setMinimumSectionSize(20);
     table->setColumnWidth(5, 100);
     table->setColumnWidth(4, 300);
     table->setColumnWidth(3, 139);

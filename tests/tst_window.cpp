@@ -17,6 +17,7 @@ private slots:
     void tableSettings();
     void columnTitlesAndWidths();
     void stylesAndFonts();
+    void columnsFitWithRowsPresent();
 
 private:
     MainWindow* window = nullptr;
@@ -112,9 +113,22 @@ void TestWindow::columnTitlesAndWidths()
     for (int column = 0; column < 6; ++column) {
         QVERIFY(table->horizontalHeaderItem(column));
         QCOMPARE(table->horizontalHeaderItem(column)->text(), titles.at(column));
-        // The style's minimum section size can make column 0 wider than asked.
-        QCOMPARE(table->columnWidth(column), qMax(widths.at(column), table->horizontalHeader()->minimumSectionSize()));
+        QCOMPARE(table->columnWidth(column), widths.at(column));
     }
+}
+
+void TestWindow::columnsFitWithRowsPresent()
+{
+    auto* table = window->findChild<QTableWidget*>("tableWidget");
+    for (int i = 0; i < 3; ++i) {
+        QByteArray reply("{\"name\":\"camera with a long name\",\"ip\":\"10.0.0.9\",\"sn\":\"SN1\","
+                         "\"mode\":\"xxxxID\",\"libver\":\"1\"}");
+        window->slo_getdevice(reply.data(), 1, 0);
+    }
+    QTRY_COMPARE(table->rowCount(), 3);
+    QTest::qWait(100); // the held paint and the layout of the new rows
+    QCOMPARE(table->horizontalHeader()->length(), table->viewport()->width());
+    QVERIFY(!table->horizontalScrollBar()->isVisible());
 }
 
 void TestWindow::stylesAndFonts()
