@@ -17,6 +17,26 @@ QByteArray announcement(const QByteArray& text)
 }
 
 constexpr int kSlotStride = kAnnounceSlotSize + 1;
+
+// Datagrams that UDP sockets of this private network have read so far: the kernel counts a
+// datagram when a program takes it, not when it arrives.
+long long udpDatagramsRead()
+{
+    QFile snmp("/proc/net/snmp");
+    if (!snmp.open(QIODevice::ReadOnly))
+        return -1;
+    QList<QByteArray> names;
+    for (const QByteArray& line : snmp.readAll().split('\n')) {
+        if (!line.startsWith("Udp: "))
+            continue;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (names.isEmpty())
+            names = fields;
+        else if (names.indexOf("InDatagrams") > 0 && names.indexOf("InDatagrams") < fields.size())
+            return fields.at(names.indexOf("InDatagrams")).toLongLong();
+    }
+    return -1;
+}
 }
 
 class TestListener : public QObject {
@@ -165,8 +185,14 @@ void TestListener::stopsWhileBlockedInEmission()
     // The announcement reaches the listener while this thread runs no events, so the
     // listener sits in its blocking emission when the stop is asked for.
     UdpTestSocket device;
+    const long long readBefore = udpDatagramsRead();
     QVERIFY(device.sendToGroup(kAnnouncePort, announcement("late")));
-    QThread::msleep(200);
+    // Once the listener has read it, it emits whatever the stop request says.
+    QElapsedTimer reading;
+    reading.start();
+    while (udpDatagramsRead() == readBefore && reading.elapsed() < 10000)
+        QThread::msleep(5);
+    QVERIFY(udpDatagramsRead() > readBefore);
     listener->requestStop();
     QElapsedTimer timer;
     timer.start();
