@@ -28,7 +28,7 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest $(CTEST_ARGS)
 
-test: test-plain asan
+test: test-plain asan tsan
 
 # A dozen simulated devices and the program together in a private network namespace.
 demo: build
@@ -49,13 +49,15 @@ fuzz:
 	FUZZ_JOBS=$(FUZZ_JOBS) ./tests/fuzz/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # The threaded tests under ThreadSanitizer (tests/tsan.supp lists what Qt's uninstrumented
-# code makes it report); not part of `make test`. TSAN_TESTS=. runs the whole suite.
+# code makes it report), as the last part of `make test`. Only what those tests need is
+# built; TSAN_TESTS=. runs the whole suite (and builds all of it).
 TSAN_BUILD ?= build-tsan
 TSAN_TESTS ?= ^tst_(channel|listener|search|lan|batch_e2e|exit)$$
+TSAN_TARGETS ?= $(if $(filter .,$(TSAN_TESTS)),all,tst_channel tst_listener tst_search tst_lan tst_batch_e2e tst_exit)
 .PHONY: tsan
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTSAN=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target $(TSAN_TARGETS)
 	cd $(TSAN_BUILD) && ctest $(CTEST_ARGS) -R '$(TSAN_TESTS)'
 
 # The ingest benchmark, inside the private network namespace: prints one table of figures
