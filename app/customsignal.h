@@ -2,6 +2,8 @@
 // reaches the window, and the callback that feeds it.
 #pragma once
 
+#include "devicefields.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -26,4 +28,4 @@ int DiscoverCallback(int status, const char* head, const char* body);
 void DiscoverCallbackClose();
 
 constexpr int kReplyRingSlots = 10;
-constexpr int kReplyRingSlotSize = 512;
+constexpr int kReplyRingSlotSize = kReplyBodyLimit + 1;

@@ -3,6 +3,7 @@
 
 #include "aicheckboxheader.h"
 #include "customsignal.h"
+#include "devicefields.h"
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "service.h"
@@ -12,16 +13,11 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include <cJSON.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 namespace {
-// Written into bytes 5 to 10 of every DeviceFrame this program sends.
-const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
-
 sockaddr_in g_probeDestination;
 
 // Every added row makes the table lay out and repaint all its visible cells and its scroll
@@ -39,8 +35,6 @@ void setRowPaint(QTableWidget* table, bool enabled)
     table->horizontalScrollBar()->parentWidget()->setUpdatesEnabled(enabled);
 }
 
-using JsonTree = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
-
 QTableWidgetItem* centredItem(const QString& text)
 {
     auto* item = new QTableWidgetItem(text);
@@ -48,11 +42,6 @@ QTableWidgetItem* centredItem(const QString& text)
     return item;
 }
 
-// The item for a key's value: empty text when the value is not a JSON string.
-QTableWidgetItem* jsonItem(const cJSON* value)
-{
-    return new QTableWidgetItem(QString::fromUtf8(cJSON_IsString(value) ? value->valuestring : nullptr));
-}
 }
 
 MainWindow::MainWindow(QWidget* parent)
@@ -116,7 +105,7 @@ MainWindow::MainWindow(QWidget* parent)
     setFixedSize(width(), height());
 
     openGroupSocket();
-    ServiceInit(0, kSenderId, DiscoverCallback);
+    ServiceInit(0, ProgramSenderId, DiscoverCallback);
 }
 
 MainWindow::~MainWindow()
@@ -154,52 +143,28 @@ void MainWindow::holdTablePaint()
 
 void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
 {
-    if (!payload)
+    const std::optional<DeviceFields> device = ReadDevicePayload(payload, kind);
+    if (!device)
         return;
     QTableWidget* table = ui->tableWidget;
-    if (kind == 0) {
-        const QStringList parts = QString::fromLatin1(payload).split('@', Qt::KeepEmptyParts, Qt::CaseSensitive);
-        holdTablePaint();
-        table->insertRow(device_count);
-        table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
-        for (int i = 0; i < 3 && i < parts.size(); ++i)
-            table->setItem(device_count, 3 + i, new QTableWidgetItem(parts.at(i)));
-        ++device_count;
-        return;
-    }
-
-    const char* object = strchr(payload, '{');
-    if (!object)
-        return;
-    JsonTree root(cJSON_Parse(object), &cJSON_Delete);
-    if (!root)
-        return;
-    const cJSON* name = cJSON_GetObjectItem(root.get(), "name");
-    const cJSON* sn = cJSON_GetObjectItem(root.get(), "sn");
-    const cJSON* mode = cJSON_GetObjectItem(root.get(), "mode");
-    const cJSON* ip = cJSON_GetObjectItem(root.get(), "ip");
-    if (!name && !sn && !mode && !ip)
-        return;
-
     holdTablePaint();
     table->insertRow(device_count);
-    if (cJSON_GetObjectItem(root.get(), "libver")) {
+    if (device->configurable) {
         auto* box = new QTableWidgetItem();
         box->setCheckState(Qt::Unchecked);
         table->setItem(device_count, 0, box);
     }
     table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
-    if (name)
-        table->setItem(device_count, 2, jsonItem(name));
-    if (ip)
-        table->setItem(device_count, 3, jsonItem(ip));
-    if (sn)
-        table->setItem(device_count, 4, jsonItem(sn));
-    if (mode) {
-        QTableWidgetItem* item = jsonItem(mode);
-        item->setText(item->text().mid(4));
-        item->setTextAlignment(Qt::AlignCenter);
-        table->setItem(device_count, 5, item);
+    if (device->name)
+        table->setItem(device_count, 2, new QTableWidgetItem(*device->name));
+    if (device->ip)
+        table->setItem(device_count, 3, new QTableWidgetItem(*device->ip));
+    if (device->sn)
+        table->setItem(device_count, 4, new QTableWidgetItem(*device->sn));
+    if (device->id) {
+        // A reply's code is centred, an announcement's is not.
+        table->setItem(device_count, 5,
+            device->kind == AnswerKind::Reply ? centredItem(*device->id) : new QTableWidgetItem(*device->id));
     }
     ++device_count;
 }

@@ -14,6 +14,9 @@ constexpr int kSenderIdSize = 6;
 
 constexpr int kAnnounceSlotSize = 128;
 
+// Written into bytes 5 to 10 of every DeviceFrame that either program sends.
+extern const unsigned char ProgramSenderId[kSenderIdSize];
+
 // The fixed announcement query sent by a search.
 extern const unsigned char SearchProbe[kFrameHeaderSize];
 
