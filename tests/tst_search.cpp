@@ -2,67 +2,11 @@
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
 #include "service.h"
+#include "wirecapture.h"
 
 #include <QtTest>
 
-#include <linux/if_ether.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <netinet/ip.h>
-#include <netinet/udp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-struct WireDatagram {
-    unsigned short sourcePort;
-    unsigned short destinationPort;
-    QByteArray payload;
-};
-
-// Sees every UDP datagram to 230.1.1.1 as it crosses loopback, in wire order.
-class LoopbackCapture {
-public:
-    LoopbackCapture()
-    {
-        fd = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
-        sockaddr_ll where {};
-        where.sll_family = AF_PACKET;
-        where.sll_protocol = htons(ETH_P_IP);
-        where.sll_ifindex = int(if_nametoindex("lo"));
-        bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof(where));
-    }
-    ~LoopbackCapture() { close(fd); }
-    bool ok() const { return fd >= 0; }
-
-    QVector<WireDatagram> take(int quietMs)
-    {
-        QVector<WireDatagram> seen;
-        pollfd p { fd, POLLIN, 0 };
-        while (poll(&p, 1, quietMs) > 0) {
-            unsigned char packet[65536];
-            sockaddr_ll from {};
-            socklen_t length = sizeof(from);
-            const ssize_t n = recvfrom(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&from), &length);
-            if (n < int(sizeof(iphdr)) || from.sll_pkttype == PACKET_OUTGOING)
-                continue;
-            const auto* ip = reinterpret_cast<const iphdr*>(packet);
-            const size_t headerLength = ip->ihl * 4u;
-            if (ip->protocol != IPPROTO_UDP || ip->daddr != inet_addr("230.1.1.1")
-                || size_t(n) < headerLength + sizeof(udphdr))
-                continue;
-            const auto* udp = reinterpret_cast<const udphdr*>(packet + headerLength);
-            const auto* payload = reinterpret_cast<const char*>(udp + 1);
-            seen.append({ ntohs(udp->source), ntohs(udp->dest),
-                QByteArray(payload, int(n - headerLength - sizeof(udphdr))) });
-        }
-        return seen;
-    }
-
-    int fd = -1;
-};
-
 bool isJsonRow(DeviceSearchFixture& f, int row) { return !f.cell(row, 2).isEmpty(); }
 }
 
@@ -90,7 +34,7 @@ void TestSearch::searchSendsTwoDatagramsInOrder()
 {
     DevsimProcess devsim;
     QVERIFY2(devsim.start({ "--count", "1" }), qPrintable(devsim.error()));
-    LoopbackCapture capture;
+    WireCapture capture;
     QVERIFY(capture.ok());
     capture.take(100);
 
