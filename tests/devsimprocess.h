@@ -7,13 +7,14 @@
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
 #include <functional>
 #include <net/if.h>
 
-// True when the only interfaces are loopback and the veth pair of tests/netns/isolated,
+// True when the only interfaces are loopback and the veth pairs of tests/netns/isolated,
 // i.e. nothing sent here can reach a real network.
 inline bool InsidePrivateNetwork(QString* why)
 {
@@ -25,7 +26,7 @@ inline bool InsidePrivateNetwork(QString* why)
     QStringList foreign;
     for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
         const QString name = QString::fromLocal8Bit(n->if_name);
-        if (name != QLatin1String("lo") && name != QLatin1String("veth0") && name != QLatin1String("veth1"))
+        if (name != QLatin1String("lo") && !QRegularExpression("^veth[0-3]$").match(name).hasMatch())
             foreign << name;
     }
     if_freenameindex(names);
@@ -40,7 +41,7 @@ inline bool InsidePrivateNetwork(QString* why)
 
 class DevsimProcess {
 public:
-    enum Host { ThisHost, LanHost };
+    enum Host { ThisHost, LanHost, SecondLanHost };
     using Lines = QList<QJsonObject>;
 
     explicit DevsimProcess(Host host = ThisHost)
@@ -69,10 +70,12 @@ public:
             return false;
         QString program = QStringLiteral(DEVSIM_PATH);
         QStringList arguments = args;
-        if (m_host == LanHost) {
-            const QByteArray netns = qgetenv("LAN_NETNS");
+        if (m_host != ThisHost) {
+            const char* const variable = m_host == LanHost ? "LAN_NETNS" : "LAN2_NETNS";
+            const QByteArray netns = qgetenv(variable);
             if (netns.isEmpty()) {
-                m_error = QStringLiteral("LAN_NETNS is not set; run through tests/netns/isolated --lan");
+                m_error = QStringLiteral("%1 is not set; run through tests/netns/isolated --lan or --two-lans")
+                              .arg(variable);
                 return false;
             }
             arguments.prepend(program);

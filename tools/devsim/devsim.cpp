@@ -60,7 +60,7 @@ int openListener(unsigned short port)
     return s;
 }
 
-// Loopback and the veth pair of tests/netns/isolated are the only interfaces there;
+// Loopback and the veth pairs of tests/netns/isolated are the only interfaces there;
 // anything else means a real network that the simulator must stay off.
 std::string foreignInterfaces()
 {
@@ -70,7 +70,7 @@ std::string foreignInterfaces()
     std::string foreign;
     for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
         const std::string name = n->if_name;
-        if (name != "lo" && name != "veth0" && name != "veth1")
+        if (name != "lo" && name != "veth0" && name != "veth1" && name != "veth2" && name != "veth3")
             foreign += (foreign.empty() ? "" : ", ") + name;
     }
     if_freenameindex(names);
