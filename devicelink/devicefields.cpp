@@ -29,7 +29,8 @@ std::optional<DeviceFields> ReadDevicePayload(const char* payload, unsigned char
     DeviceFields device;
     if (kind == 0) {
         device.kind = AnswerKind::Announcement;
-        const QStringList parts = QString::fromLatin1(payload).split('@', Qt::KeepEmptyParts, Qt::CaseSensitive);
+        const QStringList parts
+            = QString::fromLatin1(payload).split('@', Qt::KeepEmptyParts, Qt::CaseSensitive);
         std::optional<QString>* fields[] = { &device.ip, &device.sn, &device.id };
         for (int i = 0; i < 3 && i < parts.size(); ++i)
             *fields[i] = parts.at(i);

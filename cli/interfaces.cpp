@@ -1,0 +1,79 @@
+#include "interfaces.h"
+
+#include "output.h"
+
+#include <algorithm>
+
+QList<InterfaceInfo> Ipv4Interfaces()
+{
+    QList<InterfaceInfo> found;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            InterfaceInfo info;
+            info.name = iface.name();
+            info.index = iface.index();
+            info.address = entry.ip();
+            info.prefix = entry.prefixLength();
+            const QNetworkInterface::InterfaceFlags flags = iface.flags();
+            info.up = flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning);
+            info.multicast = flags.testFlag(QNetworkInterface::CanMulticast);
+            info.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
+            info.iface = iface;
+            found.append(info);
+            break;
+        }
+    }
+    const auto usable = [](const InterfaceInfo& i) { return i.up && i.multicast; };
+    const bool other = std::any_of(
+        found.begin(), found.end(), [&](const InterfaceInfo& i) { return usable(i) && !i.loopback; });
+    for (InterfaceInfo& info : found)
+        info.byDefault = usable(info) && (!info.loopback || !other);
+    return found;
+}
+
+bool ChooseInterfaces(
+    const QList<InterfaceInfo>& all, const QStringList& names, QList<InterfaceInfo>* chosen, QString* error)
+{
+    chosen->clear();
+    if (names.isEmpty()) {
+        for (const InterfaceInfo& info : all) {
+            if (info.byDefault)
+                chosen->append(info);
+        }
+        if (chosen->isEmpty()) {
+            *error = QStringLiteral("no interface is up with an IPv4 address and multicast; "
+                                    "see 'devicesearch-cli interfaces'");
+            return false;
+        }
+        return true;
+    }
+    for (const QString& name : names) {
+        const auto found
+            = std::find_if(all.begin(), all.end(), [&](const InterfaceInfo& i) { return i.name == name; });
+        if (found == all.end()) {
+            *error = QStringLiteral("unknown interface '%1' (or it has no IPv4 address); "
+                                    "see 'devicesearch-cli interfaces'")
+                         .arg(name);
+            return false;
+        }
+        const bool twice = std::any_of(
+            chosen->begin(), chosen->end(), [&](const InterfaceInfo& i) { return i.name == name; });
+        if (!twice)
+            chosen->append(*found);
+    }
+    return true;
+}
+
+QString InterfacesText(const QList<InterfaceInfo>& all)
+{
+    QList<QStringList> lines { { "NAME", "ADDRESS", "UP", "MULTICAST", "SEARCH" } };
+    const auto yes = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
+    for (const InterfaceInfo& info : all) {
+        lines.append(
+            { info.name, QStringLiteral("%1/%2").arg(info.address.toString()).arg(info.prefix), yes(info.up),
+                yes(info.multicast), info.byDefault ? QStringLiteral("default") : QStringLiteral("-") });
+    }
+    return AlignedText(lines);
+}

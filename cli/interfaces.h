@@ -1,0 +1,32 @@
+// The IPv4 interfaces a search can use, and which of them it uses.
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkInterface>
+#include <QString>
+#include <QStringList>
+
+struct InterfaceInfo {
+    QString name;
+    int index = 0;
+    QHostAddress address; // the first IPv4 address
+    int prefix = 0;
+    bool up = false;
+    bool multicast = false;
+    bool loopback = false;
+    bool byDefault = false; // searched on when no --interface is given
+    QNetworkInterface iface;
+};
+
+// Every interface with an IPv4 address. By default a search uses those that are up and can
+// multicast, leaving loopback out unless nothing else qualifies.
+QList<InterfaceInfo> Ipv4Interfaces();
+
+// The interfaces named (each must be listed), or the defaults when names is empty.
+// False with the reason in error for an unknown name, or when nothing qualifies.
+bool ChooseInterfaces(
+    const QList<InterfaceInfo>& all, const QStringList& names, QList<InterfaceInfo>* chosen, QString* error);
+
+// One aligned line per interface, with a title line.
+QString InterfacesText(const QList<InterfaceInfo>& all);

@@ -1,0 +1,142 @@
+#include "output.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <algorithm>
+
+bool ParseOutputFormat(const QString& text, OutputFormat* format)
+{
+    static const struct {
+        const char* name;
+        OutputFormat format;
+    } kFormats[] = { { "table", OutputFormat::Table }, { "csv", OutputFormat::Csv },
+        { "json", OutputFormat::Json }, { "jsonl", OutputFormat::JsonLines } };
+    for (const auto& known : kFormats) {
+        if (text == QLatin1String(known.name)) {
+            *format = known.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+QString TerminalSafe(const QString& text)
+{
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            safe += QStringLiteral("\\x%1").arg(u, 2, 16, QChar('0'));
+        else if (c == QLatin1Char('\\'))
+            safe += QStringLiteral("\\\\");
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+QString CsvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
+        && !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+namespace {
+QString kindName(const DeviceFields& device)
+{
+    return device.kind == AnswerKind::Reply ? QStringLiteral("reply") : QStringLiteral("announce");
+}
+
+QJsonValue jsonField(const std::optional<QString>& field)
+{
+    return field ? QJsonValue(*field) : QJsonValue(QJsonValue::Null);
+}
+}
+
+QString CsvHeader()
+{
+    return QStringLiteral("kind,name,ip,sn,id,configurable,from,interface\r\n");
+}
+
+QString CsvRecord(const Entry& entry)
+{
+    const DeviceFields& d = entry.device;
+    const QStringList fields { kindName(d), d.name.value_or(QString()), d.ip.value_or(QString()),
+        d.sn.value_or(QString()), d.id.value_or(QString()), d.configurable ? "true" : "false", entry.from,
+        entry.interfaceName };
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted << CsvField(field);
+    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+QJsonObject EntryJson(const Entry& entry)
+{
+    const DeviceFields& d = entry.device;
+    QJsonObject object;
+    object.insert("kind", kindName(d));
+    object.insert("name", jsonField(d.name));
+    object.insert("ip", jsonField(d.ip));
+    object.insert("sn", jsonField(d.sn));
+    object.insert("id", jsonField(d.id));
+    object.insert("configurable", d.configurable);
+    object.insert("from", entry.from);
+    object.insert(
+        "interface", entry.interfaceName.isEmpty() ? QJsonValue(QJsonValue::Null) : entry.interfaceName);
+    object.insert("t", entry.ms);
+    return object;
+}
+
+QByteArray JsonLine(const Entry& entry)
+{
+    return QJsonDocument(EntryJson(entry)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray JsonArray(const QList<Entry>& entries)
+{
+    QJsonArray array;
+    for (const Entry& entry : entries)
+        array.append(EntryJson(entry));
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QString TableText(const QList<Entry>& entries)
+{
+    QList<QStringList> lines { { "#", "NAME", "IP", "SERIAL", "ID", "CONFIG", "FROM", "IFACE" } };
+    const auto cell = [](const std::optional<QString>& field) {
+        return field ? TerminalSafe(*field) : QStringLiteral("-");
+    };
+    int number = 0;
+    for (const Entry& entry : entries) {
+        const DeviceFields& d = entry.device;
+        lines.append({ QString::number(++number), cell(d.name), cell(d.ip), cell(d.sn), cell(d.id),
+            d.configurable ? "yes" : "no", entry.from,
+            entry.interfaceName.isEmpty() ? QStringLiteral("-") : TerminalSafe(entry.interfaceName) });
+    }
+    return AlignedText(lines);
+}
+
+QString AlignedText(const QList<QStringList>& lines)
+{
+    QVector<int> widths;
+    for (const QStringList& line : lines) {
+        widths.resize(std::max(widths.size(), line.size()));
+        for (int i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], int(line.at(i).size()));
+    }
+    QString text;
+    for (const QStringList& line : lines) {
+        for (int i = 0; i < line.size(); ++i)
+            text += i + 1 < line.size() ? line.at(i).leftJustified(widths[i] + 2) : line.at(i);
+        text += QLatin1Char('\n');
+    }
+    return text;
+}

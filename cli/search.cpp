@@ -1,0 +1,148 @@
+#include "search.h"
+
+#include "deviceframe.h"
+#include "netcompat.h"
+#include "service.h"
+#include "udpstats.h"
+
+#include <QNetworkDatagram>
+
+namespace {
+const QHostAddress kGroup(QStringLiteral("230.1.1.1"));
+}
+
+DeviceSearch::DeviceSearch(
+    const SearchOptions& options, std::function<void(const QString&)> log, bool verbose, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_log(std::move(log))
+    , m_verbose(verbose)
+{
+    for (const InterfaceInfo& info : m_options.interfaces)
+        m_indexes.insert(info.index);
+    connect(&m_replySocket, &QUdpSocket::readyRead, this, [this] { readPending(&m_replySocket, true); });
+    connect(
+        &m_announceSocket, &QUdpSocket::readyRead, this, [this] { readPending(&m_announceSocket, false); });
+    connect(&m_probeTimer, &QTimer::timeout, this, &DeviceSearch::sendProbes);
+}
+
+bool DeviceSearch::open(QString* error)
+{
+    // SO_REUSEADDR, as the window's command socket has it, so both can run at once.
+    if (!m_replySocket.bind(QHostAddress::AnyIPv4, kReplyPort, QUdpSocket::ReuseAddressHint)) {
+        *error = QStringLiteral("cannot open the reply socket on UDP %1: %2")
+                     .arg(kReplyPort)
+                     .arg(m_replySocket.errorString());
+        return false;
+    }
+    // Without SO_REUSEADDR, as the window's listener takes it: only one of the two hears.
+    m_stats.announcementsHeard
+        = m_announceSocket.bind(QHostAddress::AnyIPv4, kAnnouncePort, QUdpSocket::DontShareAddress);
+    if (!m_stats.announcementsHeard)
+        m_log(QStringLiteral(
+            "port 7839 is in use (is devicesearch running?): announcements will not be heard"));
+    if (!m_probeSocket.bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
+        *error = QStringLiteral("cannot open a socket to send from: %1").arg(m_probeSocket.errorString());
+        return false;
+    }
+    for (QUdpSocket* socket : { &m_replySocket, &m_announceSocket }) {
+        if (socket->state() == QAbstractSocket::BoundState)
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, net::kReceiveBufferBytes);
+    }
+    m_stats.replyBuffer = net::receiveBufferSize(static_cast<net::Socket>(m_replySocket.socketDescriptor()));
+
+    int joined = 0;
+    for (const InterfaceInfo& info : m_options.interfaces) {
+        if (m_replySocket.joinMulticastGroup(kGroup, info.iface))
+            ++joined;
+        else
+            m_log(QStringLiteral("cannot join 230.1.1.1 on %1: %2")
+                      .arg(info.name, m_replySocket.errorString()));
+        if (m_stats.announcementsHeard && !m_announceSocket.joinMulticastGroup(kGroup, info.iface))
+            m_log(QStringLiteral("cannot join 230.1.1.1 for announcements on %1: %2")
+                      .arg(info.name, m_announceSocket.errorString()));
+    }
+    if (joined == 0) {
+        *error = QStringLiteral("cannot join 230.1.1.1 on any chosen interface");
+        return false;
+    }
+    return true;
+}
+
+void DeviceSearch::start()
+{
+    m_clock.start();
+    sendProbes();
+    if (m_options.probes > 1) {
+        m_probeTimer.setInterval(int(m_options.waitSeconds * 1000 / m_options.probes));
+        m_probeTimer.start();
+    }
+    QTimer::singleShot(int(m_options.waitSeconds * 1000), this, &DeviceSearch::finish);
+}
+
+void DeviceSearch::sendProbes()
+{
+    if (m_probesSent >= m_options.probes) {
+        m_probeTimer.stop();
+        return;
+    }
+    ++m_probesSent;
+    unsigned char discovery[kFrameBufferSize];
+    const int length = BuildDeviceFrame(discovery, 0, ProgramSenderId, nullptr);
+    for (const InterfaceInfo& info : m_options.interfaces) {
+        // The window's order: the announcement query, then the discovery request from the
+        // reply port.
+        m_probeSocket.setMulticastInterface(info.iface);
+        const bool probed = m_probeSocket.writeDatagram(reinterpret_cast<const char*>(SearchProbe),
+                                sizeof(SearchProbe), kGroup, kProbePort)
+            == qint64(sizeof(SearchProbe));
+        m_replySocket.setMulticastInterface(info.iface);
+        const bool asked = m_replySocket.writeDatagram(
+                               reinterpret_cast<const char*>(discovery), length, kGroup, kCommandPort)
+            == length;
+        if (!probed || !asked)
+            m_log(QStringLiteral("cannot send the search on %1: %2")
+                      .arg(info.name, (probed ? m_replySocket : m_probeSocket).errorString()));
+    }
+    if (m_probesSent >= m_options.probes)
+        m_probeTimer.stop();
+}
+
+void DeviceSearch::readPending(QUdpSocket* socket, bool replies)
+{
+    while (socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram();
+        const QByteArray data = datagram.data();
+        const QString from
+            = QStringLiteral("%1:%2").arg(datagram.senderAddress().toString()).arg(datagram.senderPort());
+        const uint index = datagram.interfaceIndex();
+        const QString iface = index ? QNetworkInterface::interfaceNameFromIndex(int(index)) : QString();
+        // Another program's membership can bring in the group's traffic on other interfaces.
+        if (index && !m_indexes.contains(int(index)))
+            continue;
+        const Answer answer = replies ? ReadReplyDatagram(data.constData(), data.size())
+                                      : ReadAnnounceDatagram(data.constData(), data.size());
+        if (answer.outcome != AnswerOutcome::Accepted) {
+            if (m_verbose)
+                m_log(QStringLiteral("%1 of %2 bytes from %3 on %4: %5")
+                          .arg(replies ? "reply" : "announcement")
+                          .arg(data.size())
+                          .arg(from, iface.isEmpty() ? QStringLiteral("?") : iface,
+                              AnswerOutcomeText(answer.outcome)));
+            continue;
+        }
+        ++(replies ? m_stats.replies : m_stats.announcements);
+        emit answered({ answer.device, from, iface, m_clock.elapsed() });
+    }
+}
+
+void DeviceSearch::finish()
+{
+    m_probeTimer.stop();
+    readPending(&m_replySocket, true);
+    readPending(&m_announceSocket, false);
+    const long long replyDrops = OwnUdpDropsOnPort(kReplyPort);
+    const long long announceDrops = m_stats.announcementsHeard ? OwnUdpDropsOnPort(kAnnouncePort) : 0;
+    m_stats.drops = replyDrops < 0 || announceDrops < 0 ? -1 : replyDrops + announceDrops;
+    emit finished();
+}

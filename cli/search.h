@@ -1,0 +1,64 @@
+// One search on several interfaces: the window's two datagrams sent on each, every answer
+// read as the window reads it, for a fixed time.
+#pragma once
+
+#include "entry.h"
+#include "interfaces.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <functional>
+
+struct SearchOptions {
+    double waitSeconds = 2;
+    int probes = 1; // each probe is the pair of datagrams on every interface
+    QList<InterfaceInfo> interfaces;
+};
+
+struct SearchStats {
+    int replies = 0;
+    int announcements = 0;
+    bool announcementsHeard = false; // the announcement port could be bound
+    long long drops = -1; // the kernel's count for both sockets; -1 unknown
+    int replyBuffer = -1; // bytes, as the system reports them
+};
+
+class DeviceSearch : public QObject {
+    Q_OBJECT
+public:
+    // log receives warnings; verbose also the datagrams that made no entry.
+    DeviceSearch(const SearchOptions& options, std::function<void(const QString&)> log, bool verbose,
+        QObject* parent = nullptr);
+
+    // Binds both ports and joins the group on every interface. False, with the reason, when
+    // no reply could be heard.
+    bool open(QString* error);
+    // Sends the first probe now and the others spread over the wait; finished() at its end.
+    void start();
+    const SearchStats& stats() const { return m_stats; }
+
+signals:
+    void answered(const Entry& entry);
+    void finished();
+
+private:
+    void sendProbes();
+    void readPending(QUdpSocket* socket, bool replies);
+    void finish();
+
+    SearchOptions m_options;
+    std::function<void(const QString&)> m_log;
+    bool m_verbose = false;
+    QUdpSocket m_replySocket;
+    QUdpSocket m_announceSocket;
+    QUdpSocket m_probeSocket;
+    QSet<int> m_indexes; // of the chosen interfaces
+    QElapsedTimer m_clock;
+    QTimer m_probeTimer;
+    int m_probesSent = 0;
+    SearchStats m_stats;
+};
