@@ -1,0 +1,388 @@
+// The command-line companion end to end: the real program against devsim and hand-made
+// devices inside the private network, its datagrams read off the wire, its output read
+// back with CSV and JSON readers.
+#include "csvreader.h"
+#include "devicefields.h"
+#include "devicesearchfixture.h"
+#include "devsimprocess.h"
+#include "service.h"
+#include "udptestsocket.h"
+#include "wirecapture.h"
+
+#include <QtTest>
+
+namespace {
+struct CliRun {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+class Cli {
+public:
+    explicit Cli(const QStringList& args) { m_process.start(QStringLiteral(CLI_PATH), args); }
+    // Waits for the end; a hang shows as status -1.
+    CliRun finish(int timeoutMs = 30000)
+    {
+        CliRun run;
+        if (!m_process.waitForFinished(timeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        } else if (m_process.exitStatus() == QProcess::NormalExit) {
+            run.status = m_process.exitCode();
+        }
+        run.out = m_process.readAllStandardOutput();
+        run.err = m_process.readAllStandardError();
+        return run;
+    }
+
+private:
+    QProcess m_process;
+};
+
+CliRun runCli(const QStringList& args)
+{
+    return Cli(args).finish();
+}
+
+QJsonArray jsonOf(const CliRun& run)
+{
+    QJsonParseError error {};
+    const QJsonDocument doc = QJsonDocument::fromJson(run.out, &error);
+    return error.error == QJsonParseError::NoError ? doc.array() : QJsonArray();
+}
+
+QByteArray replyFrame(const QByteArray& body)
+{
+    return QByteArray::fromHex("82000bf000aabbccddeeff") + "ACK-" + body;
+}
+
+QByteArray announceFrame(const QByteArray& text)
+{
+    return QByteArray::fromHex("82000000000000f0000000") + text;
+}
+
+// One answer in a form both the window's rows and the command line's entries reduce to.
+QString key(bool configurable, const QJsonValue& name, const QJsonValue& ip, const QJsonValue& sn,
+    const QJsonValue& id)
+{
+    QStringList parts { configurable ? "box" : "-" };
+    for (const QJsonValue& v : { name, ip, sn, id })
+        parts << (v.isNull() ? QStringLiteral("<absent>") : v.toString());
+    return parts.join('|');
+}
+}
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void needsNeitherWidgetsNorADisplay();
+    void wireCarriesTheWindowsTwoDatagrams_data();
+    void wireCarriesTheWindowsTwoDatagrams();
+    void hostileAnswersReadBack_data();
+    void hostileAnswersReadBack();
+    void uniqueKeepsTheFirstPerSerial();
+    void busyAnnouncementPortLeavesReplies();
+    void exitStatuses_data();
+    void exitStatuses();
+    void searchesEveryLan();
+    // Last: it starts the window's command channel, which stays open to the end.
+    void sameEntriesAsTheWindow();
+};
+
+void TestCli::initTestCase()
+{
+    QString why;
+    if (!InsidePrivateNetwork(&why))
+        QFAIL(qPrintable(why));
+}
+
+// It runs over SSH and on machines without a desktop.
+void TestCli::needsNeitherWidgetsNorADisplay()
+{
+    QProcess readelf;
+    readelf.start("readelf", { "-d", CLI_PATH });
+    QVERIFY(readelf.waitForFinished(10000) && readelf.exitCode() == 0);
+    const QByteArray needed = readelf.readAllStandardOutput();
+    QVERIFY(needed.contains("libQt5Network"));
+    QVERIFY2(!needed.contains("libQt5Widgets") && !needed.contains("libQt5Gui"), needed);
+}
+
+void TestCli::wireCarriesTheWindowsTwoDatagrams_data()
+{
+    QTest::addColumn<int>("probes");
+    QTest::newRow("one probe") << 1;
+    QTest::newRow("three probes spread over the wait") << 3;
+}
+
+void TestCli::wireCarriesTheWindowsTwoDatagrams()
+{
+    QFETCH(int, probes);
+    WireCapture capture;
+    QVERIFY(capture.ok());
+    const CliRun run = runCli({ "search", "--wait", "0.6", "--probes", QString::number(probes) });
+    QCOMPARE(run.status, 1); // nobody answered
+    QVector<WireDatagram> sent;
+    for (const WireDatagram& d : capture.take(200)) {
+        if (d.destinationPort == kProbePort || d.destinationPort == kCommandPort)
+            sent << d;
+    }
+    QCOMPARE(sent.size(), 2 * probes);
+    for (int i = 0; i < sent.size(); i += 2) {
+        QCOMPARE(sent.at(i).destinationPort, kProbePort);
+        QCOMPARE(sent.at(i).payload, QByteArray::fromHex("82000900000000f0000000"));
+        QCOMPARE(sent.at(i + 1).destinationPort, kCommandPort);
+        QCOMPARE(sent.at(i + 1).sourcePort, kReplyPort);
+        QCOMPARE(sent.at(i + 1).payload, QByteArray::fromHex("82000bf0001122334400 00"));
+    }
+}
+
+void TestCli::hostileAnswersReadBack_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("csv") << "csv";
+    QTest::newRow("json") << "json";
+    QTest::newRow("jsonl") << "jsonl";
+    QTest::newRow("table") << "table";
+}
+
+void TestCli::hostileAnswersReadBack()
+{
+    QFETCH(QString, format);
+    UdpTestSocket device(kCommandPort, true);
+    Cli cli({ "search", "--wait", "1", "--format", format });
+    // Answer the search as a device would, once it has been asked.
+    QVERIFY(!device.receive(10000).isEmpty());
+    const QByteArray name("a,b \"q\"\r\nline\ttab\x1b[2J");
+    QVERIFY(device.sendToGroup(kReplyPort,
+        replyFrame("{\"name\":\"a,b \\\"q\\\"\\r\\nline\\ttab\\u001b[2J\",\"ip\":\"10.0.0.4\",\"sn\":\"S,1\","
+                   "\"mode\":\"xxxxI\\\"D\",\"libver\":\"1\"}")));
+    QVERIFY(device.sendToGroup(kReplyPort, replyFrame("{\"name\":\"bad\xff\xfe utf8\",\"sn\":5}")));
+    QVERIFY(device.sendToGroup(kAnnouncePort, announceFrame("10.0.0.5@SN\xe9@ID\x1b[2J")));
+    const CliRun run = cli.finish();
+    QCOMPARE(run.status, 0);
+    QVERIFY(!run.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(run.out).toUtf8() == run.out, "the output is not valid UTF-8");
+
+    const QStringList names { QString::fromUtf8(name),
+        QString::fromUtf8("bad\xef\xbf\xbd\xef\xbf\xbd utf8") };
+    const QString announcedSn = QString::fromUtf8("SN\xc3\xa9");
+    if (format == "table") {
+        // No device's control character reaches the terminal.
+        for (const char c : run.out)
+            QVERIFY2(
+                uchar(c) >= 0x20 || c == '\n', qPrintable(QString("control byte %1").arg(int(uchar(c)))));
+        QVERIFY(run.out.contains("line\\x09tab"));
+        QVERIFY(run.out.contains("ID\\x1b[2J"));
+        QCOMPARE(run.out.count('\n'), 4);
+        return;
+    }
+    QList<QStringList> rows; // kind, name, ip, sn, id, configurable, interface
+    if (format == "csv") {
+        QVector<QStringList> records;
+        QVERIFY2(ReadCsv(QString::fromUtf8(run.out), &records), run.out.constData());
+        QCOMPARE(records.size(), 4);
+        QCOMPARE(records.first(),
+            QStringList({ "kind", "name", "ip", "sn", "id", "configurable", "from", "interface" }));
+        for (int i = 1; i < records.size(); ++i) {
+            const QStringList& r = records.at(i);
+            QCOMPARE(r.size(), 8);
+            rows << QStringList { r[0], r[1], r[2], r[3], r[4], r[5], r[7] };
+        }
+    } else {
+        QJsonArray entries;
+        if (format == "json") {
+            entries = jsonOf(run);
+        } else {
+            for (const QByteArray& line : run.out.split('\n')) {
+                if (!line.isEmpty())
+                    entries.append(QJsonDocument::fromJson(line).object());
+            }
+        }
+        QCOMPARE(entries.size(), 3);
+        for (const QJsonValue& v : entries) {
+            const QJsonObject o = v.toObject();
+            QCOMPARE(o.keys(),
+                QStringList({ "configurable", "from", "id", "interface", "ip", "kind", "name", "sn", "t" }));
+            const auto text = [&](const char* k) {
+                return o.value(k).isNull() ? QStringLiteral("null") : o.value(k).toString();
+            };
+            rows << QStringList { text("kind"), text("name"), text("ip"), text("sn"), text("id"),
+                o.value("configurable").toBool() ? "true" : "false", text("interface") };
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    const QString absent = format == "csv" ? QString() : QStringLiteral("null");
+    QCOMPARE(
+        rows.at(0), QStringList({ "announce", absent, "10.0.0.5", announcedSn, "ID\x1b[2J", "false", "lo" }));
+    QCOMPARE(rows.at(1), QStringList({ "reply", names.at(0), "10.0.0.4", "S,1", "I\"D", "true", "lo" }));
+    // A key with a number is there but empty, as in the window's table.
+    QCOMPARE(rows.at(2), QStringList({ "reply", names.at(1), absent, "", absent, "false", "lo" }));
+}
+
+void TestCli::uniqueKeepsTheFirstPerSerial()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "3" }), qPrintable(devsim.error()));
+    const CliRun all = runCli({ "search", "--wait", "0.8", "--format", "json" });
+    const CliRun unique = runCli({ "search", "--wait", "0.8", "--format", "json", "--unique" });
+    QCOMPARE(all.status, 0);
+    QCOMPARE(unique.status, 0);
+    QCOMPARE(jsonOf(all).size(), 6); // a reply and an announcement from each
+    const QJsonArray kept = jsonOf(unique);
+    QCOMPARE(kept.size(), 3);
+    QSet<QString> serials;
+    for (const QJsonValue& v : kept)
+        serials.insert(v.toObject().value("sn").toString());
+    QCOMPARE(serials, QSet<QString>({ "SN0001", "SN0002", "SN0003" }));
+    QVERIFY2(
+        unique.err.contains("3 entries, 3 serial numbers, 3 replies, 3 announcements, on lo"), unique.err);
+}
+
+void TestCli::busyAnnouncementPortLeavesReplies()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
+    UdpTestSocket holder(kAnnouncePort, true, false);
+    QVERIFY(holder.bound);
+    const CliRun run = runCli({ "search", "--wait", "0.8", "--format", "json" });
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.err.startsWith("devicesearch-cli: port 7839 is in use (is devicesearch running?): "
+                                "announcements will not be heard\n"),
+        run.err);
+    const QJsonArray entries = jsonOf(run);
+    QCOMPARE(entries.size(), 2);
+    for (const QJsonValue& v : entries)
+        QCOMPARE(v.toObject().value("kind").toString(), QString("reply"));
+}
+
+void TestCli::exitStatuses_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("holdReplyPort");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("nobody answers") << QStringList { "search", "--wait", "0.3" } << false << 1
+                                    << QByteArray("0 entries");
+    QTest::newRow("no command") << QStringList {} << false << 2 << QByteArray("no command given");
+    QTest::newRow("unknown command") << QStringList { "serch" } << false << 2
+                                     << QByteArray("unknown command 'serch'");
+    QTest::newRow("unknown option") << QStringList { "search", "--colour" } << false << 2
+                                    << QByteArray("colour");
+    QTest::newRow("wait not a number")
+        << QStringList { "search", "--wait", "2s" } << false << 2 << QByteArray("--wait");
+    QTest::newRow("wait zero") << QStringList { "search", "--wait", "0" } << false << 2
+                               << QByteArray("--wait");
+    QTest::newRow("probes zero") << QStringList { "search", "--probes", "0" } << false << 2
+                                 << QByteArray("--probes");
+    QTest::newRow("unknown format") << QStringList { "search", "--format", "xml" } << false << 2
+                                    << QByteArray("unknown format 'xml'");
+    QTest::newRow("unknown interface") << QStringList { "search", "--interface", "eth9" } << false << 2
+                                       << QByteArray("unknown interface 'eth9'");
+    QTest::newRow("stray argument") << QStringList { "interfaces", "now" } << false << 2
+                                    << QByteArray("'now'");
+    QTest::newRow("reply port held") << QStringList { "search", "--wait", "0.3" } << true << 3
+                                     << QByteArray("cannot open the reply socket on UDP 8839");
+    QTest::newRow("help") << QStringList { "search", "--help" } << false << 0 << QByteArray();
+}
+
+void TestCli::exitStatuses()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, holdReplyPort);
+    QFETCH(int, status);
+    QFETCH(QByteArray, said);
+    std::unique_ptr<UdpTestSocket> holder;
+    if (holdReplyPort)
+        holder = std::make_unique<UdpTestSocket>(kReplyPort, false, false);
+    const CliRun run = runCli(args);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(said), run.err);
+    if (status == 2)
+        QVERIFY(run.out.isEmpty()); // the usage goes to standard error
+    if (status == 0)
+        QVERIFY(run.out.contains("Exit status: 0 done"));
+}
+
+void TestCli::searchesEveryLan()
+{
+    if (qEnvironmentVariableIsEmpty("LAN2_NETNS"))
+        QSKIP("needs two LAN hosts; runs as tst_cli_lans");
+    DevsimProcess first(DevsimProcess::LanHost);
+    DevsimProcess second(DevsimProcess::SecondLanHost);
+    QVERIFY2(first.start({ "--count", "2", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
+        qPrintable(first.error()));
+    QVERIFY2(second.start({ "--count", "3", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
+        qPrintable(second.error()));
+
+    WireCapture onFirst("veth0"), onSecond("veth2");
+    const CliRun both = runCli({ "search", "--wait", "1", "--format", "json" });
+    QCOMPARE(both.status, 0);
+    QMap<QString, int> perInterface;
+    for (const QJsonValue& v : jsonOf(both)) {
+        const QJsonObject o = v.toObject();
+        const QString lan = o.value("sn").toString().startsWith('A') ? "veth0" : "veth2";
+        QCOMPARE(o.value("interface").toString(), lan);
+        QVERIFY(o.value("from").toString().startsWith(lan == "veth0" ? "10.77.0.2:" : "10.78.0.2:"));
+        ++perInterface[lan];
+    }
+    QCOMPARE(perInterface.value("veth0"), 4);
+    QCOMPARE(perInterface.value("veth2"), 6);
+    // The search left on each LAN, loopback left out while real interfaces qualify.
+    for (WireCapture* capture : { &onFirst, &onSecond }) {
+        QVector<WireDatagram> sent;
+        for (const WireDatagram& d : capture->take(200)) {
+            if (d.destinationPort == kProbePort || d.destinationPort == kCommandPort)
+                sent << d;
+        }
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(0).destinationPort, kProbePort);
+        QCOMPARE(sent.at(1).destinationPort, kCommandPort);
+    }
+    QVERIFY2(both.err.contains("on veth0, veth2"), both.err);
+
+    const CliRun one = runCli({ "search", "--wait", "1", "--format", "json", "--interface", "veth2" });
+    QCOMPARE(one.status, 0);
+    const QJsonArray entries = jsonOf(one);
+    QCOMPARE(entries.size(), 6);
+    for (const QJsonValue& v : entries)
+        QVERIFY(v.toObject().value("sn").toString().startsWith('B'));
+}
+
+void TestCli::sameEntriesAsTheWindow()
+{
+    // Every kind of device and answer, with junk around them.
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "8", "--no-libver=2,5", "--announce-only=7", "--jitter-ms", "30",
+                 "--garbage" }),
+        qPrintable(devsim.error()));
+    const CliRun run = runCli({ "search", "--wait", "1.5", "--format", "json" });
+    QCOMPARE(run.status, 0);
+    QStringList fromCli;
+    for (const QJsonValue& v : jsonOf(run)) {
+        const QJsonObject o = v.toObject();
+        fromCli << key(
+            o.value("configurable").toBool(), o.value("name"), o.value("ip"), o.value("sn"), o.value("id"));
+    }
+
+    DeviceSearchFixture fixture;
+    fixture.search();
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.table->rowCount() >= fromCli.size(), 10000);
+    QTest::qWait(500); // anything later than the last expected row would be a difference
+    QStringList fromWindow;
+    const auto cell = [&](int row, int column) {
+        QTableWidgetItem* item = fixture.table->item(row, column);
+        return item ? QJsonValue(item->text()) : QJsonValue(QJsonValue::Null);
+    };
+    for (int row = 0; row < fixture.table->rowCount(); ++row)
+        fromWindow << key(
+            fixture.table->item(row, 0), cell(row, 2), cell(row, 3), cell(row, 4), cell(row, 5));
+    fromCli.sort();
+    fromWindow.sort();
+    QCOMPARE(fromCli, fromWindow);
+    QVERIFY(fromCli.size() >= 15); // 7 replies, 8 announcements, and junk that passes as answers
+}
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"
