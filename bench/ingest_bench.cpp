@@ -106,19 +106,27 @@ bool runEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs
     return result;
 }
 
+// Starts devsim ready to answer a discovery request with the traffic; on failure the
+// reason is in result.
+bool startDevsim(DevsimProcess& devsim, const Traffic& traffic, Ingest* result)
+{
+    const QStringList args = traffic.burst ? QStringList { "--burst", QString::number(traffic.burst) }
+                                           : QStringList { "--paced", QString::number(traffic.rate),
+                                                 "--paced-for", QString::number(kPacedSeconds) };
+    if (devsim.start(args, 60000))
+        return true;
+    result->error = devsim.error();
+    return false;
+}
+
 // Runs devsim for one traffic case, asks it with a discovery request, and returns once it
 // has sent everything and rows(), the receiver's count, stood still for a while.
 Ingest runTraffic(const Traffic& traffic, const std::function<int()>& rows, long long* firstSendNs)
 {
     Ingest result;
-    const QStringList args = traffic.burst ? QStringList { "--burst", QString::number(traffic.burst) }
-                                           : QStringList { "--paced", QString::number(traffic.rate),
-                                                 "--paced-for", QString::number(kPacedSeconds) };
     DevsimProcess devsim;
-    if (!devsim.start(args, 60000)) {
-        result.error = devsim.error();
+    if (!startDevsim(devsim, traffic, &result))
         return result;
-    }
     unsigned char request[kFrameBufferSize];
     const unsigned char id[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
     const int length = BuildDeviceFrame(request, 0, id, nullptr);
@@ -157,6 +165,40 @@ Ingest runTraffic(const Traffic& traffic, const std::function<int()>& rows, long
     result.sent = static_cast<long long>(sentLine.value("sent").toDouble());
     *firstSendNs = static_cast<long long>(sentLine.value("first").toDouble());
     result.sendMs = (sentLine.value("last").toDouble() - sentLine.value("first").toDouble()) / 1e6;
+    return result;
+}
+
+// The command line's search against one traffic case: devsim answers its discovery request,
+// and the entries it prints are counted.
+Ingest cliIngest(const Traffic& traffic)
+{
+    Ingest result;
+    DevsimProcess devsim;
+    if (!startDevsim(devsim, traffic, &result))
+        return result;
+    const int waitSeconds = traffic.burst ? 3 : kPacedSeconds + 3;
+    QProcess cli;
+    cli.start(QStringLiteral(CLI_PATH),
+        { "search", "--interface", "lo", "--format", "csv", "--wait", QString::number(waitSeconds) });
+    if (!cli.waitForStarted(10000) || !runEventsUntil([&] { return cli.state() == QProcess::NotRunning; },
+                                          (waitSeconds + 30) * 1000)) {
+        cli.kill();
+        cli.waitForFinished(5000);
+        result.error = QStringLiteral("devicesearch-cli did not finish");
+        return result;
+    }
+    const QByteArray out = cli.readAllStandardOutput();
+    const QString summary = QString::fromUtf8(cli.readAllStandardError());
+    // Replies only: devsim's own device also answers the announcement query.
+    for (const QByteArray& line : out.split('\n'))
+        result.rows += line.startsWith("reply,") ? 1 : 0;
+    const QRegularExpressionMatch dropped = QRegularExpression("(\\d+) datagrams dropped").match(summary);
+    result.drops = dropped.hasMatch() ? dropped.captured(1).toLongLong() : -1;
+    for (const QJsonObject& line : devsim.received()) {
+        if (line.contains("sent"))
+            result.sent = static_cast<long long>(line.value("sent").toDouble());
+    }
+    devsim.stop();
     return result;
 }
 
@@ -524,11 +566,11 @@ void printTable(FILE* out, const std::vector<Row>& rows)
 }
 
 const char* const kUsage = "usage: ingest_bench [--only PHASES] [--rows N]\n"
-                           "  --only PHASES  comma-separated, from bare,real,program,growth (default: all)\n"
+                           "  --only PHASES  comma-separated, from bare,real,program,growth,cli (default: all)\n"
                            "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
 
 struct BenchOptions {
-    QStringList phases { "bare", "real", "program", "growth" };
+    QStringList phases { "bare", "cli", "real", "program", "growth" };
     int rows = kGrowthRows;
 };
 
@@ -542,7 +584,7 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
         if (args.at(i - 1) == "--only") {
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
-                ok = ok && QStringList({ "bare", "real", "program", "growth" }).contains(phase);
+                ok = ok && QStringList({ "bare", "cli", "real", "program", "growth" }).contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
             ok = ok && options->rows >= 2 * kGrowthBlock;
@@ -586,6 +628,32 @@ std::vector<Row> ingestRows(
             row.target = QStringLiteral("no loss");
             row.met = yesNo(p.error.isEmpty() && p.rows == p.sent && p.drops == 0);
         }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The command line beside the bare receiver, for the cases where it must lose nothing.
+std::vector<Row> cliRows(const std::vector<Traffic>& cases, const std::vector<Ingest>& cli,
+    const std::vector<Ingest>& bare)
+{
+    std::vector<Row> rows;
+    for (size_t i = 0; i < cases.size() && i < cli.size(); ++i) {
+        const Ingest none { QStringLiteral("not run") };
+        const Ingest& c = cli[i];
+        const Ingest& b = i < bare.size() ? bare[i] : none;
+        if (c.error == none.error)
+            continue;
+        Row row;
+        row.measure = QStringLiteral("devicesearch-cli search, %1: reply entries, drops").arg(cases[i].label());
+        row.program = c.error.isEmpty() ? QStringLiteral("%1 entries, %2 drops").arg(thousands(c.rows)).arg(thousands(c.drops))
+                                        : c.error;
+        row.bare = ingestText(b, false);
+        const bool both = c.error.isEmpty() && b.error.isEmpty();
+        const double share = b.rows > 0 ? 100.0 * c.rows / b.rows : 0;
+        row.ratio = both ? QStringLiteral("%1 % of rows").arg(share, 0, 'f', 1) : QStringLiteral("–");
+        row.target = QStringLiteral("≥ 98 % of bare rows");
+        row.met = both ? yesNo(share >= 98.0) : QStringLiteral("–");
         rows.push_back(row);
     }
     return rows;
@@ -752,6 +820,16 @@ int main(int argc, char** argv)
             bare.push_back(bareIngest(traffic));
         }
     }
+    // The command line, which must keep up with the bursts and the fastest paced run.
+    std::vector<Ingest> cli;
+    if (options.phases.contains("cli")) {
+        for (const Traffic& traffic : cases) {
+            const bool wanted = traffic.burst >= 1000 || traffic.rate >= 20000;
+            if (wanted)
+                progress(QStringLiteral("devicesearch-cli, %1").arg(traffic.label()));
+            cli.push_back(wanted ? cliIngest(traffic) : Ingest { QStringLiteral("not run") });
+        }
+    }
     // Then the real program, before this process shows a window of the same title.
     std::vector<Row> real;
     if (options.phases.contains("real"))
@@ -785,6 +863,10 @@ int main(int argc, char** argv)
                 && (i >= bare.size() || bare[i].error.isEmpty());
         }
     }
+    const std::vector<Row> cliTable = cliRows(cases, cli, bare);
+    for (const Ingest& c : cli)
+        complete = complete && (c.error.isEmpty() || c.error == QLatin1String("not run"));
+    table.insert(table.end(), cliTable.begin(), cliTable.end());
     table.insert(table.begin(), buffers.begin(), buffers.end());
     table.insert(table.end(), growth.begin(), growth.end());
     table.insert(table.end(), real.begin(), real.end());
