@@ -342,6 +342,15 @@ void TestCli::searchesEveryLan()
     }
     QVERIFY2(both.err.contains("on veth0, veth2"), both.err);
 
+    const CliRun listed = runCli({ "interfaces" });
+    QCOMPARE(listed.status, 0);
+    const QStringList lines = QString::fromUtf8(listed.out).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.at(0).simplified(), QString("NAME ADDRESS UP MULTICAST SEARCH"));
+    QVERIFY(lines.contains("lo     127.0.0.1/8   yes  yes        -"));
+    QVERIFY(lines.contains("veth0  10.77.0.1/24  yes  yes        default"));
+    QVERIFY(lines.contains("veth2  10.78.0.1/24  yes  yes        default"));
+
     const CliRun one = runCli({ "search", "--wait", "1", "--format", "json", "--interface", "veth2" });
     QCOMPARE(one.status, 0);
     const QJsonArray entries = jsonOf(one);
@@ -360,8 +369,10 @@ void TestCli::sameEntriesAsTheWindow()
     const CliRun run = runCli({ "search", "--wait", "1.5", "--format", "json" });
     QCOMPARE(run.status, 0);
     QStringList fromCli;
+    int replies = 0;
     for (const QJsonValue& v : jsonOf(run)) {
         const QJsonObject o = v.toObject();
+        replies += o.value("kind").toString() == "reply" ? 1 : 0;
         fromCli << key(
             o.value("configurable").toBool(), o.value("name"), o.value("ip"), o.value("sn"), o.value("id"));
     }
@@ -382,6 +393,12 @@ void TestCli::sameEntriesAsTheWindow()
     fromWindow.sort();
     QCOMPARE(fromCli, fromWindow);
     QVERIFY(fromCli.size() >= 15); // 7 replies, 8 announcements, and junk that passes as answers
+
+    // Both at once: the window keeps its ports, the command line still hears the replies.
+    const CliRun beside = runCli({ "search", "--wait", "1", "--format", "json" });
+    QCOMPARE(beside.status, 0);
+    QVERIFY2(beside.err.contains("port 7839 is in use (is devicesearch running?)"), beside.err);
+    QCOMPARE(jsonOf(beside).size(), replies);
 }
 
 QTEST_MAIN(TestCli)

@@ -1,4 +1,5 @@
 // Frame building and the two acceptance tests, on byte buffers.
+#include "devicefields.h"
 #include "deviceframe.h"
 #include "service.h"
 
@@ -37,6 +38,8 @@ private slots:
     void fullBufferReplyKeepsItsTerminatorInside();
     void announcement_data();
     void announcement();
+    void answerDatagrams_data();
+    void answerDatagrams();
     void membershipInterface_data();
     void membershipInterface();
 };
@@ -221,6 +224,54 @@ void TestFrames::announcement()
     QFETCH(int, outcome);
     const int n = frame.isEmpty() ? -1 : frame.size();
     QCOMPARE(int(CheckAnnounce(reinterpret_cast<const unsigned char*>(frame.constData()), n)), outcome);
+}
+
+// Whole datagrams as both programs read them: the frame tests, the body limit, the fields.
+void TestFrames::answerDatagrams_data()
+{
+    QTest::addColumn<bool>("announcement");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("sn"); // "<absent>" when the answer has none
+    const QByteArray announce = QByteArray::fromHex("82000000000000f0000000");
+    const auto padded = [&](int bodyLength) {
+        // {"sn":"xxx…"} padded to bodyLength bytes before its closing quote and brace
+        return reply("h-{\"sn\":\"" + QByteArray(bodyLength - 9, 'x') + "\"}");
+    };
+    const int accepted = int(AnswerOutcome::Accepted);
+    QTest::newRow("reply") << false << reply("h-{\"sn\":\"A1\"}") << accepted << "A1";
+    QTest::newRow("reply body of 511 bytes") << false << padded(511) << accepted << QString(502, 'x');
+    QTest::newRow("reply body of 512 bytes loses its brace") << false << padded(512) << int(AnswerOutcome::NoDevice)
+                                                             << "<absent>";
+    QTest::newRow("reply of 1,401 bytes") << false << reply(QByteArray(1390, 'a')) << int(AnswerOutcome::TooLong)
+                                          << "<absent>";
+    QTest::newRow("empty") << false << QByteArray() << int(AnswerOutcome::NotAFrame) << "<absent>";
+    QTest::newRow("wrong marker") << false << QByteArray::fromHex("82000b0000112233440000") + "h-{}"
+                                  << int(AnswerOutcome::Rejected) << "<absent>";
+    QTest::newRow("no hyphen") << false << reply("{\"sn\":\"A1\"}") << int(AnswerOutcome::NoSeparator)
+                               << "<absent>";
+    QTest::newRow("no known key") << false << reply("h-{\"libver\":\"1\"}") << int(AnswerOutcome::NoDevice)
+                                  << "<absent>";
+    QTest::newRow("announcement") << true << announce + "1.2.3.4@S9@ID" << accepted << "S9";
+    QTest::newRow("announcement of 128 bytes") << true << announce + "1@" + QByteArray(115, 's') << accepted
+                                               << QString(115, 's');
+    QTest::newRow("announcement of 129 bytes") << true << announce + "1@" + QByteArray(116, 's')
+                                               << int(AnswerOutcome::Ignored) << "<absent>";
+    QTest::newRow("discovery request on the announcement port")
+        << true << QByteArray::fromHex("82000bf000112233440000") << int(AnswerOutcome::Rejected) << "<absent>";
+}
+
+void TestFrames::answerDatagrams()
+{
+    QFETCH(bool, announcement);
+    QFETCH(QByteArray, datagram);
+    QFETCH(int, outcome);
+    QFETCH(QString, sn);
+    const Answer answer = announcement ? ReadAnnounceDatagram(datagram.constData(), datagram.size())
+                                       : ReadReplyDatagram(datagram.constData(), datagram.size());
+    QCOMPARE(int(answer.outcome), outcome);
+    if (answer.outcome == AnswerOutcome::Accepted)
+        QCOMPARE(answer.device.sn.value_or("<absent>"), sn);
 }
 
 void TestFrames::membershipInterface_data()
