@@ -151,7 +151,10 @@ void TestCli::hostileAnswersReadBack()
 {
     QFETCH(QString, format);
     UdpTestSocket device(kCommandPort, true);
-    Cli cli({ "search", "--wait", "1", "--format", format });
+    QStringList args { "search", "--wait", "1", "--format", format };
+    if (format == "table")
+        args << "--verbose";
+    Cli cli(args);
     // Answer the search as a device would, once it has been asked.
     QVERIFY(!device.receive(10000).isEmpty());
     const QByteArray name("a,b \"q\"\r\nline\ttab\x1b[2J");
@@ -160,6 +163,7 @@ void TestCli::hostileAnswersReadBack()
                    "\"mode\":\"xxxxI\\\"D\",\"libver\":\"1\"}")));
     QVERIFY(device.sendToGroup(kReplyPort, replyFrame("{\"name\":\"bad\xff\xfe utf8\",\"sn\":5}")));
     QVERIFY(device.sendToGroup(kAnnouncePort, announceFrame("10.0.0.5@SN\xe9@ID\x1b[2J")));
+    QVERIFY(device.sendToGroup(kReplyPort, "\x83junk")); // no entry in any format
     const CliRun run = cli.finish();
     QCOMPARE(run.status, 0);
     QVERIFY(!run.out.isEmpty());
@@ -176,6 +180,8 @@ void TestCli::hostileAnswersReadBack()
         QVERIFY(run.out.contains("line\\x09tab"));
         QVERIFY(run.out.contains("ID\\x1b[2J"));
         QCOMPARE(run.out.count('\n'), 4);
+        QVERIFY2(run.err.contains(": reply of 5 bytes from "), run.err);
+        QVERIFY2(run.err.contains(" on lo: not a frame\n"), run.err);
         return;
     }
     QList<QStringList> rows; // kind, name, ip, sn, id, configurable, interface
