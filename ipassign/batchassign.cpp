@@ -1,5 +1,6 @@
 // The batch form: the checks on the set button, the per-device assignment loop, and
 // the gateway that follows the start address.
+#include "addressrules.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
 #include "netsetjson.h"
@@ -113,18 +114,21 @@ void MainWindow::on_SetIpButton_clicked()
     if (several && !ui->EndIp->checkvalid())
         return refuse(QStringLiteral("有多个设备，请设置结束IP！"));
     const int end = several ? ipStrToInt(ui->EndIp->text()) : 0;
-    // The segment is a fixed /24: the mask field does not widen it.
-    if (several && ((static_cast<uint32_t>(start) ^ static_cast<uint32_t>(end)) & 0xFFFFFF00u) != 0)
+    switch (CheckAddressRange(static_cast<uint32_t>(start), static_cast<uint32_t>(end), several)) {
+    case RangeProblem::DifferentSegment:
         return refuse(QStringLiteral("起始IP和结束IP必需在同一个网段！"));
-    if (several && start >= end)
+    case RangeProblem::StartNotBelowEnd:
         return refuse(QStringLiteral("起始IP必需小于结束IP！"));
-    if ((start & 0xFF) == 0xFF || (end & 0xFF) == 0xFF)
+    case RangeProblem::LastOctet255:
         return refuse(QStringLiteral("IP地址最后一位不能为255！"));
+    case RangeProblem::None:
+        break;
+    }
 
     assignAddresses(table, rowCount, start, end, mask, gateway);
 }
 
 void MainWindow::on_ipddr_changed(const QString& text)
 {
-    ui->Gateway->settext(text.left(text.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".1"));
+    ui->Gateway->settext(DefaultGateway(text));
 }
