@@ -151,7 +151,8 @@ void TestCli::hostileAnswersReadBack()
 {
     QFETCH(QString, format);
     UdpTestSocket device(kCommandPort, true);
-    QStringList args { "search", "--wait", "1", "--format", format };
+    // The wait leaves ample time for this process to answer, however busy the machine.
+    QStringList args { "search", "--wait", "3", "--format", format };
     if (format == "table")
         args << "--verbose";
     Cli cli(args);
@@ -231,8 +232,8 @@ void TestCli::uniqueKeepsTheFirstPerSerial()
 {
     DevsimProcess devsim;
     QVERIFY2(devsim.start({ "--count", "3" }), qPrintable(devsim.error()));
-    const CliRun all = runCli({ "search", "--wait", "0.8", "--format", "json" });
-    const CliRun unique = runCli({ "search", "--wait", "0.8", "--format", "json", "--unique" });
+    const CliRun all = runCli({ "search", "--wait", "1.5", "--format", "json" });
+    const CliRun unique = runCli({ "search", "--wait", "1.5", "--format", "json", "--unique" });
     QCOMPARE(all.status, 0);
     QCOMPARE(unique.status, 0);
     QCOMPARE(jsonOf(all).size(), 6); // a reply and an announcement from each
@@ -252,7 +253,7 @@ void TestCli::busyAnnouncementPortLeavesReplies()
     QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
     UdpTestSocket holder(kAnnouncePort, true, false);
     QVERIFY(holder.bound);
-    const CliRun run = runCli({ "search", "--wait", "0.8", "--format", "json" });
+    const CliRun run = runCli({ "search", "--wait", "1.5", "--format", "json" });
     QCOMPARE(run.status, 0);
     QVERIFY2(run.err.startsWith("devicesearch-cli: port 7839 is in use (is devicesearch running?): "
                                 "announcements will not be heard\n"),
