@@ -158,6 +158,18 @@ void TestCli::hostileAnswersReadBack()
     Cli cli(args);
     // Answer the search as a device would, once it has been asked.
     QVERIFY(!device.receive(10000).isEmpty());
+    if (format == "csv") {
+        // Both of its sockets asked for room for a burst.
+        for (const char* port : { "8839", "7839" }) {
+            QProcess ss;
+            ss.start("ss", { "-uamnH", "sport", "=", QString(":") + port });
+            QVERIFY(ss.waitForFinished(10000));
+            const QRegularExpressionMatch rb = QRegularExpression("skmem:\\(r\\d+,rb(\\d+),")
+                                                   .match(QString::fromLatin1(ss.readAllStandardOutput()));
+            QVERIFY2(rb.hasMatch(), port);
+            QVERIFY2(rb.captured(1).toLongLong() >= GrantedReceiveBuffer(), qPrintable(rb.captured(0)));
+        }
+    }
     const QByteArray name("a,b \"q\"\r\nline\ttab\x1b[2J");
     QVERIFY(device.sendToGroup(kReplyPort,
         replyFrame("{\"name\":\"a,b \\\"q\\\"\\r\\nline\\ttab\\u001b[2J\",\"ip\":\"10.0.0.4\",\"sn\":\"S,1\","
