@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 
 #include <atomic>
-#include <cstring>
 
 std::atomic<CustomSignal*> g_customSignal { nullptr };
 
@@ -41,9 +40,7 @@ int DiscoverCallback(int status, const char*, const char* body)
         const unsigned char index = g_replyIndex.load();
         g_replyIndex.store(static_cast<unsigned char>((index + 1) % kReplyRingSlots));
         char* slot = g_replyRing[index];
-        const size_t length = strnlen(body, kReplyRingSlotSize - 1);
-        memcpy(slot, body, length);
-        slot[length] = 0;
+        CopyReplyBody(slot, body);
         emit carrier->sig_DiscoverDetDevice(slot, 1, 0);
     }
     g_inFlight.fetch_sub(1);

@@ -56,6 +56,13 @@ std::optional<DeviceFields> ReadDevicePayload(const char* payload, unsigned char
     return device;
 }
 
+void CopyReplyBody(char* slot, const char* body)
+{
+    const size_t length = strnlen(body, kReplyBodyLimit);
+    memcpy(slot, body, length);
+    slot[length] = 0;
+}
+
 namespace {
 Answer deviceAnswer(const char* payload, unsigned char kind)
 {
@@ -89,9 +96,7 @@ Answer ReadReplyDatagram(const char* data, long long size)
         break;
     }
     char slot[kReplyBodyLimit + 1];
-    const size_t length = strnlen(body, kReplyBodyLimit);
-    memcpy(slot, body, length);
-    slot[length] = 0;
+    CopyReplyBody(slot, body);
     return deviceAnswer(slot, 1);
 }
 

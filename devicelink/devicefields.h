@@ -11,6 +11,9 @@ enum class AnswerKind { Announcement, Reply };
 // A reply body is read up to this many bytes, as the window's reply ring keeps it.
 constexpr int kReplyBodyLimit = 511;
 
+// Copies body, cut at kReplyBodyLimit bytes, into slot (kReplyBodyLimit + 1 bytes) with its NUL.
+void CopyReplyBody(char* slot, const char* body);
+
 struct DeviceFields {
     AnswerKind kind = AnswerKind::Reply;
     // A reply that names "libver" can be given new network settings.
