@@ -42,10 +42,8 @@ void assignAddresses(
 {
     const QByteArray maskUtf8 = mask.toUtf8();
     const QByteArray gatewayUtf8 = gateway.toUtf8();
-    char ip[32] = {};
     NetSetParam param;
     param.net = 1;
-    param.ip = ip;
     param.mask = maskUtf8.constData();
     param.gw = gatewayUtf8.constData();
 
@@ -54,15 +52,13 @@ void assignAddresses(
     for (int row = 0; row < rowCount; ++row) {
         if (!isTicked(table, row))
             continue;
-        const uint32_t address = static_cast<uint32_t>(current);
-        snprintf(ip, sizeof(ip), "%hhu.%hhu.%hhu.%hhu", static_cast<unsigned char>(address >> 24),
-            static_cast<unsigned char>(address >> 16), static_cast<unsigned char>(address >> 8),
-            static_cast<unsigned char>(address));
+        const QString shown = AddressText(static_cast<uint32_t>(current));
+        const QByteArray ip = shown.toLatin1();
+        param.ip = ip.constData();
         const QTableWidgetItem* serialItem = table->item(row, kSerialColumn);
         const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
 
         if (sendNetSet(param, serial)) {
-            const QString shown = MainWindow::ipIntToStr(current);
             if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
                 ipItem->setText(shown);
             else
