@@ -15,7 +15,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 sockaddr_in g_probeDestination;
@@ -41,7 +40,6 @@ QTableWidgetItem* centredItem(const QString& text)
     item->setTextAlignment(Qt::AlignCenter);
     return item;
 }
-
 }
 
 MainWindow::MainWindow(QWidget* parent)

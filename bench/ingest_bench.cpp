@@ -354,7 +354,7 @@ public:
         const int byDefault = net::receiveBufferSize(plain);
         close(plain);
         const long long cap = UdpReceiveBufferCap();
-        const long long granted = 2 * std::min<long long>(net::kReceiveBufferBytes, cap);
+        const long long granted = GrantedReceiveBuffer();
         std::vector<Row> rows;
         for (const auto& [port, name] :
             { std::pair<unsigned short, const char*> { kReplyPort, "command channel" },
