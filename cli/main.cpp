@@ -1,5 +1,7 @@
 // devicesearch-cli: the window's search on every interface, for scripts and headless
 // machines. Results go to standard output, everything else to standard error.
+#include "assign.h"
+#include "console.h"
 #include "interfaces.h"
 #include "output.h"
 #include "search.h"
@@ -7,30 +9,15 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSet>
-#include <QTextStream>
-
-#include <cstdio>
 
 namespace {
-// The same in every subcommand.
-enum Exit { kDone = 0, kNoAnswer = 1, kUsage = 2, kNoNetwork = 3 };
-
 const char kExitStatuses[]
-    = "Exit status: 0 done (search: at least one device answered), 1 the network answered\n"
-      "but not as wanted (search: no device answered), 2 bad command line,\n"
-      "3 cannot use the network.\n";
-
-void err(const QString& line)
-{
-    fputs(qPrintable(line + QLatin1Char('\n')), stderr);
-    fflush(stderr);
-}
-
-void out(const QByteArray& bytes)
-{
-    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
-}
+    = "Exit status: 0 done (search: at least one device answered; assign: every device\n"
+      "confirmed, or every command sent with --no-verify, or every check passed with\n"
+      "--dry-run), 1 the network answered but not as wanted (search: no device answered;\n"
+      "assign: a device was not found, cannot be configured, or was not confirmed), 2 bad\n"
+      "command line or input file (assign: a check failed and nothing was sent), 3 cannot\n"
+      "use the network.\n";
 
 // A usage error: the reason and how to get help, on standard error.
 int usage(const QString& command, const QString& why)
@@ -66,6 +53,55 @@ bool parseOrHelp(QCommandLineParser& parser, const QStringList& args, const QStr
     return true;
 }
 
+// The options search and assign share: how to search and what to print.
+void addSearchOptions(QCommandLineParser& parser)
+{
+    parser.addOptions({
+        { "wait", "Listen for SEC seconds (default 2; decimals allowed).", "SEC", "2" },
+        { "interface",
+            "Search on NAME only; repeat for several (default: every interface that is up "
+            "and can multicast, loopback only when there is no other).",
+            "NAME" },
+        { "probes", "Send the search N times spread over the wait, for lossy networks (default 1).", "N",
+            "1" },
+        { "format", "Output: table (default), csv, json or jsonl.", "FORMAT", "table" },
+    });
+}
+
+bool readSearchOptions(const QCommandLineParser& parser, const QString& command, SearchOptions* options,
+    OutputFormat* format, int* status)
+{
+    bool ok = false;
+    options->waitSeconds = parser.value("wait").toDouble(&ok);
+    if (!ok || !(options->waitSeconds > 0) || options->waitSeconds > 3600) {
+        *status = usage(
+            command, QStringLiteral("--wait takes seconds above 0, at most 3600: '%1'").arg(parser.value("wait")));
+        return false;
+    }
+    options->probes = parser.value("probes").toInt(&ok);
+    if (!ok || options->probes < 1 || options->probes > 100) {
+        *status = usage(command,
+            QStringLiteral("--probes takes a whole number from 1 to 100: '%1'").arg(parser.value("probes")));
+        return false;
+    }
+    if (!ParseOutputFormat(parser.value("format"), format)) {
+        *status = usage(
+            command, QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
+        return false;
+    }
+    QString why;
+    if (!ChooseInterfaces(Ipv4Interfaces(), parser.values("interface"), &options->interfaces, &why)) {
+        if (parser.values("interface").isEmpty()) {
+            err("devicesearch-cli: " + why);
+            *status = kNoNetwork;
+        } else {
+            *status = usage(command, why);
+        }
+        return false;
+    }
+    return true;
+}
+
 int interfacesCommand(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -84,41 +120,19 @@ int searchCommand(const QStringList& args)
     parser.setApplicationDescription(
         QStringLiteral("Searches for devices on every interface (or those named) and prints each answer:\n"
                        "the same answers the window lists, one entry for each, duplicates included."));
+    addSearchOptions(parser);
     parser.addOptions({
-        { "wait", "Listen for SEC seconds (default 2; decimals allowed).", "SEC", "2" },
-        { "interface",
-            "Search on NAME only; repeat for several (default: every interface that is up "
-            "and can multicast, loopback only when there is no other).",
-            "NAME" },
-        { "format", "Output: table (default), csv, json or jsonl.", "FORMAT", "table" },
         { "unique", "One entry per serial number, the first heard; entries without one are all kept." },
-        { "probes", "Send the search N times spread over the wait, for lossy networks (default 1).", "N",
-            "1" },
         { "verbose", "Also describe on standard error every datagram that made no entry." },
     });
     int status = kDone;
     if (!parseOrHelp(parser, args, "search", &status))
         return status;
-
-    bool ok = false;
     SearchOptions options;
-    options.waitSeconds = parser.value("wait").toDouble(&ok);
-    if (!ok || !(options.waitSeconds > 0) || options.waitSeconds > 3600)
-        return usage("search",
-            QStringLiteral("--wait takes seconds above 0, at most 3600: '%1'").arg(parser.value("wait")));
-    options.probes = parser.value("probes").toInt(&ok);
-    if (!ok || options.probes < 1 || options.probes > 100)
-        return usage("search",
-            QStringLiteral("--probes takes a whole number from 1 to 100: '%1'").arg(parser.value("probes")));
     OutputFormat format = OutputFormat::Table;
-    if (!ParseOutputFormat(parser.value("format"), &format))
-        return usage("search",
-            QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
+    if (!readSearchOptions(parser, "search", &options, &format, &status))
+        return status;
     QString why;
-    const QList<InterfaceInfo> all = Ipv4Interfaces();
-    if (!ChooseInterfaces(all, parser.values("interface"), &options.interfaces, &why))
-        return parser.values("interface").isEmpty() ? (err("devicesearch-cli: " + why), int(kNoNetwork))
-                                                    : usage("search", why);
 
     DeviceSearch search(
         options, [](const QString& line) { err("devicesearch-cli: " + line); }, parser.isSet("verbose"));
@@ -172,6 +186,75 @@ int searchCommand(const QStringList& args)
                 .arg(stats.replyBuffer));
     return entries.isEmpty() ? kNoAnswer : kDone;
 }
+int assignCommand(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Gives found devices new network settings: searches, checks everything, sends one\n"
+        "set-network command per device on the interface where it answered, then searches\n"
+        "about once a second until each answers with its new address.\n"
+        "Devices and addresses come from a range (--start, --mask, and --sn or --all) or from\n"
+        "a plan file (--plan). Nothing is sent when any check fails."));
+    addSearchOptions(parser);
+    parser.addOptions({
+        { "start", "Range: the first new address; the k-th device gets start + k.", "A" },
+        { "end", "Range: the last address it may use (default: as many as there are devices).", "B" },
+        { "mask", "The subnet mask (no default); for a plan, where its mask cell is empty or absent.", "M" },
+        { "gateway",
+            "The gateway (default: the new address's first three octets and .1); for a plan, "
+            "where its gateway cell is empty or absent.",
+            "G" },
+        { "sn", "Range: a device's serial number; repeat for several, in the order given.", "SN" },
+        { "all", "Range: every configurable device found, in serial-number order." },
+        { "plan",
+            "A CSV file whose header row names sn and ip, and may name mask and gateway; "
+            "one device per row.",
+            "FILE" },
+        { "dry-run", "Print the plan and send nothing." },
+        { "verify", "Wait up to SEC seconds for every device to answer with its new address (default 30).",
+            "SEC", "30" },
+        { "no-verify", "Send and stop: no confirmation." },
+    });
+    int status = kDone;
+    if (!parseOrHelp(parser, args, "assign", &status))
+        return status;
+    AssignRequest request;
+    if (!readSearchOptions(parser, "assign", &request.search, &request.format, &status))
+        return status;
+
+    const auto bad = [](const QString& why) { return usage("assign", why); };
+    request.planFile = parser.value("plan");
+    request.start = parser.value("start");
+    request.end = parser.value("end");
+    request.mask = parser.value("mask");
+    request.gateway = parser.value("gateway");
+    request.serials = parser.values("sn");
+    request.all = parser.isSet("all");
+    request.dryRun = parser.isSet("dry-run");
+    if (parser.isSet("plan") == parser.isSet("start"))
+        return bad(parser.isSet("plan") ? QStringLiteral("--plan and --start exclude each other")
+                                        : QStringLiteral("give a range (--start) or a plan (--plan)"));
+    if (parser.isSet("plan") && (parser.isSet("sn") || request.all || parser.isSet("end")))
+        return bad(QStringLiteral("--sn, --all and --end belong to a range, not to --plan"));
+    if (parser.isSet("plan") && request.planFile.isEmpty())
+        return bad(QStringLiteral("--plan takes a file name"));
+    if (parser.isSet("start")) {
+        if (request.mask.isEmpty())
+            return bad(QStringLiteral("a range needs --mask (it has no default)"));
+        if (request.all == !request.serials.isEmpty())
+            return bad(request.all ? QStringLiteral("--sn and --all exclude each other")
+                                   : QStringLiteral("a range needs --sn SN (repeatable) or --all"));
+        if (request.serials.contains(QString()))
+            return bad(QStringLiteral("--sn takes a serial number, not an empty text"));
+    }
+    if (parser.isSet("verify") && parser.isSet("no-verify"))
+        return bad(QStringLiteral("--verify and --no-verify exclude each other"));
+    bool ok = false;
+    request.verifySeconds = parser.isSet("no-verify") ? 0 : parser.value("verify").toDouble(&ok);
+    if (!parser.isSet("no-verify") && (!ok || !(request.verifySeconds > 0) || request.verifySeconds > 3600))
+        return bad(QStringLiteral("--verify takes seconds above 0, at most 3600: '%1'").arg(parser.value("verify")));
+    return RunAssign(request);
+}
 }
 
 int main(int argc, char** argv)
@@ -181,10 +264,12 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(DEVICESEARCH_VERSION));
     QStringList args = QCoreApplication::arguments();
     const QString command = args.size() > 1 ? args.at(1) : QString();
-    if (command == "search" || command == "interfaces") {
+    if (command == "search" || command == "assign" || command == "interfaces") {
         args.removeAt(1);
         args[0] = QStringLiteral("devicesearch-cli ") + command;
-        return command == "search" ? searchCommand(args) : interfacesCommand(args);
+        return command == "search" ? searchCommand(args)
+            : command == "assign"  ? assignCommand(args)
+                                   : interfacesCommand(args);
     }
     if (command == "--version" || command == "-v") {
         out(QStringLiteral("devicesearch-cli %1\n").arg(DEVICESEARCH_VERSION).toUtf8());
@@ -195,6 +280,7 @@ int main(int argc, char** argv)
                        "Finds the devices that answer the search protocol on the local networks.\n\n"
                        "Commands:\n"
                        "  search      search on every interface and print the answers\n"
+                       "  assign      give found devices new addresses from a range or a plan file\n"
                        "  interfaces  list the IPv4 interfaces and which a search uses\n\n"
                        "'devicesearch-cli COMMAND --help' describes a command's options.\n")
             + kExitStatuses);

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 
 bool ParseOutputFormat(const QString& text, OutputFormat* format)
 {
@@ -59,6 +60,29 @@ QJsonValue jsonField(const std::optional<QString>& field)
 {
     return field ? QJsonValue(*field) : QJsonValue(QJsonValue::Null);
 }
+
+QString csvLine(const QStringList& fields)
+{
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted << CsvField(field);
+    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+QByteArray jsonArray(const QJsonArray& array)
+{
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QByteArray jsonLine(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString secondsText(const std::optional<double>& seconds)
+{
+    return seconds ? QString::number(*seconds, 'f', 2) : QString();
+}
 }
 
 QString CsvHeader()
@@ -72,10 +96,7 @@ QString CsvRecord(const Entry& entry)
     const QStringList fields { kindName(d), d.name.value_or(QString()), d.ip.value_or(QString()),
         d.sn.value_or(QString()), d.id.value_or(QString()), d.configurable ? "true" : "false", entry.from,
         entry.interfaceName };
-    QStringList quoted;
-    for (const QString& field : fields)
-        quoted << CsvField(field);
-    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+    return csvLine(fields);
 }
 
 QJsonObject EntryJson(const Entry& entry)
@@ -97,7 +118,7 @@ QJsonObject EntryJson(const Entry& entry)
 
 QByteArray JsonLine(const Entry& entry)
 {
-    return QJsonDocument(EntryJson(entry)).toJson(QJsonDocument::Compact) + '\n';
+    return jsonLine(EntryJson(entry));
 }
 
 QByteArray JsonArray(const QList<Entry>& entries)
@@ -105,7 +126,7 @@ QByteArray JsonArray(const QList<Entry>& entries)
     QJsonArray array;
     for (const Entry& entry : entries)
         array.append(EntryJson(entry));
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return jsonArray(array);
 }
 
 QString TableText(const QList<Entry>& entries)
@@ -139,4 +160,55 @@ QString AlignedText(const QList<QStringList>& lines)
         text += QLatin1Char('\n');
     }
     return text;
+}
+
+QString AssignCsvHeader()
+{
+    return QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n");
+}
+
+QString AssignCsvRecord(const AssignRow& row)
+{
+    return csvLine({ row.sn, row.oldIp.value_or(QString()), row.ip, row.mask, row.gateway, row.interfaceName,
+        row.status, secondsText(row.seconds) });
+}
+
+QJsonObject AssignJson(const AssignRow& row)
+{
+    QJsonObject object;
+    object.insert("sn", row.sn);
+    object.insert("old_ip", jsonField(row.oldIp));
+    object.insert("ip", row.ip);
+    object.insert("mask", row.mask);
+    object.insert("gateway", row.gateway);
+    object.insert("interface", row.interfaceName.isEmpty() ? QJsonValue(QJsonValue::Null) : row.interfaceName);
+    object.insert("status", row.status);
+    // Hundredths, as the other formats print it.
+    object.insert("seconds",
+        row.seconds ? QJsonValue(std::round(*row.seconds * 100) / 100) : QJsonValue(QJsonValue::Null));
+    return object;
+}
+
+QByteArray AssignJsonLine(const AssignRow& row)
+{
+    return jsonLine(AssignJson(row));
+}
+
+QByteArray AssignJsonArray(const QList<AssignRow>& rows)
+{
+    QJsonArray array;
+    for (const AssignRow& row : rows)
+        array.append(AssignJson(row));
+    return jsonArray(array);
+}
+
+QString AssignTableText(const QList<AssignRow>& rows)
+{
+    QList<QStringList> lines { { "SERIAL", "OLD IP", "NEW IP", "MASK", "GATEWAY", "IFACE", "STATUS", "SECONDS" } };
+    const auto orDash = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : TerminalSafe(text); };
+    for (const AssignRow& row : rows)
+        lines.append({ TerminalSafe(row.sn), orDash(row.oldIp.value_or(QString())), row.ip, row.mask, row.gateway,
+            row.interfaceName.isEmpty() ? QStringLiteral("all") : TerminalSafe(row.interfaceName), row.status,
+            orDash(secondsText(row.seconds)) });
+    return AlignedText(lines);
 }

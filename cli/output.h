@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 enum class OutputFormat { Table, Csv, Json, JsonLines };
 
 // "table", "csv", "json", "jsonl"; false for anything else.
@@ -33,3 +35,22 @@ QString AlignedText(const QList<QStringList>& lines);
 
 // The aligned table: a title line, then one line per entry, numbered from 1.
 QString TableText(const QList<Entry>& entries);
+
+// One device of an assignment as the command line reports it.
+struct AssignRow {
+    QString sn;
+    std::optional<QString> oldIp; // absent when its answer carried none
+    QString ip;
+    QString mask;
+    QString gateway;
+    QString interfaceName; // empty: every chosen interface
+    QString status; // "planned", "sent", "not sent", "confirmed", "not confirmed", "other address"
+    std::optional<double> seconds; // from its command to its confirmation
+};
+
+QString AssignCsvHeader(); // ends with CRLF
+QString AssignCsvRecord(const AssignRow& row); // ends with CRLF
+QJsonObject AssignJson(const AssignRow& row);
+QByteArray AssignJsonLine(const AssignRow& row);
+QByteArray AssignJsonArray(const QList<AssignRow>& rows);
+QString AssignTableText(const QList<AssignRow>& rows);

@@ -6,6 +6,7 @@
 #include "udpstats.h"
 
 #include <QNetworkDatagram>
+#include <QThread>
 
 namespace {
 const QHostAddress kGroup(QStringLiteral("230.1.1.1"));
@@ -24,6 +25,10 @@ DeviceSearch::DeviceSearch(
     connect(
         &m_announceSocket, &QUdpSocket::readyRead, this, [this] { readPending(&m_announceSocket, false); });
     connect(&m_probeTimer, &QTimer::timeout, this, &DeviceSearch::sendProbes);
+    m_endTimer.setSingleShot(true);
+    // Never early: a search lasts at least what was asked.
+    m_endTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_endTimer, &QTimer::timeout, this, &DeviceSearch::finish);
 }
 
 bool DeviceSearch::open(QString* error)
@@ -72,12 +77,51 @@ bool DeviceSearch::open(QString* error)
 void DeviceSearch::start()
 {
     m_clock.start();
+    m_probesSent = 0;
     sendProbes();
     if (m_options.probes > 1) {
         m_probeTimer.setInterval(int(m_options.waitSeconds * 1000 / m_options.probes));
         m_probeTimer.start();
     }
-    QTimer::singleShot(int(m_options.waitSeconds * 1000), this, &DeviceSearch::finish);
+    m_endTimer.start(int(m_options.waitSeconds * 1000));
+}
+
+void DeviceSearch::searchAgain(double waitSeconds, int probes)
+{
+    m_options.waitSeconds = waitSeconds;
+    m_options.probes = probes;
+    start();
+}
+
+void DeviceSearch::stop()
+{
+    if (m_endTimer.isActive())
+        finish();
+}
+
+bool DeviceSearch::sendCommand(const QString& interfaceName, const QByteArray& frame, QString* error)
+{
+    bool sent = true;
+    for (const InterfaceInfo& info : m_options.interfaces) {
+        if (!interfaceName.isEmpty() && info.name != interfaceName)
+            continue;
+        m_replySocket.setMulticastInterface(info.iface);
+        // Back to back, a send can find the socket's buffer full for a moment; an interface
+        // that failed for good once gets no more patience.
+        QElapsedTimer patience;
+        patience.start();
+        const qint64 limitMs = m_failing.contains(info.name) ? 0 : 500;
+        while (m_replySocket.writeDatagram(frame, kGroup, kCommandPort) != frame.size()) {
+            if (m_replySocket.error() == QAbstractSocket::DatagramTooLargeError || patience.elapsed() >= limitMs) {
+                *error = QStringLiteral("on %1: %2").arg(info.name, m_replySocket.errorString());
+                m_failing.insert(info.name);
+                sent = false;
+                break;
+            }
+            QThread::usleep(1000);
+        }
+    }
+    return sent;
 }
 
 void DeviceSearch::sendProbes()
@@ -139,6 +183,7 @@ void DeviceSearch::readPending(QUdpSocket* socket, bool replies)
 void DeviceSearch::finish()
 {
     m_probeTimer.stop();
+    m_endTimer.stop();
     readPending(&m_replySocket, true);
     readPending(&m_announceSocket, false);
     const long long replyDrops = OwnUdpDropsOnPort(kReplyPort);

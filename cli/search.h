@@ -39,6 +39,15 @@ public:
     bool open(QString* error);
     // Sends the first probe now and the others spread over the wait; finished() at its end.
     void start();
+    // Another search on the same sockets, once finished() came: the answers keep coming
+    // through answered().
+    void searchAgain(double waitSeconds, int probes);
+    // Ends the search now, with finished().
+    void stop();
+    // Sends a DeviceFrame to the devices' port from the reply socket, as the window sends
+    // its commands, on the interface named (on every chosen one when the name is empty).
+    // False with the reason when it did not go out on each.
+    bool sendCommand(const QString& interfaceName, const QByteArray& frame, QString* error);
     const SearchStats& stats() const { return m_stats; }
 
 signals:
@@ -57,8 +66,10 @@ private:
     QUdpSocket m_announceSocket;
     QUdpSocket m_probeSocket;
     QSet<int> m_indexes; // of the chosen interfaces
+    QSet<QString> m_failing; // interfaces where a command could not be sent
     QElapsedTimer m_clock;
     QTimer m_probeTimer;
+    QTimer m_endTimer;
     int m_probesSent = 0;
     SearchStats m_stats;
 };

@@ -14,13 +14,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 
 namespace {
 constexpr int kIpColumn = 3;
 constexpr int kSerialColumn = 4;
-constexpr unsigned int kSetNetworkCommand = 1;
 
 bool isTicked(const QTableWidget* table, int row)
 {
@@ -29,11 +26,10 @@ bool isTicked(const QTableWidget* table, int row)
 }
 
 // Sends one set-network command; true only when the frame went out.
-bool sendNetSet(const NetSetParam& param, const QByteArray& serial)
+bool sendNetSet(const QByteArray& serial, const QByteArray& ip, const QByteArray& mask, const QByteArray& gateway)
 {
-    int error = 0;
-    std::unique_ptr<char, decltype(&free)> text(BuildNetSetJson(&param, serial.constData(), &error), &free);
-    return text && ServiceSendCmd(kSetNetworkCommand, text.get()) == 0;
+    const QByteArray text = BatchNetSetJson(serial, ip, mask, gateway);
+    return !text.isEmpty() && ServiceSendCmd(kSetNetworkCommand, text.constData()) == 0;
 }
 
 // Gives the k-th ticked row start + k until the range runs out. end is 0 for a single row.
@@ -42,10 +38,6 @@ void assignAddresses(
 {
     const QByteArray maskUtf8 = mask.toUtf8();
     const QByteArray gatewayUtf8 = gateway.toUtf8();
-    NetSetParam param;
-    param.net = 1;
-    param.mask = maskUtf8.constData();
-    param.gw = gatewayUtf8.constData();
 
     // The checks keep the last octet of start and end below 255, so this never overflows.
     int current = start;
@@ -54,11 +46,10 @@ void assignAddresses(
             continue;
         const QString shown = AddressText(static_cast<uint32_t>(current));
         const QByteArray ip = shown.toLatin1();
-        param.ip = ip.constData();
         const QTableWidgetItem* serialItem = table->item(row, kSerialColumn);
         const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
 
-        if (sendNetSet(param, serial)) {
+        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8)) {
             if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
                 ipItem->setText(shown);
             else

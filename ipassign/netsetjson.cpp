@@ -2,6 +2,7 @@
 
 #include <cJSON.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -85,4 +86,16 @@ char* BuildNetSetJson(const NetSetParam* param, const char* sn, int* err)
     if (text)
         *err = 0;
     return text;
+}
+
+QByteArray BatchNetSetJson(const QByteArray& sn, const QByteArray& ip, const QByteArray& mask, const QByteArray& gw)
+{
+    NetSetParam param;
+    param.net = 1;
+    param.ip = ip.constData();
+    param.mask = mask.constData();
+    param.gw = gw.constData();
+    int error = 0;
+    std::unique_ptr<char, decltype(&free)> text(BuildNetSetJson(&param, sn.constData(), &error), &free);
+    return text ? QByteArray(text.get()) : QByteArray();
 }

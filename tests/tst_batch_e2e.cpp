@@ -4,6 +4,7 @@
 #include "devsimprocess.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
+#include "netsettext.h"
 #include "service.h"
 
 #include <QtTest>
@@ -17,10 +18,7 @@ const QString kMask = QStringLiteral("255.255.255.0");
 
 QString netSetText(const QString& sn, const QString& ip)
 {
-    return QStringLiteral(
-        R"({"user":"","pass":"","sn":"%1","net":1,"ip":"%2","mask":"%3","gw":"192.168.1.1",)"
-        R"("mdns":"","adns":"","MNS":[]})")
-        .arg(sn, ip, kMask);
+    return WindowNetSetText(sn, ip, kMask, QStringLiteral("192.168.1.1"));
 }
 
 QString devsimAddress(int device)

@@ -1,6 +1,7 @@
 // The command-line companion end to end: the real program against devsim and hand-made
 // devices inside the private network, its datagrams read off the wire, its output read
 // back with CSV and JSON readers.
+#include "clirun.h"
 #include "csvreader.h"
 #include "devicefields.h"
 #include "devicesearchfixture.h"
@@ -12,46 +13,6 @@
 #include <QtTest>
 
 namespace {
-struct CliRun {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-class Cli {
-public:
-    explicit Cli(const QStringList& args) { m_process.start(QStringLiteral(CLI_PATH), args); }
-    // Waits for the end; a hang shows as status -1.
-    CliRun finish(int timeoutMs = 30000)
-    {
-        CliRun run;
-        if (!m_process.waitForFinished(timeoutMs)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        } else if (m_process.exitStatus() == QProcess::NormalExit) {
-            run.status = m_process.exitCode();
-        }
-        run.out = m_process.readAllStandardOutput();
-        run.err = m_process.readAllStandardError();
-        return run;
-    }
-
-private:
-    QProcess m_process;
-};
-
-CliRun runCli(const QStringList& args)
-{
-    return Cli(args).finish();
-}
-
-QJsonArray jsonOf(const CliRun& run)
-{
-    QJsonParseError error {};
-    const QJsonDocument doc = QJsonDocument::fromJson(run.out, &error);
-    return error.error == QJsonParseError::NoError ? doc.array() : QJsonArray();
-}
-
 QByteArray replyFrame(const QByteArray& body)
 {
     return QByteArray::fromHex("82000bf000aabbccddeeff") + "ACK-" + body;

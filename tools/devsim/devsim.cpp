@@ -49,6 +49,10 @@ int openListener(unsigned short port)
     ip_mreq membership {};
     inet_pton(AF_INET, kGroupAddress, &membership.imr_multiaddr);
     membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    // A batch of a thousand commands arrives back to back, and every simulated device
+    // shares this one socket; the request is capped by net.core.rmem_max.
+    const int buffer = 8 << 20;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
     if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0
         || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0
         || setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
@@ -415,8 +419,8 @@ int main(int argc, char** argv)
     Simulator simulator(options, commandSocket, probeSocket, sendSocket);
     if (options.verbose) {
         for (const SimDevice& d : MakeDevices(options))
-            fprintf(stderr, "devsim: %s %s %s %s%s%s\n", d.name.c_str(), d.ip.c_str(), d.sn.c_str(),
-                d.mode.c_str(), d.hasLibver ? "" : " no-libver", d.answersDiscovery ? "" : " announce-only");
+            fprintf(stderr, "devsim: %s %s %s %s%s%s%s\n", d.name.c_str(), d.ip.c_str(), d.sn.c_str(),
+                d.mode.c_str(), d.hasLibver ? "" : " no-libver", d.answersDiscovery ? "" : " announce-only", d.takesSettings ? "" : " ignores-set");
     }
     printLine("{\"ready\":true,\"devices\":" + std::to_string(options.count) + "}");
     simulator.run(waitMask);

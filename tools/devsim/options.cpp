@@ -13,6 +13,7 @@ const char* const kDevsimUsage
       "  --sn-prefix TEXT       serial numbers TEXT0001... (default SN)\n"
       "  --no-libver[=LIST]     no \"libver\" in the replies of all or the listed devices\n"
       "  --announce-only=LIST   these devices answer only the announcement query\n"
+      "  --ignore-set[=LIST]    all or the listed devices ignore set-network commands\n"
       "  --jitter-ms N          delay each answer by a random 0..N ms\n"
       "  --announce-every SEC   every device announces itself at this period\n"
       "  --garbage              mix malformed frames into every answer burst\n"
@@ -143,6 +144,11 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
                 o.noLibverAll = true;
             else if (!parseList(value, &o.noLibver))
                 return bad();
+        } else if (name == "--ignore-set") {
+            if (!hasValue)
+                o.ignoreSetAll = true;
+            else if (!parseList(value, &o.ignoreSet))
+                return bad();
         } else if (name == "--announce-only") {
             if (!take())
                 return false;
@@ -199,7 +205,7 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
         }
     }
 
-    for (const std::set<int>* list : { &o.noLibver, &o.announceOnly }) {
+    for (const std::set<int>* list : { &o.noLibver, &o.announceOnly, &o.ignoreSet }) {
         if (!list->empty() && *list->rbegin() > o.count) {
             *error = "device " + std::to_string(*list->rbegin()) + " in a list, but only "
                 + std::to_string(o.count) + " simulated";

@@ -12,6 +12,8 @@ struct DevsimOptions {
     bool noLibverAll = false;
     std::set<int> noLibver; // 1-based device numbers
     std::set<int> announceOnly;
+    bool ignoreSetAll = false;
+    std::set<int> ignoreSet; // these keep their settings whatever they are sent
     int jitterMs = 0;
     double announceEvery = 0; // seconds; 0: never
     bool garbage = false;

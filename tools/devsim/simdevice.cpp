@@ -142,6 +142,7 @@ SimDevice MakeDevice(const DevsimOptions& options, int k)
     d.gw = dotted((address & 0xFFFFFF00u) | 1u);
     d.hasLibver = !options.noLibverAll && options.noLibver.count(k) == 0;
     d.answersDiscovery = options.announceOnly.count(k) == 0;
+    d.takesSettings = !options.ignoreSetAll && options.ignoreSet.count(k) == 0;
     return d;
 }
 
@@ -184,6 +185,8 @@ SimDevice* ApplySetNetwork(std::vector<SimDevice>& devices, const char* payload,
     for (SimDevice& d : devices) {
         if (d.sn != sn)
             continue;
+        if (!d.takesSettings)
+            return nullptr;
         // Bounded, so that the device's next reply still fits a frame.
         auto take = [&](const char* key, std::string* field) {
             const char* value = cJSON_GetStringValue(cJSON_GetObjectItemCaseSensitive(json.get(), key));

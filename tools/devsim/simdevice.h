@@ -18,6 +18,7 @@ struct SimDevice {
     std::string gw;
     bool hasLibver = true;
     bool answersDiscovery = true;
+    bool takesSettings = true;
 };
 
 struct Datagram {
@@ -37,7 +38,8 @@ std::vector<unsigned char> BuildReplyFrame(const SimDevice& device);
 std::vector<unsigned char> BuildAnnounceFrame(const SimDevice& device);
 
 // Applies a set-network payload ({"sn","ip","mask","gw"}) to the device whose serial
-// number it names. Returns that device, or null when the text names none.
+// number it names. Returns that device, or null when the text names none or the device
+// ignores set-network commands.
 SimDevice* ApplySetNetwork(std::vector<SimDevice>& devices, const char* payload, size_t length);
 
 // Malformed datagrams that a receiver must survive, each meant for both answer ports.

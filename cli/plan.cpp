@@ -1,0 +1,355 @@
+#include "plan.h"
+
+#include "addressrules.h"
+#include "deviceframe.h"
+#include "netsetjson.h"
+#include "output.h"
+
+#include <QHash>
+#include <QTextCodec>
+
+namespace {
+struct Record {
+    int line = 0; // where it starts
+    QStringList fields;
+};
+
+bool fail(PlanError* error, int line, const QString& text)
+{
+    *error = { line, text };
+    return false;
+}
+
+// Valid UTF-8 without NUL, line by line, so the error names the first bad line.
+bool checkText(const QByteArray& bytes, PlanError* error)
+{
+    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
+    int line = 1;
+    for (int from = 0; from < bytes.size(); ++line) {
+        int to = bytes.indexOf('\n', from);
+        if (to < 0)
+            to = bytes.size();
+        const QByteArray text = bytes.mid(from, to - from);
+        if (text.contains('\0'))
+            return fail(error, line, QStringLiteral("a NUL byte: this is not a text file"));
+        QTextCodec::ConverterState state;
+        utf8->toUnicode(text.constData(), text.size(), &state);
+        if (state.invalidChars > 0 || state.remainingChars > 0)
+            return fail(error, line, QStringLiteral("not UTF-8 text"));
+        from = to + 1;
+    }
+    return true;
+}
+
+// RFC 4180 with LF as well as CRLF line ends; a blank line is no record.
+bool readRecords(const QString& text, QList<Record>* records, PlanError* error)
+{
+    int line = 1;
+    Record record { 1, {} };
+    QString field;
+    bool quoted = false, wasQuoted = false, any = false;
+    int quoteLine = 0;
+    const auto endRecord = [&] {
+        if (any || !field.isEmpty() || wasQuoted || !record.fields.isEmpty()) {
+            record.fields << field;
+            records->append(record);
+        }
+        record = { line + 1, {} };
+        field.clear();
+        wasQuoted = any = false;
+    };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                if (c == QLatin1Char('\n'))
+                    ++line;
+                field += c;
+            }
+        } else if (c == QLatin1Char('"')) {
+            if (wasQuoted || !field.trimmed().isEmpty())
+                return fail(
+                    error, line, QStringLiteral("a quote inside a field that does not start with one"));
+            field.clear();
+            quoted = wasQuoted = any = true;
+            quoteLine = line;
+        } else if (c == QLatin1Char(',')) {
+            record.fields << field;
+            field.clear();
+            wasQuoted = false;
+            any = true;
+        } else if (c == QLatin1Char('\n')
+            || (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == '\n')) {
+            if (c == QLatin1Char('\r'))
+                ++i;
+            endRecord();
+            ++line;
+        } else if (wasQuoted && c != QLatin1Char(' ') && c != QLatin1Char('\t')) {
+            return fail(error, line, QStringLiteral("text after the closing quote of a field"));
+        } else if (!wasQuoted) {
+            field += c;
+        }
+    }
+    if (quoted)
+        return fail(error, quoteLine, QStringLiteral("a quoted field is never closed"));
+    endRecord();
+    return true;
+}
+
+QString net(uint32_t ip, uint32_t mask)
+{
+    return QStringLiteral("%1/%2").arg(AddressText(ip & mask)).arg(MaskPrefix(mask));
+}
+
+QString settingsText(SettingsProblem problem, const Assignment& a)
+{
+    const QString ip = AddressText(a.ip), gw = AddressText(a.gateway);
+    switch (problem) {
+    case SettingsProblem::MaskNotContiguous:
+        return QStringLiteral("mask %1 is not contiguous").arg(AddressText(a.mask));
+    case SettingsProblem::MaskEmpty:
+        return QStringLiteral("mask 0.0.0.0 leaves no network");
+    case SettingsProblem::AddressNotUnicast:
+        return QStringLiteral("%1 cannot be a device's address (0.x.x.x, loopback, multicast or reserved)")
+            .arg(ip);
+    case SettingsProblem::NetworkAddress:
+        return QStringLiteral("%1 is the network address of %2").arg(ip, net(a.ip, a.mask));
+    case SettingsProblem::BroadcastAddress:
+        return QStringLiteral("%1 is the broadcast address of %2").arg(ip, net(a.ip, a.mask));
+    case SettingsProblem::GatewayNotUnicast:
+        return QStringLiteral("gateway %1 cannot be a gateway (0.x.x.x, loopback, multicast or reserved)")
+            .arg(gw);
+    case SettingsProblem::GatewayOutsideSubnet:
+        return QStringLiteral("gateway %1 is outside %2's subnet %3").arg(gw, ip, net(a.ip, a.mask));
+    case SettingsProblem::GatewayIsAddress:
+        return QStringLiteral("gateway %1 is the device's own new address").arg(gw);
+    case SettingsProblem::GatewayNetworkOrBroadcast:
+        return QStringLiteral("gateway %1 is the network or broadcast address of %2")
+            .arg(gw, net(a.ip, a.mask));
+    case SettingsProblem::None:
+        break;
+    }
+    return QString();
+}
+
+// One address option or cell: name 'text': why.
+bool readAddress(const QString& name, const QString& text, uint32_t* value, int line, PlanError* error)
+{
+    const QString why = DottedAddressProblem(text, value);
+    if (why.isEmpty())
+        return true;
+    return fail(error, line,
+        QStringLiteral("%1 '%2' is not a plain dotted IPv4 address: %3")
+            .arg(name, TerminalSafe(text.left(64)), why));
+}
+
+}
+
+QString SerialForMessage(const QString& sn)
+{
+    return TerminalSafe(sn.size() > 40 ? sn.left(40) + QStringLiteral("...") : sn);
+}
+
+bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* out,
+    PlanError* error)
+{
+    out->clear();
+    if (bytes.isEmpty())
+        return fail(
+            error, 1, QStringLiteral("the file is empty; its first line must name the columns sn and ip"));
+    if (!checkText(bytes, error))
+        return false;
+    QString text = QString::fromUtf8(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QList<Record> records;
+    if (!readRecords(text, &records, error))
+        return false;
+    if (records.isEmpty())
+        return fail(
+            error, 1, QStringLiteral("no header row; the first line must name the columns sn and ip"));
+
+    const Record& header = records.first();
+    QHash<QString, int> columns;
+    for (int i = 0; i < header.fields.size(); ++i) {
+        const QString name = header.fields.at(i).trimmed().toLower();
+        if (name != "sn" && name != "ip" && name != "mask" && name != "gateway")
+            continue;
+        if (columns.contains(name))
+            return fail(error, header.line, QStringLiteral("column %1 appears twice").arg(name));
+        columns.insert(name, i);
+    }
+    for (const char* needed : { "sn", "ip" }) {
+        if (!columns.contains(needed))
+            return fail(error, header.line,
+                QStringLiteral("no %1 column; the header row must name sn and ip").arg(needed));
+    }
+    if (records.size() == 1)
+        return fail(error, header.line, QStringLiteral("a header row and no device"));
+
+    for (int r = 1; r < records.size(); ++r) {
+        const Record& record = records.at(r);
+        if (record.fields.size() != header.fields.size())
+            return fail(error, record.line,
+                QStringLiteral("%1 fields, but the header row has %2")
+                    .arg(record.fields.size())
+                    .arg(header.fields.size()));
+        const auto cell = [&](const char* name) {
+            return columns.contains(name) ? record.fields.at(columns.value(name)).trimmed() : QString();
+        };
+        Assignment a;
+        a.line = record.line;
+        a.sn = cell("sn");
+        if (a.sn.isEmpty())
+            return fail(error, record.line, QStringLiteral("empty sn"));
+        const QString ip = cell("ip");
+        if (ip.isEmpty())
+            return fail(error, record.line, QStringLiteral("empty ip"));
+        if (!readAddress("ip", ip, &a.ip, record.line, error))
+            return false;
+        QString maskText = cell("mask");
+        if (maskText.isEmpty())
+            maskText = mask;
+        if (maskText.isEmpty())
+            return fail(error, record.line,
+                QStringLiteral("no mask: the mask cell is empty and --mask is not given"));
+        if (!readAddress("mask", maskText, &a.mask, record.line, error))
+            return false;
+        QString gatewayText = cell("gateway");
+        if (gatewayText.isEmpty())
+            gatewayText = gateway.isEmpty() ? DefaultGateway(ip) : gateway;
+        if (!readAddress("gateway", gatewayText, &a.gateway, record.line, error))
+            return false;
+        out->append(a);
+    }
+    return true;
+}
+
+bool CheckRangeTexts(
+    const QString& start, const QString& end, const QString& mask, const QString& gateway, PlanError* error)
+{
+    uint32_t value = 0;
+    return readAddress("--start", start, &value, 0, error)
+        && (end.isEmpty() || readAddress("--end", end, &value, 0, error))
+        && readAddress("--mask", mask, &value, 0, error)
+        && (gateway.isEmpty() || readAddress("--gateway", gateway, &value, 0, error));
+}
+
+bool RangeAssignments(const QString& start, const QString& end, const QString& mask, const QString& gateway,
+    const QStringList& serials, QList<Assignment>* out, PlanError* error)
+{
+    out->clear();
+    if (!CheckRangeTexts(start, end, mask, gateway, error))
+        return false;
+    uint32_t first = 0, last = 0, maskValue = 0, gatewayValue = 0;
+    DottedAddressProblem(start, &first);
+    DottedAddressProblem(mask, &maskValue);
+    const qint64 count = serials.size();
+    if (!end.isEmpty()) {
+        DottedAddressProblem(end, &last);
+    } else {
+        const quint64 computed = quint64(first) + quint64(count > 0 ? count - 1 : 0);
+        if (computed > 0xFFFFFFFFull)
+            return fail(error, 0,
+                QStringLiteral("%1 devices from --start %2 run past 255.255.255.255").arg(count).arg(start));
+        last = uint32_t(computed);
+    }
+    const QString lastText = AddressText(last);
+    // A one-address range is start alone, as the window checks a single device.
+    const bool several = last != first;
+    switch (CheckAddressRange(first, last, several)) {
+    case RangeProblem::DifferentSegment:
+        return fail(error, 0,
+            end.isEmpty()
+                ? QStringLiteral("%1 devices from --start %2 end at %3, outside its /24")
+                      .arg(count)
+                      .arg(start, lastText)
+                : QStringLiteral("--start %1 and --end %2 are not in the same /24").arg(start, end));
+    case RangeProblem::StartNotBelowEnd:
+        return fail(error, 0, QStringLiteral("--start %1 is not below --end %2").arg(start, end));
+    case RangeProblem::LastOctet255:
+        return fail(error, 0,
+            QStringLiteral("%1 ends in .255")
+                .arg((first & 0xFF) == 0xFF ? QStringLiteral("--start ") + start
+                        : end.isEmpty()     ? QStringLiteral("the last address %1").arg(lastText)
+                                            : QStringLiteral("--end ") + end));
+    case RangeProblem::None:
+        break;
+    }
+    const qint64 size = qint64(last) - qint64(first) + 1;
+    if (size < count)
+        return fail(error, 0,
+            QStringLiteral("the range %1 to %2 holds %3 addresses, but there are %4 devices")
+                .arg(start, end)
+                .arg(size)
+                .arg(count));
+    for (int k = 0; k < serials.size(); ++k) {
+        Assignment a;
+        a.sn = serials.at(k);
+        a.ip = first + uint32_t(k);
+        a.mask = maskValue;
+        if (gateway.isEmpty())
+            DottedAddressProblem(DefaultGateway(AddressText(a.ip)), &gatewayValue);
+        else
+            DottedAddressProblem(gateway, &gatewayValue);
+        a.gateway = gatewayValue;
+        out->append(a);
+    }
+    return true;
+}
+
+bool CheckAssignments(const QList<Assignment>& assignments, PlanError* error)
+{
+    QHash<QString, int> serials; // to the index of the first
+    QHash<uint32_t, int> addresses;
+    for (int i = 0; i < assignments.size(); ++i) {
+        const Assignment& a = assignments.at(i);
+        const SettingsProblem problem = CheckNetworkSettings(a.ip, a.mask, a.gateway);
+        if (problem != SettingsProblem::None)
+            return fail(error, a.line,
+                a.line > 0
+                    ? settingsText(problem, a)
+                    : QStringLiteral("%1 (for %2)").arg(settingsText(problem, a), SerialForMessage(a.sn)));
+        if (a.sn.contains(QChar(0)))
+            return fail(
+                error, a.line, QStringLiteral("serial number %1 holds a NUL").arg(SerialForMessage(a.sn)));
+        if (serials.contains(a.sn)) {
+            const int other = assignments.at(serials.value(a.sn)).line;
+            return fail(error, a.line,
+                other > 0 ? QStringLiteral("serial number %1 appears twice (also on line %2)")
+                                .arg(SerialForMessage(a.sn))
+                                .arg(other)
+                          : QStringLiteral("serial number %1 is given twice").arg(SerialForMessage(a.sn)));
+        }
+        serials.insert(a.sn, i);
+        if (addresses.contains(a.ip)) {
+            const Assignment& other = assignments.at(addresses.value(a.ip));
+            return fail(error, a.line,
+                QStringLiteral("address %1 appears twice (also for %2%3)")
+                    .arg(AddressText(a.ip), SerialForMessage(other.sn),
+                        other.line > 0 ? QStringLiteral(" on line %1").arg(other.line) : QString()));
+        }
+        addresses.insert(a.ip, i);
+        if (AssignmentFrame(a).isEmpty())
+            return fail(error, a.line,
+                QStringLiteral("the command for serial number %1 does not fit in one frame")
+                    .arg(SerialForMessage(a.sn)));
+    }
+    return true;
+}
+
+QByteArray AssignmentFrame(const Assignment& assignment)
+{
+    const QByteArray text = BatchNetSetJson(assignment.sn.toUtf8(), AddressText(assignment.ip).toLatin1(),
+        AddressText(assignment.mask).toLatin1(), AddressText(assignment.gateway).toLatin1());
+    if (text.isEmpty())
+        return QByteArray();
+    unsigned char frame[kFrameBufferSize];
+    const int length = BuildDeviceFrame(frame, kSetNetworkCommand, ProgramSenderId, text.constData());
+    return length > 0 ? QByteArray(reinterpret_cast<const char*>(frame), length) : QByteArray();
+}

@@ -1,0 +1,57 @@
+// Which device gets which settings: from a range or a plan file, and every check that
+// needs no network. Plain functions, so tests and fuzzing call them directly.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+struct Assignment {
+    QString sn;
+    uint32_t ip = 0;
+    uint32_t mask = 0;
+    uint32_t gateway = 0;
+    int line = 0; // of the plan file; 0 for a range
+};
+
+struct PlanError {
+    int line = 0; // 0: not tied to a line of a file
+    QString text;
+};
+
+// A plan is read whole, so a larger file is refused before it is read.
+constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
+
+// A CSV plan: a header row naming sn and ip, maybe mask and gateway (any case, in any
+// order; other columns are ignored), then one row per device. A byte-order mark, CRLF or
+// LF line ends, quoted fields and blank lines are accepted; blanks around a cell are not
+// part of it. An absent column or an empty cell takes mask or gateway (empty when not
+// given); the gateway's last fallback is the address's first three octets and .1.
+// Checks the syntax of every row; CheckAssignments does the rest.
+bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* out,
+    PlanError* error);
+
+// The range: the k-th serial number gets start + k. end empty: the range is as long as the
+// list. Applies the window's rules to start and end (or the last address when there is no
+// end) and checks that the range holds every serial number. Texts as given on the command
+// line; gateway empty: its default.
+bool RangeAssignments(const QString& start, const QString& end, const QString& mask, const QString& gateway,
+    const QStringList& serials, QList<Assignment>* out, PlanError* error);
+
+// The syntax of the range's addresses alone, before the devices are known.
+bool CheckRangeTexts(
+    const QString& start, const QString& end, const QString& mask, const QString& gateway, PlanError* error);
+
+// Each device's settings, then no serial number and no new address twice, then that each
+// command fits in one frame; the first failure, in list order.
+bool CheckAssignments(const QList<Assignment>& assignments, PlanError* error);
+
+// The set-network DeviceFrame for an assignment, as the window sends it; empty when the
+// command does not fit in one frame.
+QByteArray AssignmentFrame(const Assignment& assignment);
+
+// A serial number for a message: control characters escaped, at most 40 characters.
+QString SerialForMessage(const QString& sn);

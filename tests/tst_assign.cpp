@@ -1,0 +1,303 @@
+// devicesearch-cli assign end to end, inside the private network: what devsim receives,
+// what the devices answer afterwards, and that no check failure lets a command out.
+#include "clirun.h"
+#include "devsimprocess.h"
+#include "netsettext.h"
+#include "service.h"
+
+#include <QNetworkInterface>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <random>
+
+namespace {
+constexpr int kHeaderSize = 11;
+const QByteArray kSetNetworkHeader = QByteArray::fromHex("f001112233440000");
+
+// The set-network payloads devsim reported, after a fence that every earlier datagram precedes.
+// iface is the way to devsim's host.
+QStringList commandsReceived(DevsimProcess& devsim, const QString& iface = QStringLiteral("lo"))
+{
+    static int fences = 0;
+    QByteArray frame
+        = QByteArray::fromHex("820000f003112233440000") + "fence " + QByteArray::number(++fences);
+    frame[2] = char(frame.size());
+    QUdpSocket socket;
+    socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+    socket.setMulticastInterface(QNetworkInterface::interfaceFromName(iface));
+    socket.writeDatagram(frame, QHostAddress(QString::fromLatin1(kGroupAddress)), kCommandPort);
+    const QString hex = QString::fromLatin1(frame.toHex());
+    if (!devsim.waitFor([&](const DevsimProcess::Lines& lines) {
+            return std::any_of(
+                lines.begin(), lines.end(), [&](const QJsonObject& l) { return l.value("hex") == hex; });
+        }))
+        return { QStringLiteral("<fence lost>") };
+    QStringList payloads;
+    for (const QJsonObject& line : devsim.received()) {
+        const QByteArray bytes = QByteArray::fromHex(line.value("hex").toString().toLatin1());
+        if (line.value("port").toInt() == kCommandPort && line.value("cmd").toInt() == 1) {
+            // Everything but the payload is the window's header: start, length, marker,
+            // command 1, the program's sender id.
+            const bool header = bytes.size() > kHeaderSize && bytes.at(0) == char(0x82)
+                && ((uchar(bytes.at(1)) << 8) | uchar(bytes.at(2))) == bytes.size()
+                && bytes.mid(3, 8) == kSetNetworkHeader;
+            payloads << (header ? QString::fromUtf8(bytes.mid(kHeaderSize)) : QStringLiteral("<bad header>"));
+        }
+    }
+    return payloads;
+}
+
+QMap<QString, QJsonObject> rowsBySerial(const CliRun& run)
+{
+    QMap<QString, QJsonObject> rows;
+    for (const QJsonValue& v : jsonOf(run))
+        rows.insert(v.toObject().value("sn").toString(), v.toObject());
+    return rows;
+}
+
+QString writePlan(QTemporaryDir& dir, const QByteArray& bytes)
+{
+    const QString name = dir.filePath("plan.csv");
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return QString();
+    return name;
+}
+}
+
+class TestAssign : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void rangeSendsTheWindowsFramesAndConfirms_data();
+    void rangeSendsTheWindowsFramesAndConfirms();
+    void ignoredCommandIsNotConfirmed();
+    void planErrorsSendNothing_data();
+    void planErrorsSendNothing();
+    void searchErrorsSendNothing_data();
+    void searchErrorsSendNothing();
+    void planOverTwoLans();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestAssign::initTestCase()
+{
+    QString why;
+    if (!InsidePrivateNetwork(&why))
+        QFAIL(qPrintable(why));
+    QVERIFY(m_dir.isValid());
+}
+
+void TestAssign::rangeSendsTheWindowsFramesAndConfirms_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("expected"); // sn=ip, in the order sent
+    QTest::newRow("--sn in the order given")
+        << QStringList { "--count", "3" } << QStringList { "--sn", "SN0003", "--sn", "SN0001" }
+        << QStringList { "SN0003=192.168.1.20", "SN0001=192.168.1.21" };
+    QTest::newRow("--all: every device with libver, by serial number")
+        << QStringList { "--count", "3", "--no-libver=2" } << QStringList { "--all" }
+        << QStringList { "SN0001=192.168.1.20", "SN0003=192.168.1.21" };
+}
+
+void TestAssign::rangeSendsTheWindowsFramesAndConfirms()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, expected);
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(devices), qPrintable(devsim.error()));
+    const CliRun run = runCli(QStringList { "assign", "--start", "192.168.1.20", "--mask", "255.255.255.0",
+                                  "--wait", "0.5", "--verify", "10", "--format", "json" }
+        + args);
+    QVERIFY2(run.status == 0, run.err.constData());
+
+    QStringList wanted;
+    for (const QString& pair : expected)
+        wanted << WindowNetSetText(
+            pair.section('=', 0, 0), pair.section('=', 1), "255.255.255.0", "192.168.1.1");
+    QCOMPARE(commandsReceived(devsim), wanted);
+
+    const QMap<QString, QJsonObject> rows = rowsBySerial(run);
+    QCOMPARE(rows.size(), expected.size());
+    for (const QString& pair : expected) {
+        const QJsonObject row = rows.value(pair.section('=', 0, 0));
+        QCOMPARE(row.value("status").toString(), QStringLiteral("confirmed"));
+        QCOMPARE(row.value("ip").toString(), pair.section('=', 1));
+        QVERIFY(row.value("seconds").isDouble());
+    }
+    // The devices now answer with their new addresses.
+    const CliRun after = runCli({ "search", "--wait", "0.5", "--format", "json" });
+    QStringList heard;
+    for (const QJsonValue& v : jsonOf(after)) {
+        const QJsonObject o = v.toObject();
+        if (o.value("kind") == "reply" && o.value("configurable").toBool())
+            heard << o.value("sn").toString() + '=' + o.value("ip").toString();
+    }
+    for (const QString& pair : expected)
+        QVERIFY2(heard.contains(pair), qPrintable(heard.join(' ')));
+}
+
+void TestAssign::ignoredCommandIsNotConfirmed()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2", "--ignore-set=2" }), qPrintable(devsim.error()));
+    const double wait = 0.5, verify = 2;
+    QElapsedTimer clock;
+    clock.start();
+    const CliRun run = runCli({ "assign", "--all", "--start", "192.168.1.20", "--mask", "255.255.255.0",
+        "--wait", QString::number(wait), "--verify", QString::number(verify), "--format", "json" });
+    const qint64 ms = clock.elapsed();
+    QCOMPARE(run.status, 1);
+    const QMap<QString, QJsonObject> rows = rowsBySerial(run);
+    QCOMPARE(rows.value("SN0001").value("status").toString(), QStringLiteral("confirmed"));
+    QCOMPARE(rows.value("SN0002").value("status").toString(), QStringLiteral("not confirmed"));
+    QVERIFY(rows.value("SN0002").value("seconds").isNull());
+    QVERIFY2(
+        run.err.contains("SN0002 not confirmed: it still answers at 192.168.1.102"), run.err.constData());
+    // The whole wait for confirmation, and not much more.
+    QVERIFY2(ms >= verify * 1000 && ms < (wait + verify + 1) * 1000, qPrintable(QString::number(ms)));
+}
+
+void TestAssign::planErrorsSendNothing_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("message"); // after "plan.csv:"
+    const QByteArray head = "sn,ip,mask,gateway\n";
+    const QByteArray first = "SN0001,192.168.1.20,255.255.255.0,192.168.1.1\n";
+    QTest::newRow("bad address")
+        << head + first + "SN0002,192.168.1.x,,\n"
+        << "3: ip '192.168.1.x' is not a plain dotted IPv4 address: octet x is not a "
+           "decimal number";
+    QTest::newRow("octet 256")
+        << head + "SN0001,192.168.1.256,,\n"
+        << "2: ip '192.168.1.256' is not a plain dotted IPv4 address: octet 256 is not 0 "
+           "to 255";
+    QTest::newRow("leading zero")
+        << head + first + "SN0002,192.168.1.021,,\n"
+        << "3: ip '192.168.1.021' is not a plain dotted IPv4 address: octet 021 has a "
+           "leading zero";
+    QTest::newRow("duplicate serial number") << head + first + "\"SN0001\",192.168.1.21,,\n"
+                                             << "3: serial number SN0001 appears twice (also on line 2)";
+    QTest::newRow("duplicate address") << head + first + "SN0002,192.168.1.20,,\n"
+                                       << "3: address 192.168.1.20 appears twice (also for SN0001 on line 2)";
+    QTest::newRow("gateway outside the subnet")
+        << head + first + "SN0002,192.168.1.21,,192.168.2.1\n"
+        << "3: gateway 192.168.2.1 is outside 192.168.1.21's subnet 192.168.1.0/24";
+    QTest::newRow("non-contiguous mask") << head + "SN0001,192.168.1.20,255.0.255.0,\n"
+                                         << "2: mask 255.0.255.0 is not contiguous";
+    QTest::newRow("network address") << head + first + "SN0002,192.168.1.128,255.255.255.128,192.168.1.129\n"
+                                     << "3: 192.168.1.128 is the network address of 192.168.1.128/25";
+    QTest::newRow("broadcast address") << head + "SN0001,192.168.1.127,255.255.255.128,\n"
+                                       << "2: 192.168.1.127 is the broadcast address of 192.168.1.0/25";
+    QTest::newRow("no sn column") << QByteArray("\xEF\xBB\xBFip,mask\r\n192.168.1.20,255.255.255.0\r\n")
+                                  << "1: no sn column; the header row must name sn and ip";
+    QTest::newRow("empty file") << QByteArray()
+                                << "1: the file is empty; its first line must name the columns sn and ip";
+    QTest::newRow("command too long for a frame") << head + QByteArray(1400, 'S') + ",192.168.1.20,,\n"
+                                                  << "2: the command for serial number SSSS";
+    std::mt19937 random(11);
+    QByteArray noise(10 * 1000 * 1000, Qt::Uninitialized);
+    for (char& c : noise)
+        c = char(random());
+    QTest::newRow("10 MB of random bytes") << noise << "1: ";
+}
+
+void TestAssign::planErrorsSendNothing()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, message);
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
+    const QString file = writePlan(m_dir, plan);
+    QVERIFY(!file.isEmpty());
+    const CliRun run
+        = runCli({ "assign", "--plan", file, "--mask", "255.255.255.0", "--wait", "0.5", "--verify", "2" });
+    QCOMPARE(run.status, 2);
+    const QByteArray line = "devicesearch-cli: " + file.toUtf8() + ':' + message.toUtf8();
+    QVERIFY2(run.err.startsWith(line) && run.err.count('\n') == 1, run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(commandsReceived(devsim), QStringList());
+}
+
+void TestAssign::searchErrorsSendNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("range too small for the devices")
+        << QStringList { "--all", "--start", "192.168.1.20", "--end", "192.168.1.21" } << 2
+        << "devicesearch-cli: the range 192.168.1.20 to 192.168.1.21 holds 2 addresses, but there are 3 "
+           "devices";
+    QTest::newRow("unknown serial number")
+        << QStringList { "--sn", "SN0001", "--sn", "SN0099", "--start", "192.168.1.20" } << 1
+        << "devicesearch-cli: 1 of 2 devices cannot be assigned; nothing was sent:\n  SN0099: not found";
+    QTest::newRow("device without libver") << QStringList { "--sn", "SN0004", "--start",
+        "192.168.1.20" } << 1 << "  SN0004: answered without \"libver\", so it cannot be configured";
+    QTest::newRow("address held by a device outside the plan")
+        << QStringList { "--sn", "SN0001", "--start", "192.168.1.102" } << 1
+        << "devicesearch-cli: 192.168.1.102 for SN0001 is in use on lo by SN0002, which is not in the plan";
+}
+
+void TestAssign::searchErrorsSendNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "4", "--no-libver=4" }), qPrintable(devsim.error()));
+    const CliRun run = runCli(QStringList { "assign", "--mask", "255.255.255.0", "--wait", "0.5" } + args);
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+    QCOMPARE(commandsReceived(devsim), QStringList());
+}
+
+// Runs as tst_assign_lans, inside `isolated --two-lans`.
+void TestAssign::planOverTwoLans()
+{
+    if (qEnvironmentVariableIsEmpty("LAN2_NETNS"))
+        QSKIP("needs two LAN hosts; runs as tst_assign_lans");
+    DevsimProcess first(DevsimProcess::LanHost), second(DevsimProcess::SecondLanHost);
+    QVERIFY2(first.start({ "--count", "100", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
+        qPrintable(first.error()));
+    QVERIFY2(second.start({ "--count", "100", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
+        qPrintable(second.error()));
+    // Interleaved, so that consecutive commands leave on different interfaces.
+    QByteArray plan = "sn,ip,mask\r\n";
+    QStringList wantedFirst, wantedSecond;
+    for (int k = 1; k <= 100; ++k) {
+        const QString a = QStringLiteral("A%1").arg(k, 4, 10, QChar('0'));
+        const QString b = QStringLiteral("B%1").arg(k, 4, 10, QChar('0'));
+        plan += QStringLiteral("%1,10.77.1.%2,\r\n%3,10.78.1.%2,255.255.0.0\r\n")
+                    .arg(a)
+                    .arg(k + 1)
+                    .arg(b)
+                    .toUtf8();
+        wantedFirst << WindowNetSetText(
+            a, QStringLiteral("10.77.1.%1").arg(k + 1), "255.255.255.0", "10.77.1.1");
+        wantedSecond << WindowNetSetText(
+            b, QStringLiteral("10.78.1.%1").arg(k + 1), "255.255.0.0", "10.78.1.1");
+    }
+    const QString file = writePlan(m_dir, plan);
+    QVERIFY(!file.isEmpty());
+    const CliRun run = runCli({ "assign", "--plan", file, "--mask", "255.255.255.0", "--wait", "1",
+        "--verify", "20", "--format", "json" });
+    QVERIFY2(run.status == 0, run.err.constData());
+    const QMap<QString, QJsonObject> rows = rowsBySerial(run);
+    QCOMPARE(rows.size(), 200);
+    for (const QJsonObject& row : rows) {
+        QCOMPARE(row.value("status").toString(), QStringLiteral("confirmed"));
+        QCOMPARE(row.value("interface").toString(),
+            row.value("sn").toString().startsWith('A') ? QStringLiteral("veth0") : QStringLiteral("veth2"));
+    }
+    // Each LAN got its own devices' commands and no other.
+    QCOMPARE(commandsReceived(first, "veth0"), wantedFirst);
+    QCOMPARE(commandsReceived(second, "veth2"), wantedSecond);
+}
+
+QTEST_GUILESS_MAIN(TestAssign)
+#include "tst_assign.moc"
