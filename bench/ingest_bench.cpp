@@ -566,11 +566,12 @@ void printTable(FILE* out, const std::vector<Row>& rows)
 }
 
 const char* const kUsage = "usage: ingest_bench [--only PHASES] [--rows N]\n"
-                           "  --only PHASES  comma-separated, from bare,real,program,growth,cli (default: all)\n"
+                           "  --only PHASES  comma-separated, from bare,real,program,growth,cli,assign\n"
+                           "                 (default: all)\n"
                            "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
 
 struct BenchOptions {
-    QStringList phases { "bare", "cli", "real", "program", "growth" };
+    QStringList phases { "bare", "cli", "assign", "real", "program", "growth" };
     int rows = kGrowthRows;
 };
 
@@ -584,7 +585,7 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
         if (args.at(i - 1) == "--only") {
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
-                ok = ok && QStringList({ "bare", "cli", "real", "program", "growth" }).contains(phase);
+                ok = ok && QStringList({ "bare", "cli", "assign", "real", "program", "growth" }).contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
             ok = ok && options->rows >= 2 * kGrowthBlock;
@@ -657,6 +658,58 @@ std::vector<Row> cliRows(const std::vector<Traffic>& cases, const std::vector<In
         rows.push_back(row);
     }
     return rows;
+}
+
+// devicesearch-cli assign on 1,000 devsim devices from a plan file: the time from the first
+// command to the last confirmation, as the command line reports it.
+Row assignRow(bool* complete)
+{
+    constexpr int kDevices = 1000;
+    Row row;
+    row.measure = QStringLiteral("devicesearch-cli assign, plan of %1 devices: confirmed, time to the last").arg(thousands(kDevices));
+    row.bare = row.ratio = QStringLiteral("–");
+    row.target = QStringLiteral("all confirmed");
+    row.met = QStringLiteral("–");
+    DevsimProcess devsim;
+    if (!devsim.start({ "--count", QString::number(kDevices), "--base-ip", "10.30.0.0" })) {
+        row.program = devsim.error();
+        *complete = false;
+        return row;
+    }
+    QTemporaryDir dir;
+    QFile plan(dir.filePath("plan.csv"));
+    QByteArray text = "sn,ip\n";
+    for (int k = 1; k <= kDevices; ++k)
+        text += QStringLiteral("SN%1,10.40.%2.%3\n").arg(k, 4, 10, QChar('0')).arg(k / 200).arg(k % 200 + 2).toUtf8();
+    if (!dir.isValid() || !plan.open(QIODevice::WriteOnly) || plan.write(text) != text.size()) {
+        row.program = QStringLiteral("cannot write the plan");
+        *complete = false;
+        return row;
+    }
+    plan.close();
+    QProcess cli;
+    cli.start(QStringLiteral(CLI_PATH),
+        { "assign", "--plan", plan.fileName(), "--mask", "255.255.0.0", "--interface", "lo", "--wait", "2",
+            "--verify", "30", "--format", "csv" });
+    if (!cli.waitForStarted(10000)
+        || !runEventsUntil([&] { return cli.state() == QProcess::NotRunning; }, 60000)) {
+        cli.kill();
+        cli.waitForFinished(5000);
+        row.program = QStringLiteral("devicesearch-cli did not finish");
+        *complete = false;
+        return row;
+    }
+    const QString summary = QString::fromUtf8(cli.readAllStandardError());
+    const QRegularExpressionMatch m
+        = QRegularExpression("(\\d+) of (\\d+) devices confirmed in ([0-9.]+) s").match(summary);
+    if (!m.hasMatch()) {
+        row.program = QStringLiteral("no summary: ") + summary.trimmed().left(200);
+        *complete = false;
+        return row;
+    }
+    row.program = QStringLiteral("%1 of %2 confirmed, %3 s").arg(m.captured(1), m.captured(2), m.captured(3));
+    row.met = yesNo(m.captured(1) == m.captured(2));
+    return row;
 }
 
 QString blockText(const Block& b)
@@ -830,6 +883,11 @@ int main(int argc, char** argv)
             cli.push_back(wanted ? cliIngest(traffic) : Ingest { QStringLiteral("not run") });
         }
     }
+    std::vector<Row> assign;
+    if (options.phases.contains("assign")) {
+        progress(QStringLiteral("devicesearch-cli assign"));
+        assign.push_back(assignRow(&complete));
+    }
     // Then the real program, before this process shows a window of the same title.
     std::vector<Row> real;
     if (options.phases.contains("real"))
@@ -867,6 +925,7 @@ int main(int argc, char** argv)
     for (const Ingest& c : cli)
         complete = complete && (c.error.isEmpty() || c.error == QLatin1String("not run"));
     table.insert(table.end(), cliTable.begin(), cliTable.end());
+    table.insert(table.end(), assign.begin(), assign.end());
     table.insert(table.begin(), buffers.begin(), buffers.end());
     table.insert(table.end(), growth.begin(), growth.end());
     table.insert(table.end(), real.begin(), real.end());
