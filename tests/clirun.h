@@ -1,10 +1,12 @@
 // Runs devicesearch-cli for a test and keeps its status and both outputs.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStringList>
+#include <QTest>
 
 struct CliRun {
     int status = -1;
@@ -19,15 +21,27 @@ public:
     CliRun finish(int timeoutMs = 30000)
     {
         CliRun run;
-        if (!m_process.waitForFinished(timeoutMs)) {
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs)) {
             m_process.kill();
             m_process.waitForFinished(5000);
-        } else if (m_process.exitStatus() == QProcess::NormalExit) {
+        } else if (m_process.error() != QProcess::FailedToStart
+            && m_process.exitStatus() == QProcess::NormalExit) {
             run.status = m_process.exitCode();
         }
         run.out = m_process.readAllStandardOutput();
         run.err = m_process.readAllStandardError();
         return run;
+    }
+
+    // The same, while this thread's events are delivered, so that devices played by the
+    // test itself can answer.
+    CliRun finishServing(int timeoutMs = 30000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (m_process.state() != QProcess::NotRunning && clock.elapsed() < timeoutMs)
+            QTest::qWait(20);
+        return finish(5000);
     }
 
 private:

@@ -5,6 +5,7 @@
 #include "netsettext.h"
 #include "service.h"
 
+#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QtTest>
@@ -73,6 +74,7 @@ private slots:
     void rangeSendsTheWindowsFramesAndConfirms_data();
     void rangeSendsTheWindowsFramesAndConfirms();
     void ignoredCommandIsNotConfirmed();
+    void thirdAddressIsOtherAddress();
     void planErrorsSendNothing_data();
     void planErrorsSendNothing();
     void searchErrorsSendNothing_data();
@@ -161,6 +163,37 @@ void TestAssign::ignoredCommandIsNotConfirmed()
         run.err.contains("SN0002 not confirmed: it still answers at 192.168.1.102"), run.err.constData());
     // The whole wait for confirmation, and not much more.
     QVERIFY2(ms >= verify * 1000 && ms < (wait + verify + 1) * 1000, qPrintable(QString::number(ms)));
+}
+
+// A device, played here, that takes any set-network command but then answers with an
+// address of its own choosing.
+void TestAssign::thirdAddressIsOtherAddress()
+{
+    QUdpSocket device;
+    QVERIFY(device.bind(QHostAddress(QHostAddress::AnyIPv4), kCommandPort, QUdpSocket::ShareAddress));
+    QVERIFY(device.joinMulticastGroup(QHostAddress(QString::fromLatin1(kGroupAddress))));
+    QString address = QStringLiteral("192.168.1.50");
+    connect(&device, &QUdpSocket::readyRead, [&] {
+        while (device.hasPendingDatagrams()) {
+            const QByteArray frame = device.receiveDatagram().data();
+            if (frame.size() >= kHeaderSize && frame.at(4) == 1)
+                address = QStringLiteral("192.168.1.77");
+            else if (frame.size() >= kHeaderSize && frame.at(4) == 0)
+                device.writeDatagram(QByteArray::fromHex("82000bf000aabbccddeeff") + "ACK-"
+                        + QStringLiteral(R"({"name":"odd","ip":"%1","sn":"ODD1","libver":"1"})")
+                              .arg(address)
+                              .toUtf8(),
+                    QHostAddress(QString::fromLatin1(kGroupAddress)), kReplyPort);
+        }
+    });
+    const CliRun run = Cli({ "assign", "--sn", "ODD1", "--start", "192.168.1.20", "--mask", "255.255.255.0",
+                               "--wait", "0.5", "--verify", "1.5", "--format", "csv" })
+                           .finishServing();
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out,
+        QByteArray("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
+                   "ODD1,192.168.1.50,192.168.1.20,255.255.255.0,192.168.1.1,lo,other address,\r\n"));
+    QVERIFY2(run.err.contains("ODD1 answered with 192.168.1.77, not 192.168.1.20"), run.err.constData());
 }
 
 void TestAssign::planErrorsSendNothing_data()
