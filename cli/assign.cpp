@@ -157,7 +157,7 @@ bool checkAgainstSearch(
                     "devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
                     "nothing was sent")
                         .arg(ip, SerialForMessage(a.sn),
-                            iface.isEmpty() ? QStringLiteral("the network") : iface,
+                            iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
                             other.isEmpty() ? QStringLiteral("a device without a serial number")
                                             : SerialForMessage(other)));
                 return false;

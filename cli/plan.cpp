@@ -145,7 +145,7 @@ bool readAddress(const QString& name, const QString& text, uint32_t* value, int 
         return true;
     return fail(error, line,
         QStringLiteral("%1 '%2' is not a plain dotted IPv4 address: %3")
-            .arg(name, TerminalSafe(text.left(64)), why));
+            .arg(name, TerminalSafe(text.left(64)), TerminalSafe(why)));
 }
 
 }
