@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: all deps build run test test-plain asan demo clean
+.PHONY: all deps build run test test-plain asan demo package install clean
 
 all: build
 
@@ -14,6 +14,15 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
+
+# The Debian package, build/devicesearch_2.1.0_amd64.deb.
+package: build
+	cd $(BUILD) && cpack
+
+# Into /usr/local, or PREFIX=/usr (needs root).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Starts the program on this machine's own network.
 run: build

@@ -64,7 +64,8 @@ void TestExit::closingTheWindowEndsTheProcess()
     // this test looks for is how the program ends, and the other tests check for leaks.
     env.insert("ASAN_OPTIONS", "detect_leaks=0");
     app.setProcessEnvironment(env);
-    app.start(APP_PATH, QStringList());
+    // DEVICESEARCH_APP: the same checks on an installed copy.
+    app.start(qEnvironmentVariable("DEVICESEARCH_APP", QStringLiteral(APP_PATH)), QStringList());
     QVERIFY(app.waitForStarted(5000));
     const std::string title = "设备搜索V2.1";
     QTRY_VERIFY2_WITH_TIMEOUT(xWindowShown(display.toStdString(), title),
