@@ -69,9 +69,18 @@ QString csvLine(const QStringList& fields)
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-QByteArray jsonArray(const QJsonArray& array)
+// One indented array of what toJson makes of each item.
+template <typename T, typename ToJson> QByteArray jsonArrayOf(const QList<T>& items, ToJson toJson)
 {
+    QJsonArray array;
+    for (const T& item : items)
+        array.append(toJson(item));
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QJsonValue nullIfEmpty(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 QByteArray jsonLine(const QJsonObject& object)
@@ -110,8 +119,7 @@ QJsonObject EntryJson(const Entry& entry)
     object.insert("id", jsonField(d.id));
     object.insert("configurable", d.configurable);
     object.insert("from", entry.from);
-    object.insert(
-        "interface", entry.interfaceName.isEmpty() ? QJsonValue(QJsonValue::Null) : entry.interfaceName);
+    object.insert("interface", nullIfEmpty(entry.interfaceName));
     object.insert("t", entry.ms);
     return object;
 }
@@ -123,10 +131,7 @@ QByteArray JsonLine(const Entry& entry)
 
 QByteArray JsonArray(const QList<Entry>& entries)
 {
-    QJsonArray array;
-    for (const Entry& entry : entries)
-        array.append(EntryJson(entry));
-    return jsonArray(array);
+    return jsonArrayOf(entries, EntryJson);
 }
 
 QString TableText(const QList<Entry>& entries)
@@ -181,7 +186,7 @@ QJsonObject AssignJson(const AssignRow& row)
     object.insert("ip", row.ip);
     object.insert("mask", row.mask);
     object.insert("gateway", row.gateway);
-    object.insert("interface", row.interfaceName.isEmpty() ? QJsonValue(QJsonValue::Null) : row.interfaceName);
+    object.insert("interface", nullIfEmpty(row.interfaceName));
     object.insert("status", row.status);
     // Hundredths, as the other formats print it.
     object.insert("seconds",
@@ -196,10 +201,7 @@ QByteArray AssignJsonLine(const AssignRow& row)
 
 QByteArray AssignJsonArray(const QList<AssignRow>& rows)
 {
-    QJsonArray array;
-    for (const AssignRow& row : rows)
-        array.append(AssignJson(row));
-    return jsonArray(array);
+    return jsonArrayOf(rows, AssignJson);
 }
 
 QString AssignTableText(const QList<AssignRow>& rows)
