@@ -47,16 +47,17 @@ bool readRecords(const QString& text, QList<Record>* records, PlanError* error)
     int line = 1;
     Record record { 1, {} };
     QString field;
-    bool quoted = false, wasQuoted = false, any = false;
+    bool quoted = false, wasQuoted = false;
     int quoteLine = 0;
     const auto endRecord = [&] {
-        if (any || !field.isEmpty() || wasQuoted || !record.fields.isEmpty()) {
+        // A line of blanks alone is a blank line too.
+        if (!record.fields.isEmpty() || wasQuoted || !field.trimmed().isEmpty()) {
             record.fields << field;
             records->append(record);
         }
         record = { line + 1, {} };
         field.clear();
-        wasQuoted = any = false;
+        wasQuoted = false;
     };
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -76,13 +77,12 @@ bool readRecords(const QString& text, QList<Record>* records, PlanError* error)
                 return fail(
                     error, line, QStringLiteral("a quote inside a field that does not start with one"));
             field.clear();
-            quoted = wasQuoted = any = true;
+            quoted = wasQuoted = true;
             quoteLine = line;
         } else if (c == QLatin1Char(',')) {
             record.fields << field;
             field.clear();
             wasQuoted = false;
-            any = true;
         } else if (c == QLatin1Char('\n')
             || (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == '\n')) {
             if (c == QLatin1Char('\r'))
