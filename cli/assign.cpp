@@ -146,23 +146,26 @@ bool checkAgainstSearch(
             err(problem);
         return false;
     }
+    // Who answers with which address on which interface, outside the plan.
+    QHash<QString, QString> holders; // "ip interface" to a serial number, empty if none
+    for (const Entry& e : entries) {
+        const QString other = e.device.sn.value_or(QString());
+        if (e.device.ip && (other.isEmpty() || !planned.contains(other)))
+            holders.insert(*e.device.ip + QLatin1Char(' ') + e.interfaceName, other);
+    }
     for (const Assignment& a : plan) {
         const QString ip = AddressText(a.ip);
         const QString iface = heard.value(a.sn).reply.interfaceName;
-        for (const Entry& e : entries) {
-            const QString other = e.device.sn.value_or(QString());
-            if (e.device.ip == ip && e.interfaceName == iface
-                && (other.isEmpty() || !planned.contains(other))) {
-                err(QStringLiteral(
-                    "devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
-                    "nothing was sent")
-                        .arg(ip, SerialForMessage(a.sn),
-                            iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
-                            other.isEmpty() ? QStringLiteral("a device without a serial number")
-                                            : SerialForMessage(other)));
-                return false;
-            }
-        }
+        const auto holder = holders.constFind(ip + QLatin1Char(' ') + iface);
+        if (holder == holders.constEnd())
+            continue;
+        err(QStringLiteral("devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
+                           "nothing was sent")
+                .arg(ip, SerialForMessage(a.sn),
+                    iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
+                    holder->isEmpty() ? QStringLiteral("a device without a serial number")
+                                      : SerialForMessage(*holder)));
+        return false;
     }
     return true;
 }
