@@ -274,6 +274,8 @@ void TestAssign::searchErrorsSendNothing_data()
     QTest::newRow("address held by a device outside the plan")
         << QStringList { "--sn", "SN0001", "--start", "192.168.1.102" } << 1
         << "devicesearch-cli: 192.168.1.102 for SN0001 is in use on lo by SN0002, which is not in the plan";
+    QTest::newRow("--dry-run: every check passes") << QStringList { "--all", "--start", "192.168.1.20",
+        "--dry-run" } << 0 << "3 devices planned; nothing was sent";
 }
 
 void TestAssign::searchErrorsSendNothing()
