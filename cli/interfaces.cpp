@@ -12,7 +12,9 @@ QList<InterfaceInfo> Ipv4Interfaces()
             if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
             InterfaceInfo info;
-            info.name = iface.name();
+            // The same as name() on Linux; Windows names adapters by LUID there.
+            info.name = iface.humanReadableName();
+            info.systemName = iface.name();
             info.index = iface.index();
             info.address = entry.ip();
             info.prefix = entry.prefixLength();
@@ -50,8 +52,8 @@ bool ChooseInterfaces(
         return true;
     }
     for (const QString& name : names) {
-        const auto found
-            = std::find_if(all.begin(), all.end(), [&](const InterfaceInfo& i) { return i.name == name; });
+        const auto found = std::find_if(all.begin(), all.end(),
+            [&](const InterfaceInfo& i) { return i.name == name || i.systemName == name; });
         if (found == all.end()) {
             *error = QStringLiteral("unknown interface '%1' (or it has no IPv4 address); "
                                     "see 'devicesearch-cli interfaces'")
@@ -59,7 +61,7 @@ bool ChooseInterfaces(
             return false;
         }
         const bool twice = std::any_of(
-            chosen->begin(), chosen->end(), [&](const InterfaceInfo& i) { return i.name == name; });
+            chosen->begin(), chosen->end(), [&](const InterfaceInfo& i) { return i.name == found->name; });
         if (!twice)
             chosen->append(*found);
     }
@@ -68,12 +70,20 @@ bool ChooseInterfaces(
 
 QString InterfacesText(const QList<InterfaceInfo>& all)
 {
+    // Where the system's names differ from the ones shown (Windows), list them too: both
+    // are accepted by --interface.
+    const bool systemNames
+        = std::any_of(all.begin(), all.end(), [](const InterfaceInfo& i) { return i.systemName != i.name; });
     QList<QStringList> lines { { "NAME", "ADDRESS", "UP", "MULTICAST", "SEARCH" } };
+    if (systemNames)
+        lines.first() << QStringLiteral("SYSTEM NAME");
     const auto yes = [](bool b) { return b ? QStringLiteral("yes") : QStringLiteral("no"); };
     for (const InterfaceInfo& info : all) {
-        lines.append(
-            { info.name, QStringLiteral("%1/%2").arg(info.address.toString()).arg(info.prefix), yes(info.up),
-                yes(info.multicast), info.byDefault ? QStringLiteral("default") : QStringLiteral("-") });
+        lines.append({ TerminalSafe(info.name),
+            QStringLiteral("%1/%2").arg(info.address.toString()).arg(info.prefix), yes(info.up),
+            yes(info.multicast), info.byDefault ? QStringLiteral("default") : QStringLiteral("-") });
+        if (systemNames)
+            lines.last() << TerminalSafe(info.systemName);
     }
     return AlignedText(lines);
 }

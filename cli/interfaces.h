@@ -8,7 +8,8 @@
 #include <QStringList>
 
 struct InterfaceInfo {
-    QString name;
+    QString name; // what users see and type: on Windows the friendly name ("Ethernet 2")
+    QString systemName; // the system's own name, accepted too ("ethernet_32769")
     int index = 0;
     QHostAddress address; // the first IPv4 address
     int prefix = 0;
@@ -23,7 +24,8 @@ struct InterfaceInfo {
 // multicast, leaving loopback out unless nothing else qualifies.
 QList<InterfaceInfo> Ipv4Interfaces();
 
-// The interfaces named (each must be listed), or the defaults when names is empty.
+// The interfaces named (each must be listed, by name or system name), or the defaults when
+// names is empty.
 // False with the reason in error for an unknown name, or when nothing qualifies.
 bool ChooseInterfaces(
     const QList<InterfaceInfo>& all, const QStringList& names, QList<InterfaceInfo>* chosen, QString* error);

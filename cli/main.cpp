@@ -177,8 +177,9 @@ int searchCommand(const QStringList& args)
               .arg(stats.announcements)
               .arg(names.join(", "))
               .arg(options.waitSeconds);
-    if (stats.drops >= 0)
-        summary += QStringLiteral(", %1 datagrams dropped by the kernel").arg(stats.drops);
+    // Windows keeps no per-socket drop count: say so rather than claim none were lost.
+    summary += stats.drops >= 0 ? QStringLiteral(", %1 datagrams dropped by the kernel").arg(stats.drops)
+                                : QStringLiteral(", datagrams dropped by the kernel: unknown");
     err(summary);
     if (stats.drops > 0)
         err(QStringLiteral("devicesearch-cli: some answers were lost in a full receive buffer (%1 bytes); "
@@ -259,6 +260,7 @@ int assignCommand(const QStringList& args)
 
 int main(int argc, char** argv)
 {
+    UseUtf8Streams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("devicesearch-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(DEVICESEARCH_VERSION));

@@ -20,7 +20,7 @@ DeviceSearch::DeviceSearch(
     , m_verbose(verbose)
 {
     for (const InterfaceInfo& info : m_options.interfaces)
-        m_indexes.insert(info.index);
+        m_names.insert(info.index, info.name);
     connect(&m_replySocket, &QUdpSocket::readyRead, this, [this] { readPending(&m_replySocket, true); });
     connect(
         &m_announceSocket, &QUdpSocket::readyRead, this, [this] { readPending(&m_announceSocket, false); });
@@ -160,10 +160,10 @@ void DeviceSearch::readPending(QUdpSocket* socket, bool replies)
         const QString from
             = QStringLiteral("%1:%2").arg(datagram.senderAddress().toString()).arg(datagram.senderPort());
         const uint index = datagram.interfaceIndex();
-        const QString iface = index ? QNetworkInterface::interfaceNameFromIndex(int(index)) : QString();
         // Another program's membership can bring in the group's traffic on other interfaces.
-        if (index && !m_indexes.contains(int(index)))
+        if (index && !m_names.contains(int(index)))
             continue;
+        const QString iface = m_names.value(int(index));
         const Answer answer = replies ? ReadReplyDatagram(data.constData(), data.size())
                                       : ReadAnnounceDatagram(data.constData(), data.size());
         if (answer.outcome != AnswerOutcome::Accepted) {

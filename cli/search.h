@@ -6,6 +6,7 @@
 #include "interfaces.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -65,7 +66,7 @@ private:
     QUdpSocket m_replySocket;
     QUdpSocket m_announceSocket;
     QUdpSocket m_probeSocket;
-    QSet<int> m_indexes; // of the chosen interfaces
+    QHash<int, QString> m_names; // the chosen interfaces' names by index
     QSet<QString> m_failing; // interfaces where a command could not be sent
     QElapsedTimer m_clock;
     QTimer m_probeTimer;
