@@ -1,5 +1,11 @@
 #include "udpstats.h"
 
+#ifdef _WIN32
+#include "netcompat.h"
+
+#include <iphlpapi.h>
+#endif
+
 #if defined(__linux__)
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +110,11 @@ long long UdpReceiveBufferCap()
     long long bytes = -1;
     return (in >> bytes) ? bytes : -1;
 }
+
+bool OwnUdpPortHeld(unsigned short port)
+{
+    return !OwnUdpSocketsOnPort(port).empty();
+}
 #else
 unsigned long SocketInode(int)
 {
@@ -129,4 +140,34 @@ long long UdpReceiveBufferCap()
 {
     return -1;
 }
+#ifdef _WIN32
+bool OwnUdpPortHeld(unsigned short port)
+{
+    std::vector<unsigned char> table(16 * 1024);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = static_cast<DWORD>(table.size());
+        const DWORD status = GetExtendedUdpTable(table.data(), &size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
+        if (status == ERROR_INSUFFICIENT_BUFFER) {
+            table.resize(size + 1024); // sockets may come while we look
+            continue;
+        }
+        if (status != NO_ERROR)
+            return false;
+        const auto* rows = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
+        for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+            const MIB_UDPROW_OWNER_PID& row = rows->table[i];
+            if (row.dwOwningPid == GetCurrentProcessId()
+                && ntohs(static_cast<u_short>(row.dwLocalPort)) == port)
+                return true;
+        }
+        return false;
+    }
+    return false;
+}
+#else
+bool OwnUdpPortHeld(unsigned short)
+{
+    return false;
+}
+#endif
 #endif

@@ -18,6 +18,10 @@ long long UdpDropsOfInode(unsigned long inode);
 // The drops of this process's sockets bound to port, added up; -1 when it holds none.
 long long OwnUdpDropsOnPort(unsigned short port);
 
+// Whether this process holds an IPv4 UDP socket bound to port (on Windows from the system's
+// UDP table; false when the system does not say).
+bool OwnUdpPortHeld(unsigned short port);
+
 // This process's descriptors of IPv4 UDP sockets bound to port.
 std::vector<int> OwnUdpSocketsOnPort(unsigned short port);
 

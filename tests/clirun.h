@@ -8,6 +8,20 @@
 #include <QStringList>
 #include <QTest>
 
+// The program under test; DEVICESEARCH_CLI runs the same checks on another build of it
+// (the Windows one under Wine, through a wrapper).
+inline QString CliPath()
+{
+    return qEnvironmentVariable("DEVICESEARCH_CLI", QStringLiteral(CLI_PATH));
+}
+
+// The interface a search takes by default here: loopback alone, or the LAN's veth where
+// the test runs with one (as under Wine, which reads a loopback sender as 0.0.0.0).
+inline QString DefaultInterface()
+{
+    return qEnvironmentVariableIsSet("LAN_NETNS") ? QStringLiteral("veth0") : QStringLiteral("lo");
+}
+
 struct CliRun {
     int status = -1;
     QByteArray out;
@@ -16,7 +30,7 @@ struct CliRun {
 
 class Cli {
 public:
-    explicit Cli(const QStringList& args) { m_process.start(QStringLiteral(CLI_PATH), args); }
+    explicit Cli(const QStringList& args) { m_process.start(CliPath(), args); }
     // Waits for the end; a hang shows as status -1.
     CliRun finish(int timeoutMs = 30000)
     {

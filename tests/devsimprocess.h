@@ -1,6 +1,7 @@
 // Runs the device simulator for a test: starts it (on the LAN host of `isolated --lan`
 // when asked), waits for its ready line, collects the JSON line it prints for every
-// datagram it receives, and stops it with SIGTERM.
+// datagram it receives, and stops it with SIGTERM. Under Wine, where a Windows program
+// cannot start it with pipes, tests/wine/devsim-bridge starts it on the test's behalf.
 #pragma once
 
 #include <QJsonDocument>
@@ -12,10 +13,36 @@
 
 #include <algorithm>
 #include <functional>
+#ifdef _WIN32
+#include <QFile>
+#include <QNetworkInterface>
+#else
 #include <net/if.h>
+#endif
 
 // True when the only interfaces are loopback and the veth pairs of tests/netns/isolated,
 // i.e. nothing sent here can reach a real network.
+#ifdef _WIN32
+// Under Wine the adapters have Windows names: known by their addresses instead.
+inline bool InsidePrivateNetwork(QString* why)
+{
+    QStringList foreign;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            const QString ip = entry.ip().toString();
+            if (!entry.ip().isLoopback() && !ip.startsWith("10.77.0.") && !ip.startsWith("10.78.0.")
+                && entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                foreign << iface.humanReadableName() + " " + ip;
+        }
+    }
+    if (!foreign.isEmpty()) {
+        *why = QStringLiteral("not inside a private network namespace (%1); run through tests/wine/suite")
+                   .arg(foreign.join(QLatin1String(", ")));
+        return false;
+    }
+    return true;
+}
+#else
 inline bool InsidePrivateNetwork(QString* why)
 {
     struct if_nameindex* names = if_nameindex();
@@ -38,12 +65,164 @@ inline bool InsidePrivateNetwork(QString* why)
     }
     return true;
 }
+#endif
 
-class DevsimProcess {
+// What both ways of running devsim share: its lines, and waiting for them.
+class DevsimLines {
 public:
     enum Host { ThisHost, LanHost, SecondLanHost };
     using Lines = QList<QJsonObject>;
 
+    virtual ~DevsimLines() = default;
+
+    // Every line printed after the ready line, one per received datagram.
+    const Lines& received()
+    {
+        readLines();
+        return m_lines;
+    }
+
+    bool waitFor(const std::function<bool(const Lines&)>& done, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                readLines();
+                return done(m_lines);
+            },
+            timeoutMs);
+    }
+
+    // Waits until count lines satisfy match.
+    bool waitForCount(const std::function<bool(const QJsonObject&)>& match, int count, int timeoutMs = 10000)
+    {
+        return waitFor(
+            [&](const Lines& lines) { return std::count_if(lines.begin(), lines.end(), match) >= count; },
+            timeoutMs);
+    }
+
+    QString error() const { return m_error; }
+
+protected:
+    // Takes in what devsim printed since the last call.
+    virtual void readLines() = 0;
+    void takeLine(const QByteArray& text)
+    {
+        const QJsonObject line = QJsonDocument::fromJson(text).object();
+        if (!m_ready && line.value(QLatin1String("ready")).toBool())
+            m_ready = true;
+        else
+            m_lines.append(line);
+    }
+
+    Lines m_lines;
+    bool m_ready = false;
+    QString m_error;
+};
+
+#ifdef _WIN32
+class DevsimProcess : public DevsimLines {
+public:
+    explicit DevsimProcess(Host host = ThisHost)
+        : m_host(host)
+    {
+    }
+    ~DevsimProcess() override
+    {
+        if (m_started && !m_stopped)
+            request(QStringLiteral(".kill"));
+    }
+    DevsimProcess(const DevsimProcess&) = delete;
+    DevsimProcess& operator=(const DevsimProcess&) = delete;
+
+    bool start(const QStringList& args = {}, int timeoutMs = 10000)
+    {
+        if (!InsidePrivateNetwork(&m_error))
+            return false;
+        const QString dir = qEnvironmentVariable("DEVSIM_BRIDGE");
+        if (dir.isEmpty()) {
+            m_error = QStringLiteral("DEVSIM_BRIDGE is not set; run through tests/wine/suite");
+            return false;
+        }
+        static int started = 0;
+        m_base = QStringLiteral("%1/%2-%3").arg(dir).arg(QCoreApplication::applicationPid()).arg(++started);
+        QFile request(m_base + ".tmp");
+        if (!request.open(QIODevice::WriteOnly)) {
+            m_error = QStringLiteral("cannot write to %1").arg(dir);
+            return false;
+        }
+        const char* const hosts[] = { "this", "lan", "lan2" };
+        request.write(QByteArray(hosts[m_host]) + '\n' + args.join('\n').toUtf8() + '\n');
+        request.close();
+        if (!QFile::rename(m_base + ".tmp", m_base + ".start")) {
+            m_error = QStringLiteral("cannot hand the request to the bridge");
+            return false;
+        }
+        m_started = true;
+        (void)QTest::qWaitFor(
+            [this] {
+                readLines();
+                return m_ready || QFile::exists(m_base + ".status");
+            },
+            timeoutMs);
+        if (!m_ready)
+            m_error = QStringLiteral("devsim did not get ready: ") + QString::fromLocal8Bit(stderrText());
+        return m_ready;
+    }
+
+    int stop(int timeoutMs = 10000)
+    {
+        if (!m_started || m_stopped)
+            return m_status;
+        m_stopped = true;
+        request(QStringLiteral(".stop"));
+        QFile status(m_base + ".status");
+        if (!QTest::qWaitFor([&] { return status.exists(); }, timeoutMs)) {
+            request(QStringLiteral(".kill"));
+            return -1;
+        }
+        readLines();
+        status.open(QIODevice::ReadOnly);
+        bool ok = false;
+        const int code = status.readAll().trimmed().toInt(&ok);
+        // 128 + n: ended by signal n, which QProcess reports as a crash.
+        m_status = ok && code < 128 ? code : -1;
+        return m_status;
+    }
+
+    QByteArray stderrText()
+    {
+        QFile err(m_base + ".err");
+        return err.open(QIODevice::ReadOnly) ? err.readAll() : QByteArray();
+    }
+
+private:
+    void request(const QString& suffix) { QFile(m_base + suffix).open(QIODevice::WriteOnly); }
+
+    // The complete lines added to devsim's output since the last look.
+    void readLines() override
+    {
+        QFile out(m_base + ".out");
+        if (!out.open(QIODevice::ReadOnly) || !out.seek(m_read))
+            return;
+        const QByteArray fresh = out.readAll();
+        const int end = fresh.lastIndexOf('\n') + 1;
+        m_read += end;
+        for (const QByteArray& text : fresh.left(end).split('\n')) {
+            if (!text.isEmpty())
+                takeLine(text);
+        }
+    }
+
+    Host m_host;
+    QString m_base;
+    qint64 m_read = 0;
+    bool m_started = false;
+    bool m_stopped = false;
+    int m_status = -1;
+};
+#else
+class DevsimProcess : public DevsimLines {
+public:
     explicit DevsimProcess(Host host = ThisHost)
         : m_host(host)
     {
@@ -53,7 +232,7 @@ public:
         QObject::connect(&m_process, &QProcess::readyReadStandardError, &m_process,
             [this] { m_stderr += m_process.readAllStandardError(); });
     }
-    ~DevsimProcess()
+    ~DevsimProcess() override
     {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
@@ -94,22 +273,6 @@ public:
         return m_ready;
     }
 
-    // Every line printed after the ready line, one per received datagram.
-    const Lines& received() const { return m_lines; }
-
-    bool waitFor(const std::function<bool(const Lines&)>& done, int timeoutMs = 10000)
-    {
-        return QTest::qWaitFor([&] { return done(m_lines); }, timeoutMs);
-    }
-
-    // Waits until count lines satisfy match.
-    bool waitForCount(const std::function<bool(const QJsonObject&)>& match, int count, int timeoutMs = 10000)
-    {
-        return waitFor(
-            [&](const Lines& lines) { return std::count_if(lines.begin(), lines.end(), match) >= count; },
-            timeoutMs);
-    }
-
     // SIGTERM, then waits. Returns the exit status, or -1 after a crash or a hang.
     int stop(int timeoutMs = 10000)
     {
@@ -127,24 +290,16 @@ public:
 
     QByteArray stderrText() { return m_stderr += m_process.readAllStandardError(); }
     QProcess& process() { return m_process; }
-    QString error() const { return m_error; }
 
 private:
-    void readLines()
+    void readLines() override
     {
-        while (m_process.canReadLine()) {
-            const QJsonObject line = QJsonDocument::fromJson(m_process.readLine()).object();
-            if (!m_ready && line.value(QLatin1String("ready")).toBool())
-                m_ready = true;
-            else
-                m_lines.append(line);
-        }
+        while (m_process.canReadLine())
+            takeLine(m_process.readLine());
     }
 
     Host m_host;
     QProcess m_process;
-    Lines m_lines;
-    bool m_ready = false;
-    QString m_error;
     QByteArray m_stderr;
 };
+#endif

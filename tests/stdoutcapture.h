@@ -10,7 +10,12 @@
 #include <QVector>
 
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 class StdoutCapture {
 public:
@@ -19,7 +24,15 @@ public:
         file.setAutoRemove(true);
         file.open();
         fflush(stdout);
+#ifdef _WIN32
+        // The C runtime's descriptor 1 must point at the file; Qt's handle is a Win32 one.
+        const int fd
+            = _wopen(reinterpret_cast<const wchar_t*>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
+        _dup2(fd, 1);
+        _close(fd);
+#else
         dup2(file.handle(), STDOUT_FILENO);
+#endif
     }
 
     // Everything printed since the last call.
@@ -45,9 +58,22 @@ public:
         Test test;
         QVector<char*> args(argv, argv + argc);
         static char o[] = "-o";
+#ifdef _WIN32
+        // No /dev/stderr: the log goes to a file, copied to standard error at the end.
+        QTemporaryFile log;
+        log.open();
+        QByteArray target = QFile::encodeName(log.fileName()) + ",txt";
+        args << o << target.data();
+        const int result = QTest::qExec(&test, args.size(), args.data());
+        log.seek(0);
+        const QByteArray text = log.readAll();
+        fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        return result;
+#else
         static char target[] = "/dev/stderr,txt";
         args << o << target;
         return QTest::qExec(&test, args.size(), args.data());
+#endif
     }
 
 private:

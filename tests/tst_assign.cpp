@@ -18,7 +18,7 @@ const QByteArray kSetNetworkHeader = QByteArray::fromHex("f001112233440000");
 
 // The set-network payloads devsim reported, after a fence that every earlier datagram precedes.
 // iface is the way to devsim's host.
-QStringList commandsReceived(DevsimProcess& devsim, const QString& iface = QStringLiteral("lo"))
+QStringList commandsReceived(DevsimProcess& devsim, const QString& iface = DefaultInterface())
 {
     static int fences = 0;
     QByteArray frame
@@ -191,8 +191,9 @@ void TestAssign::thirdAddressIsOtherAddress()
                            .finishServing();
     QCOMPARE(run.status, 1);
     QCOMPARE(run.out,
-        QByteArray("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
-                   "ODD1,192.168.1.50,192.168.1.20,255.255.255.0,192.168.1.1,lo,other address,\r\n"));
+        "sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
+        "ODD1,192.168.1.50,192.168.1.20,255.255.255.0,192.168.1.1,"
+            + DefaultInterface().toUtf8() + ",other address,\r\n");
     QVERIFY2(run.err.contains("ODD1 answered with 192.168.1.77, not 192.168.1.20"), run.err.constData());
 }
 
@@ -273,7 +274,8 @@ void TestAssign::searchErrorsSendNothing_data()
         "192.168.1.20" } << 1 << "  SN0004: answered without \"libver\", so it cannot be configured";
     QTest::newRow("address held by a device outside the plan")
         << QStringList { "--sn", "SN0001", "--start", "192.168.1.102" } << 1
-        << "devicesearch-cli: 192.168.1.102 for SN0001 is in use on lo by SN0002, which is not in the plan";
+        << "devicesearch-cli: 192.168.1.102 for SN0001 is in use on " + DefaultInterface()
+            + " by SN0002, which is not in the plan";
     QTest::newRow("--dry-run: every check passes") << QStringList { "--all", "--start", "192.168.1.20",
         "--dry-run" } << 0 << "3 devices planned; nothing was sent";
 }

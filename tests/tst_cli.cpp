@@ -6,6 +6,7 @@
 #include "devicefields.h"
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
+#include "interfaces.h"
 #include "service.h"
 #include "udptestsocket.h"
 #include "wirecapture.h"
@@ -48,6 +49,8 @@ private slots:
     void exitStatuses_data();
     void exitStatuses();
     void searchesEveryLan();
+    void interfaceByEitherName_data();
+    void interfaceByEitherName();
     // Last: it starts the window's command channel, which stays open to the end.
     void sameEntriesAsTheWindow();
 };
@@ -62,6 +65,16 @@ void TestCli::initTestCase()
 // It runs over SSH and on machines without a desktop.
 void TestCli::needsNeitherWidgetsNorADisplay()
 {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(name);
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(CliPath(), { "--version" });
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 0);
+    if (CliPath() != QLatin1String(CLI_PATH))
+        return; // a Windows build: static, so there are no libraries to list
     QProcess readelf;
     readelf.start("readelf", { "-d", CLI_PATH });
     QVERIFY(readelf.waitForFinished(10000) && readelf.exitCode() == 0);
@@ -80,7 +93,7 @@ void TestCli::wireCarriesTheWindowsTwoDatagrams_data()
 void TestCli::wireCarriesTheWindowsTwoDatagrams()
 {
     QFETCH(int, probes);
-    WireCapture capture;
+    WireCapture capture(DefaultInterface().toLatin1().constData());
     QVERIFY(capture.ok());
     const CliRun run = runCli({ "search", "--wait", "0.6", "--probes", QString::number(probes) });
     QCOMPARE(run.status, 1); // nobody answered
@@ -155,7 +168,7 @@ void TestCli::hostileAnswersReadBack()
         QVERIFY(run.out.contains("ID\\x1b[2J"));
         QCOMPARE(run.out.count('\n'), 4);
         QVERIFY2(run.err.contains(": reply of 5 bytes from "), run.err);
-        QVERIFY2(run.err.contains(" on lo: not a frame\n"), run.err);
+        QVERIFY2(run.err.contains(" on " + DefaultInterface().toUtf8() + ": not a frame\n"), run.err);
         return;
     }
     QList<QStringList> rows; // kind, name, ip, sn, id, configurable, interface
@@ -194,11 +207,14 @@ void TestCli::hostileAnswersReadBack()
     }
     std::sort(rows.begin(), rows.end());
     const QString absent = format == "csv" ? QString() : QStringLiteral("null");
-    QCOMPARE(
-        rows.at(0), QStringList({ "announce", absent, "10.0.0.5", announcedSn, "ID\x1b[2J", "false", "lo" }));
-    QCOMPARE(rows.at(1), QStringList({ "reply", names.at(0), "10.0.0.4", "S,1", "I\"D", "true", "lo" }));
+    QCOMPARE(rows.at(0),
+        QStringList(
+            { "announce", absent, "10.0.0.5", announcedSn, "ID\x1b[2J", "false", DefaultInterface() }));
+    QCOMPARE(rows.at(1),
+        QStringList({ "reply", names.at(0), "10.0.0.4", "S,1", "I\"D", "true", DefaultInterface() }));
     // A key with a number is there but empty, as in the window's table.
-    QCOMPARE(rows.at(2), QStringList({ "reply", names.at(1), absent, "", absent, "false", "lo" }));
+    QCOMPARE(
+        rows.at(2), QStringList({ "reply", names.at(1), absent, "", absent, "false", DefaultInterface() }));
 }
 
 void TestCli::uniqueKeepsTheFirstPerSerial()
@@ -216,8 +232,14 @@ void TestCli::uniqueKeepsTheFirstPerSerial()
     for (const QJsonValue& v : kept)
         serials.insert(v.toObject().value("sn").toString());
     QCOMPARE(serials, QSet<QString>({ "SN0001", "SN0002", "SN0003" }));
-    QVERIFY2(
-        unique.err.contains("3 entries, 3 serial numbers, 3 replies, 3 announcements, on lo"), unique.err);
+    QVERIFY2(unique.err.contains("3 entries, 3 serial numbers, 3 replies, 3 announcements, on "
+                 + DefaultInterface().toUtf8()),
+        unique.err);
+    // Windows keeps no drop count: "unknown" there, never a made-up 0.
+    QVERIFY2(unique.err.contains(CliPath() == QLatin1String(CLI_PATH)
+                     ? ", 0 datagrams dropped by the kernel\n"
+                     : ", datagrams dropped by the kernel: unknown\n"),
+        unique.err);
 }
 
 void TestCli::busyAnnouncementPortLeavesReplies()
@@ -326,17 +348,67 @@ void TestCli::searchesEveryLan()
     QCOMPARE(listed.status, 0);
     const QStringList lines = QString::fromUtf8(listed.out).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4);
-    QCOMPARE(lines.at(0).simplified(), QString("NAME ADDRESS UP MULTICAST SEARCH"));
-    QVERIFY(lines.contains("lo     127.0.0.1/8   yes  yes        -"));
-    QVERIFY(lines.contains("veth0  10.77.0.1/24  yes  yes        default"));
-    QVERIFY(lines.contains("veth2  10.78.0.1/24  yes  yes        default"));
+    // Windows adds the system's names in a last column.
+    QVERIFY2(
+        lines.at(0).simplified().startsWith("NAME ADDRESS UP MULTICAST SEARCH"), qPrintable(lines.at(0)));
+    QString secondLan = QStringLiteral("veth2");
+    for (const char* expected :
+        { "lo     127.0.0.1/8   yes  yes        -", "veth0  10.77.0.1/24  yes  yes        default",
+            "veth2  10.78.0.1/24  yes  yes        default" }) {
+        const auto line = std::find_if(lines.begin(), lines.end(),
+            [&](const QString& l) { return l.startsWith(QLatin1String(expected)); });
+        QVERIFY2(line != lines.end(), expected);
+        const QStringList fields = line->split(' ', Qt::SkipEmptyParts);
+        if (fields.first() == "veth2" && fields.size() == 6)
+            secondLan = fields.last(); // choosing it by its system name
+    }
 
-    const CliRun one = runCli({ "search", "--wait", "1", "--format", "json", "--interface", "veth2" });
+    const CliRun one = runCli({ "search", "--wait", "1", "--format", "json", "--interface", secondLan });
     QCOMPARE(one.status, 0);
     const QJsonArray entries = jsonOf(one);
     QCOMPARE(entries.size(), 6);
     for (const QJsonValue& v : entries)
         QVERIFY(v.toObject().value("sn").toString().startsWith('B'));
+}
+
+// Windows shows adapters by friendly name; its own names must work as well.
+void TestCli::interfaceByEitherName_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("chosen"); // empty: refused
+    QTest::newRow("friendly name") << "Ethernet 2"
+                                   << "Ethernet 2";
+    QTest::newRow("system name") << "ethernet_32769"
+                                 << "Ethernet 2";
+    QTest::newRow("both names, chosen once") << "Ethernet 2,ethernet_32769"
+                                             << "Ethernet 2";
+    QTest::newRow("unknown") << "Ethernet 3"
+                             << "";
+}
+
+void TestCli::interfaceByEitherName()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, chosen);
+    InterfaceInfo lan;
+    lan.name = QStringLiteral("Ethernet 2");
+    lan.systemName = QStringLiteral("ethernet_32769");
+    lan.address = QHostAddress(QStringLiteral("10.0.0.1"));
+    lan.prefix = 24;
+    QList<InterfaceInfo> picked;
+    QString why;
+    const bool ok = ChooseInterfaces({ lan }, given.split(','), &picked, &why);
+    QCOMPARE(ok, !chosen.isEmpty());
+    if (ok) {
+        QCOMPARE(picked.size(), 1);
+        QCOMPARE(picked.first().name, chosen);
+    } else {
+        QVERIFY2(why.startsWith("unknown interface 'Ethernet 3'"), qPrintable(why));
+    }
+    // The listing names both only where they differ.
+    QVERIFY(InterfacesText({ lan }).contains(QRegularExpression("SYSTEM NAME\n.*ethernet_32769")));
+    lan.systemName = lan.name;
+    QVERIFY(!InterfacesText({ lan }).contains("SYSTEM NAME"));
 }
 
 void TestCli::sameEntriesAsTheWindow()

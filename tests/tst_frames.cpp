@@ -1,11 +1,10 @@
 // Frame building and the two acceptance tests, on byte buffers.
 #include "devicefields.h"
 #include "deviceframe.h"
+#include "netcompat.h"
 #include "service.h"
 
 #include <QtTest>
-
-#include <arpa/inet.h>
 
 namespace {
 const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
@@ -277,7 +276,7 @@ void TestFrames::answerDatagrams()
 void TestFrames::membershipInterface_data()
 {
     QTest::addColumn<QByteArray>("localIp");
-    QTest::addColumn<QByteArray>("interface");
+    QTest::addColumn<QByteArray>("joinedOn");
     QTest::newRow("LAN address") << QByteArray("192.168.1.5") << QByteArray("192.168.1.5");
     QTest::newRow("Debian host-name mapping") << QByteArray("127.0.1.1") << QByteArray("0.0.0.0");
     QTest::newRow("localhost") << QByteArray("127.0.0.1") << QByteArray("0.0.0.0");
@@ -288,10 +287,10 @@ void TestFrames::membershipInterface_data()
 void TestFrames::membershipInterface()
 {
     QFETCH(QByteArray, localIp);
-    QFETCH(QByteArray, interface);
+    QFETCH(QByteArray, joinedOn);
     in_addr addr;
     addr.s_addr = ServiceMembershipInterface(localIp.constData());
-    QCOMPARE(QByteArray(inet_ntoa(addr)), interface);
+    QCOMPARE(QByteArray(inet_ntoa(addr)), joinedOn);
 }
 
 QTEST_APPLESS_MAIN(TestFrames)

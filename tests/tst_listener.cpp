@@ -108,8 +108,13 @@ void TestListener::sendAndSettle(const QList<QByteArray>& datagrams)
 
 void TestListener::printsOwnAddressAtStart()
 {
+#ifdef _WIN32
+    // Wine answers the host name with the LAN adapter's address, as Windows does.
+    QCOMPARE(startOutput, QByteArray("ip = 10.77.0.1\n"));
+#else
     // The private network maps the host name to 127.0.1.1, as Debian does.
     QCOMPARE(startOutput, QByteArray("ip = 127.0.1.1\n"));
+#endif
 }
 
 void TestListener::outcomes_data()

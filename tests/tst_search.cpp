@@ -2,7 +2,9 @@
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
 #include "service.h"
+#ifndef _WIN32
 #include "wirecapture.h"
+#endif
 
 #include <QtTest>
 
@@ -34,6 +36,8 @@ void TestSearch::searchSendsTwoDatagramsInOrder()
 {
     DevsimProcess devsim;
     QVERIFY2(devsim.start({ "--count", "1" }), qPrintable(devsim.error()));
+#ifndef _WIN32
+    // Windows has no packet sockets: there, what devsim heard below is the check.
     WireCapture capture;
     QVERIFY(capture.ok());
     capture.take(100);
@@ -51,6 +55,9 @@ void TestSearch::searchSendsTwoDatagramsInOrder()
     QCOMPARE(sent.at(1).destinationPort, kCommandPort);
     QCOMPARE(sent.at(1).sourcePort, kReplyPort);
     QCOMPARE(sent.at(1).payload.toHex(), QByteArray("82000bf000112233440000"));
+#else
+    fixture->search();
+#endif
 
     // And devsim heard exactly these.
     QVERIFY(devsim.waitFor([](const DevsimProcess::Lines& lines) { return lines.size() >= 2; }));
@@ -129,6 +136,9 @@ void TestSearch::socketsGetTheLargeReceiveBuffer_data()
 void TestSearch::socketsGetTheLargeReceiveBuffer()
 {
     QFETCH(unsigned short, port);
+#ifdef _WIN32
+    QSKIP("Windows lists a process's ports, not its socket handles, so the socket cannot be asked");
+#endif
     const std::vector<int> sockets = OwnUdpSocketsOnPort(port);
     QCOMPARE(sockets.size(), size_t(1));
     QVERIFY2(net::receiveBufferSize(sockets.front()) >= GrantedReceiveBuffer(),

@@ -10,21 +10,16 @@
 
 #include <algorithm>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 class UdpTestSocket {
 public:
     // Bound to port (0: any) and, when join is set, a member of 230.1.1.1.
     explicit UdpTestSocket(unsigned short port = 0, bool join = false, bool reuse = true)
     {
+        net::startup();
         fd = socket(AF_INET, SOCK_DGRAM, 0);
         const int one = 1;
         if (reuse)
-            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+            net::setOption(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
         sockaddr_in local {};
         local.sin_family = AF_INET;
         local.sin_port = htons(port);
@@ -33,10 +28,10 @@ public:
             ip_mreq m {};
             m.imr_multiaddr.s_addr = inet_addr("230.1.1.1");
             m.imr_interface.s_addr = htonl(INADDR_ANY);
-            setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof(m));
+            net::setOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof(m));
         }
     }
-    ~UdpTestSocket() { close(fd); }
+    ~UdpTestSocket() { net::closeSocket(fd); }
     UdpTestSocket(const UdpTestSocket&) = delete;
     UdpTestSocket& operator=(const UdpTestSocket&) = delete;
 
@@ -46,36 +41,45 @@ public:
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
         to.sin_addr.s_addr = inet_addr("230.1.1.1");
-        return sendto(fd, data.constData(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to))
+        return net::sendTo(fd, reinterpret_cast<const unsigned char*>(data.constData()), data.size(), to)
             == data.size();
     }
 
     // The next datagram, or a null array when none comes within the time.
     QByteArray receive(int timeoutMs = 5000) const
     {
-        pollfd p { fd, POLLIN, 0 };
-        if (poll(&p, 1, timeoutMs) <= 0)
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval wait { timeoutMs / 1000, (timeoutMs % 1000) * 1000 };
+        if (select(int(fd) + 1, &set, nullptr, nullptr, &wait) <= 0)
             return QByteArray();
-        char buf[65536];
-        const ssize_t n = recv(fd, buf, sizeof(buf), 0);
-        return n < 0 ? QByteArray() : QByteArray(buf, int(n));
+        QByteArray buf(65536, '\0');
+        const int n = net::receiveFrom(
+            fd, reinterpret_cast<unsigned char*>(buf.data()), buf.size(), nullptr, nullptr);
+        return n < 0 ? QByteArray() : buf.left(n);
     }
 
-    int fd = -1;
+    net::Socket fd = net::kInvalidSocket;
     bool bound = false;
 };
 
-// True once this process holds a UDP socket on port. Reads /proc, so unlike a probe bind it
-// can never take the port from the code under test.
+// True once this process holds a UDP socket on port. Asks the system's socket table, so
+// unlike a probe bind it can never take the port from the code under test.
 inline bool PortHeldHere(unsigned short port)
 {
-    return !OwnUdpSocketsOnPort(port).empty();
+    return OwnUdpPortHeld(port);
 }
 
 // What the kernel grants the program's request for a large receive buffer: Linux caps it at
-// net.core.rmem_max and reports twice the granted size, its bookkeeping included.
+// net.core.rmem_max and reports twice the granted size, its bookkeeping included; Windows
+// grants and reports the size asked for.
 inline long long GrantedReceiveBuffer()
 {
+#ifdef _WIN32
+    return net::kReceiveBufferBytes;
+#else
     const long long cap = UdpReceiveBufferCap();
     return 2 * std::min<long long>(net::kReceiveBufferBytes, cap < 0 ? net::kReceiveBufferBytes : cap);
+#endif
 }
