@@ -46,13 +46,9 @@ public:
     }
 
     // The next datagram, or a null array when none comes within the time.
-    QByteArray receive(int timeoutMs = 5000) const
+    QByteArray receive(int timeoutSeconds = 5) const
     {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(fd, &set);
-        timeval wait { timeoutMs / 1000, (timeoutMs % 1000) * 1000 };
-        if (select(int(fd) + 1, &set, nullptr, nullptr, &wait) <= 0)
+        if (!net::isValid(net::waitReadable(fd, net::kInvalidSocket, timeoutSeconds)))
             return QByteArray();
         QByteArray buf(65536, '\0');
         const int n = net::receiveFrom(
@@ -72,14 +68,9 @@ inline bool PortHeldHere(unsigned short port)
 }
 
 // What the kernel grants the program's request for a large receive buffer: Linux caps it at
-// net.core.rmem_max and reports twice the granted size, its bookkeeping included; Windows
-// grants and reports the size asked for.
+// net.core.rmem_max and reports twice the granted size, its bookkeeping included.
 inline long long GrantedReceiveBuffer()
 {
-#ifdef _WIN32
-    return net::kReceiveBufferBytes;
-#else
     const long long cap = UdpReceiveBufferCap();
     return 2 * std::min<long long>(net::kReceiveBufferBytes, cap < 0 ? net::kReceiveBufferBytes : cap);
-#endif
 }
