@@ -6,99 +6,12 @@
 #include "output.h"
 
 #include <QHash>
-#include <QTextCodec>
 
 namespace {
-struct Record {
-    int line = 0; // where it starts
-    QStringList fields;
-};
-
 bool fail(PlanError* error, int line, const QString& text)
 {
     *error = { line, text };
     return false;
-}
-
-// Valid UTF-8 without NUL, line by line, so the error names the first bad line.
-bool checkText(const QByteArray& bytes, PlanError* error)
-{
-    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
-    int line = 1;
-    for (int from = 0; from < bytes.size(); ++line) {
-        int to = bytes.indexOf('\n', from);
-        if (to < 0)
-            to = bytes.size();
-        const QByteArray text = bytes.mid(from, to - from);
-        if (text.contains('\0'))
-            return fail(error, line, QStringLiteral("a NUL byte: this is not a text file"));
-        QTextCodec::ConverterState state;
-        utf8->toUnicode(text.constData(), text.size(), &state);
-        if (state.invalidChars > 0 || state.remainingChars > 0)
-            return fail(error, line, QStringLiteral("not UTF-8 text"));
-        from = to + 1;
-    }
-    return true;
-}
-
-// RFC 4180 with LF as well as CRLF line ends; a blank line is no record.
-bool readRecords(const QString& text, QList<Record>* records, PlanError* error)
-{
-    int line = 1;
-    Record record { 1, {} };
-    QString field;
-    bool quoted = false, wasQuoted = false;
-    int quoteLine = 0;
-    const auto endRecord = [&] {
-        // A line of blanks alone is a blank line too.
-        if (!record.fields.isEmpty() || wasQuoted || !field.trimmed().isEmpty()) {
-            record.fields << field;
-            records->append(record);
-        }
-        record = { line + 1, {} };
-        field.clear();
-        wasQuoted = false;
-    };
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
-                field += c;
-                ++i;
-            } else if (c == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                if (c == QLatin1Char('\n'))
-                    ++line;
-                field += c;
-            }
-        } else if (c == QLatin1Char('"')) {
-            if (wasQuoted || !field.trimmed().isEmpty())
-                return fail(
-                    error, line, QStringLiteral("a quote inside a field that does not start with one"));
-            field.clear();
-            quoted = wasQuoted = true;
-            quoteLine = line;
-        } else if (c == QLatin1Char(',')) {
-            record.fields << field;
-            field.clear();
-            wasQuoted = false;
-        } else if (c == QLatin1Char('\n')
-            || (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == '\n')) {
-            if (c == QLatin1Char('\r'))
-                ++i;
-            endRecord();
-            ++line;
-        } else if (wasQuoted && c != QLatin1Char(' ') && c != QLatin1Char('\t')) {
-            return fail(error, line, QStringLiteral("text after the closing quote of a field"));
-        } else if (!wasQuoted) {
-            field += c;
-        }
-    }
-    if (quoted)
-        return fail(error, quoteLine, QStringLiteral("a quoted field is never closed"));
-    endRecord();
-    return true;
 }
 
 QString net(uint32_t ip, uint32_t mask)
@@ -162,19 +75,15 @@ bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gatew
     if (bytes.isEmpty())
         return fail(
             error, 1, QStringLiteral("the file is empty; its first line must name the columns sn and ip"));
-    if (!checkText(bytes, error))
-        return false;
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    QList<Record> records;
-    if (!readRecords(text, &records, error))
+    QString text;
+    QList<CsvFileRecord> records;
+    if (!DecodeUtf8Text(bytes, &text, error) || !ReadCsvRecords(text, &records, error))
         return false;
     if (records.isEmpty())
         return fail(
             error, 1, QStringLiteral("no header row; the first line must name the columns sn and ip"));
 
-    const Record& header = records.first();
+    const CsvFileRecord& header = records.first();
     QHash<QString, int> columns;
     for (int i = 0; i < header.fields.size(); ++i) {
         const QString name = header.fields.at(i).trimmed().toLower();
@@ -193,7 +102,7 @@ bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gatew
         return fail(error, header.line, QStringLiteral("a header row and no device"));
 
     for (int r = 1; r < records.size(); ++r) {
-        const Record& record = records.at(r);
+        const CsvFileRecord& record = records.at(r);
         if (record.fields.size() != header.fields.size())
             return fail(error, record.line,
                 QStringLiteral("%1 fields, but the header row has %2")

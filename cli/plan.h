@@ -2,6 +2,8 @@
 // needs no network. Plain functions, so tests and fuzzing call them directly.
 #pragma once
 
+#include "csvrecords.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -17,10 +19,7 @@ struct Assignment {
     int line = 0; // of the plan file; 0 for a range
 };
 
-struct PlanError {
-    int line = 0; // 0: not tied to a line of a file
-    QString text;
-};
+using PlanError = TextProblem;
 
 // A plan is read whole, so a larger file is refused before it is read.
 constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
