@@ -179,6 +179,7 @@ QString secondsText(double seconds)
 int RunAssign(const AssignRequest& request)
 {
     QList<Assignment> plan;
+    AddressRange range;
     PlanError problem;
     if (!request.planFile.isEmpty()) {
         QByteArray bytes;
@@ -190,12 +191,10 @@ int RunAssign(const AssignRequest& request)
         if (!ReadPlan(bytes, request.mask, request.gateway, &plan, &problem)
             || !CheckAssignments(plan, &problem))
             return refuse(request, problem);
-    } else if (!request.all) {
-        if (!RangeAssignments(
-                request.start, request.end, request.mask, request.gateway, request.serials, &plan, &problem)
-            || !CheckAssignments(plan, &problem))
-            return refuse(request, problem);
-    } else if (!CheckRangeTexts(request.start, request.end, request.mask, request.gateway, &problem)) {
+    } else if (!ReadAddressRange(request.start, request.end, request.mask, request.gateway, &range, &problem)
+        || (!request.all
+            && (!RangeAssignments(range, request.serials, &plan, &problem)
+                || !CheckAssignments(plan, &problem)))) {
         return refuse(request, problem);
     }
 
@@ -242,9 +241,7 @@ int RunAssign(const AssignRequest& request)
             return kNoAnswer;
         }
         std::sort(serials.begin(), serials.end());
-        if (!RangeAssignments(
-                request.start, request.end, request.mask, request.gateway, serials, &plan, &problem)
-            || !CheckAssignments(plan, &problem))
+        if (!RangeAssignments(range, serials, &plan, &problem) || !CheckAssignments(plan, &problem))
             return refuse(request, problem);
     }
     if (!checkAgainstSearch(plan, heard, entries))
