@@ -2,27 +2,20 @@
 
 #include "addressrules.h"
 #include "console.h"
-#include "plan.h"
+#include "rowwriter.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <unistd.h>
 
 namespace {
-// What the first search heard of one serial number.
-struct Heard {
-    bool configurable = false;
-    Entry reply; // the first configurable reply: where to send and the address it had
-    QSet<QString> addresses; // reported by its replies; two mean two devices share it
-};
-
 bool readPlanFile(const QString& name, QByteArray* bytes, QString* why)
 {
     QFile file(name);
@@ -79,34 +72,6 @@ private:
     bool m_shown = false;
 };
 
-// Rows in the chosen format: CSV and JSON lines as each row is final, the others at the end.
-class RowWriter {
-public:
-    explicit RowWriter(OutputFormat format)
-        : m_format(format)
-    {
-        if (m_format == OutputFormat::Csv)
-            out(AssignCsvHeader().toUtf8());
-    }
-    void final(const AssignRow& row)
-    {
-        if (m_format == OutputFormat::Csv)
-            out(AssignCsvRecord(row).toUtf8());
-        else if (m_format == OutputFormat::JsonLines)
-            out(AssignJsonLine(row));
-    }
-    void finish(const QList<AssignRow>& rows)
-    {
-        if (m_format == OutputFormat::Table)
-            out(AssignTableText(rows).toUtf8());
-        else if (m_format == OutputFormat::Json)
-            out(AssignJsonArray(rows));
-    }
-
-private:
-    OutputFormat m_format;
-};
-
 int refuse(const AssignRequest& request, const PlanError& problem)
 {
     const QString where
@@ -115,18 +80,33 @@ int refuse(const AssignRequest& request, const PlanError& problem)
     return kUsage;
 }
 
-// Every device of the plan must have been heard, once, with "libver"; and no new address
-// may belong to a device outside the plan on the same network.
-bool checkAgainstSearch(
-    const QList<Assignment>& plan, const QHash<QString, Heard>& heard, const QList<Entry>& entries)
+// The plan as far as it is known before the search: a plan file, or a range and its
+// serial numbers; for --all the range alone.
+bool planBeforeSearch(
+    const AssignRequest& request, QList<Assignment>* plan, AddressRange* range, PlanError* error)
+{
+    if (!request.planFile.isEmpty()) {
+        QByteArray bytes;
+        QString why;
+        if (!readPlanFile(request.planFile, &bytes, &why)) {
+            *error = { 0, QStringLiteral("%1: %2").arg(request.planFile, why) };
+            return false;
+        }
+        return ReadPlan(bytes, request.mask, request.gateway, plan, error) && CheckAssignments(*plan, error);
+    }
+    if (!ReadAddressRange(request.start, request.end, request.mask, request.gateway, range, error))
+        return false;
+    return request.all
+        || (RangeAssignments(*range, request.serials, plan, error) && CheckAssignments(*plan, error));
+}
+
+QStringList unassignable(const QList<Assignment>& plan, const SearchHeard& heard)
 {
     QStringList problems;
-    QSet<QString> planned;
     for (const Assignment& a : plan) {
-        planned.insert(a.sn);
         const QString sn = SerialForMessage(a.sn);
-        const auto found = heard.constFind(a.sn);
-        if (found == heard.constEnd())
+        const auto found = heard.devices.constFind(a.sn);
+        if (found == heard.devices.constEnd())
             problems << QStringLiteral("  %1: not found").arg(sn);
         else if (!found->configurable)
             problems
@@ -138,230 +118,344 @@ bool checkAgainstSearch(
                             .arg(sn, TerminalSafe(addresses.join(QStringLiteral(", "))));
         }
     }
-    if (!problems.isEmpty()) {
-        err(QStringLiteral("devicesearch-cli: %1 of %2 devices cannot be assigned; nothing was sent:")
-                .arg(problems.size())
-                .arg(plan.size()));
-        for (const QString& problem : problems)
-            err(problem);
-        return false;
-    }
-    // Who answers with which address on which interface, outside the plan.
+    return problems;
+}
+
+// The first new address that a device outside the plan answers with on the same
+// interface, as a line; empty when there is none.
+QString heldOutsidePlan(const QList<Assignment>& plan, const SearchHeard& heard)
+{
+    QSet<QString> planned;
+    for (const Assignment& a : plan)
+        planned.insert(a.sn);
     QHash<QString, QString> holders; // "ip interface" to a serial number, empty if none
-    for (const Entry& e : entries) {
+    for (const Entry& e : heard.entries) {
         const QString other = e.device.sn.value_or(QString());
         if (e.device.ip && (other.isEmpty() || !planned.contains(other)))
             holders.insert(*e.device.ip + QLatin1Char(' ') + e.interfaceName, other);
     }
     for (const Assignment& a : plan) {
         const QString ip = AddressText(a.ip);
-        const QString iface = heard.value(a.sn).reply.interfaceName;
+        const QString iface = heard.devices.value(a.sn).reply.interfaceName;
         const auto holder = holders.constFind(ip + QLatin1Char(' ') + iface);
         if (holder == holders.constEnd())
             continue;
-        err(QStringLiteral("devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
-                           "nothing was sent")
-                .arg(ip, SerialForMessage(a.sn),
-                    iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
-                    holder->isEmpty() ? QStringLiteral("a device without a serial number")
-                                      : SerialForMessage(*holder)));
-        return false;
+        return QStringLiteral("devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
+                              "nothing was sent")
+            .arg(ip, SerialForMessage(a.sn),
+                iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
+                holder->isEmpty() ? QStringLiteral("a device without a serial number")
+                                  : SerialForMessage(*holder));
     }
-    return true;
+    return QString();
 }
 
 QString secondsText(double seconds)
 {
     return QString::number(seconds, 'f', 1);
 }
+
+int countStatus(const QList<AssignRow>& rows, AssignStatus status)
+{
+    return int(std::count_if(
+        rows.begin(), rows.end(), [status](const AssignRow& row) { return row.status == status; }));
+}
+
+// One run of the command over one event loop: the search, then the checks and the
+// commands, then the search for the new addresses.
+class AssignRun {
+public:
+    AssignRun(const AssignRequest& request, const QList<Assignment>& plan, const AddressRange& range);
+    int exec();
+
+private:
+    void answered(const Entry& entry);
+    void searchEnded();
+    std::optional<int> afterSearch(); // none: confirming
+    std::optional<int> sendAll();
+    bool send(AssignRow* row);
+    void startConfirming();
+    void confirm(const Entry& entry);
+    void showProgress();
+    int report();
+
+    const AssignRequest& m_request;
+    QList<Assignment> m_plan;
+    AddressRange m_range;
+    Progress m_progress;
+    DeviceSearch m_search;
+    RowWriter<AssignRow> m_writer;
+    SearchHeard m_heard;
+    QList<AssignRow> m_rows;
+    QHash<QString, int> m_rowOf; // by serial number
+    bool m_confirming = false;
+    QElapsedTimer m_clock; // from the first command
+    QTimer m_ticker;
+    int m_status = kDone;
+};
+}
+
+void NoteHeard(SearchHeard* heard, const Entry& e)
+{
+    heard->entries.append(e);
+    if (!e.device.sn || e.device.sn->isEmpty())
+        return;
+    HeardDevice& h = heard->devices[*e.device.sn];
+    if (e.device.kind != AnswerKind::Reply)
+        return;
+    if (e.device.ip)
+        h.addresses.insert(*e.device.ip);
+    if (e.device.configurable && !h.configurable) {
+        h.configurable = true;
+        h.reply = e;
+    }
+}
+
+QStringList ConfigurableSerials(const SearchHeard& heard)
+{
+    QStringList serials;
+    for (auto h = heard.devices.constBegin(); h != heard.devices.constEnd(); ++h) {
+        if (h->configurable)
+            serials << h.key();
+    }
+    std::sort(serials.begin(), serials.end());
+    return serials;
+}
+
+QStringList CheckAgainstSearch(const QList<Assignment>& plan, const SearchHeard& heard)
+{
+    const QStringList problems = unassignable(plan, heard);
+    if (!problems.isEmpty())
+        return QStringList { QStringLiteral("devicesearch-cli: %1 of %2 devices cannot be assigned; nothing "
+                                            "was sent:")
+                                 .arg(problems.size())
+                                 .arg(plan.size()) }
+        + problems;
+    const QString held = heldOutsidePlan(plan, heard);
+    return held.isEmpty() ? QStringList() : QStringList { held };
+}
+
+QList<AssignRow> PlannedRows(const QList<Assignment>& plan, const SearchHeard& heard)
+{
+    QList<AssignRow> rows;
+    for (const Assignment& a : plan) {
+        const Entry reply = heard.devices.value(a.sn).reply;
+        AssignRow row;
+        row.planned = a;
+        row.oldIp = reply.device.ip;
+        row.interfaceName = reply.interfaceName;
+        rows.append(row);
+    }
+    return rows;
+}
+
+bool NoteAnswerAfterCommand(AssignRow* row, const QString& ip, qint64 ms)
+{
+    if (row->status != AssignStatus::Sent)
+        return false;
+    if (ip != AddressText(row->planned.ip)) {
+        // Still at its old address is a command that did not take; a third address
+        // means something else changed it.
+        if (ip != row->oldIp)
+            row->otherAddress = ip;
+        else
+            row->answeredAtOld = true;
+        return false;
+    }
+    row->status = AssignStatus::Confirmed;
+    row->seconds = (ms - row->sentMs) / 1000.0;
+    return true;
+}
+
+QString SettleUnconfirmed(AssignRow* row)
+{
+    const QString sn = TerminalSafe(row->planned.sn);
+    if (!row->otherAddress.isEmpty()) {
+        row->status = AssignStatus::OtherAddress;
+        return QStringLiteral("%1 answered with %2, not %3")
+            .arg(sn, TerminalSafe(row->otherAddress), AddressText(row->planned.ip));
+    }
+    row->status = AssignStatus::NotConfirmed;
+    return row->answeredAtOld ? QStringLiteral("%1 not confirmed: it still answers at %2")
+                                    .arg(sn, TerminalSafe(row->oldIp.value_or(QString())))
+                              : QStringLiteral("%1 not confirmed: no answer from it").arg(sn);
+}
+
+AssignRun::AssignRun(const AssignRequest& request, const QList<Assignment>& plan, const AddressRange& range)
+    : m_request(request)
+    , m_plan(plan)
+    , m_range(range)
+    , m_search(
+          request.search, [this](const QString& line) { m_progress.line("devicesearch-cli: " + line); },
+          false)
+    , m_writer(request.format, AssignCsvHeader())
+{
+}
+
+int AssignRun::exec()
+{
+    QString why;
+    if (!m_search.open(&why)) {
+        err("devicesearch-cli: " + why);
+        return kNoNetwork;
+    }
+    QObject::connect(&m_search, &DeviceSearch::answered, [this](const Entry& e) { answered(e); });
+    QObject::connect(&m_search, &DeviceSearch::finished, [this] { searchEnded(); });
+    QObject::connect(&m_ticker, &QTimer::timeout, [this] { showProgress(); });
+    m_progress.show(QStringLiteral("searching for %1 s").arg(m_request.search.waitSeconds));
+    m_search.start();
+    QCoreApplication::exec();
+    return m_status;
+}
+
+void AssignRun::answered(const Entry& entry)
+{
+    if (m_confirming)
+        confirm(entry);
+    else
+        NoteHeard(&m_heard, entry);
+}
+
+void AssignRun::searchEnded()
+{
+    const std::optional<int> status = m_confirming ? report() : afterSearch();
+    if (!status)
+        return;
+    m_status = *status;
+    QCoreApplication::quit();
+}
+
+std::optional<int> AssignRun::afterSearch()
+{
+    m_progress.clear();
+    if (m_request.all) {
+        const QStringList serials = ConfigurableSerials(m_heard);
+        if (serials.isEmpty()) {
+            err(QStringLiteral("devicesearch-cli: no configurable device answered; nothing was sent"));
+            return kNoAnswer;
+        }
+        PlanError problem;
+        if (!RangeAssignments(m_range, serials, &m_plan, &problem) || !CheckAssignments(m_plan, &problem))
+            return refuse(m_request, problem);
+    }
+    const QStringList problems = CheckAgainstSearch(m_plan, m_heard);
+    if (!problems.isEmpty()) {
+        for (const QString& line : problems)
+            err(line);
+        return kNoAnswer;
+    }
+    m_rows = PlannedRows(m_plan, m_heard);
+    m_writer.begin();
+    if (!m_request.dryRun)
+        return sendAll();
+    for (const AssignRow& row : m_rows)
+        m_writer.final(row);
+    m_writer.finish(m_rows);
+    err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(m_rows.size()));
+    return kDone;
+}
+
+std::optional<int> AssignRun::sendAll()
+{
+    // Back to back, before any answer is read.
+    m_clock.start();
+    int sent = 0;
+    for (AssignRow& row : m_rows)
+        sent += send(&row) ? 1 : 0;
+    if (m_request.verifySeconds > 0 && sent > 0) {
+        startConfirming();
+        return std::nullopt;
+    }
+    for (const AssignRow& row : m_rows) {
+        if (row.status == AssignStatus::Sent)
+            m_writer.final(row);
+    }
+    m_writer.finish(m_rows);
+    err(QStringLiteral("%1 of %2 commands sent").arg(sent).arg(m_rows.size()));
+    return sent == m_rows.size() ? kDone : kNoAnswer;
+}
+
+bool AssignRun::send(AssignRow* row)
+{
+    QString why;
+    if (m_search.sendCommand(row->interfaceName, AssignmentFrame(row->planned), &why)) {
+        row->status = AssignStatus::Sent;
+        row->sentMs = m_clock.elapsed();
+        return true;
+    }
+    row->status = AssignStatus::NotSent;
+    m_progress.line(QStringLiteral("devicesearch-cli: the command for %1 was not sent %2")
+                        .arg(SerialForMessage(row->planned.sn), why));
+    m_writer.final(*row);
+    return false;
+}
+
+void AssignRun::startConfirming()
+{
+    for (int i = 0; i < m_rows.size(); ++i)
+        m_rowOf.insert(m_rows[i].planned.sn, i);
+    m_confirming = true;
+    m_ticker.start(1000);
+    showProgress();
+    const double seconds = m_request.verifySeconds;
+    m_search.searchAgain(seconds, std::max(1, int(std::ceil(seconds))));
+}
+
+void AssignRun::confirm(const Entry& e)
+{
+    if (!e.device.sn || !e.device.ip)
+        return;
+    const auto found = m_rowOf.constFind(*e.device.sn);
+    if (found == m_rowOf.constEnd())
+        return;
+    AssignRow& row = m_rows[*found];
+    if (!NoteAnswerAfterCommand(&row, *e.device.ip, m_clock.elapsed()))
+        return;
+    m_progress.line(
+        QStringLiteral("%1 confirmed at %2 after %3 s")
+            .arg(TerminalSafe(row.planned.sn), AddressText(row.planned.ip), secondsText(*row.seconds)));
+    m_writer.final(row);
+    showProgress();
+    if (countStatus(m_rows, AssignStatus::Sent) == 0)
+        m_search.stop();
+}
+
+void AssignRun::showProgress()
+{
+    const qint64 verifyMs = qint64(m_request.verifySeconds * 1000);
+    const qint64 left = std::max<qint64>(0, verifyMs - m_clock.elapsed());
+    const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);
+    m_progress.show(QStringLiteral("%1/%2 confirmed, %3 s left")
+                        .arg(confirmed)
+                        .arg(confirmed + countStatus(m_rows, AssignStatus::Sent))
+                        .arg((left + 999) / 1000));
+}
+
+int AssignRun::report()
+{
+    m_ticker.stop();
+    m_progress.clear();
+    for (AssignRow& row : m_rows) {
+        if (row.status != AssignStatus::Sent)
+            continue;
+        err(SettleUnconfirmed(&row));
+        m_writer.final(row);
+    }
+    m_writer.finish(m_rows);
+    const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);
+    err(QStringLiteral("%1 of %2 devices confirmed in %3 s")
+            .arg(confirmed)
+            .arg(m_rows.size())
+            .arg(secondsText(m_clock.elapsed() / 1000.0)));
+    return confirmed == m_rows.size() ? kDone : kNoAnswer;
 }
 
 int RunAssign(const AssignRequest& request)
 {
     QList<Assignment> plan;
+    AddressRange range;
     PlanError problem;
-    if (!request.planFile.isEmpty()) {
-        QByteArray bytes;
-        QString why;
-        if (!readPlanFile(request.planFile, &bytes, &why)) {
-            err(QStringLiteral("devicesearch-cli: %1: %2").arg(request.planFile, why));
-            return kUsage;
-        }
-        if (!ReadPlan(bytes, request.mask, request.gateway, &plan, &problem)
-            || !CheckAssignments(plan, &problem))
-            return refuse(request, problem);
-    } else if (!request.all) {
-        if (!RangeAssignments(
-                request.start, request.end, request.mask, request.gateway, request.serials, &plan, &problem)
-            || !CheckAssignments(plan, &problem))
-            return refuse(request, problem);
-    } else if (!CheckRangeTexts(request.start, request.end, request.mask, request.gateway, &problem)) {
+    if (!planBeforeSearch(request, &plan, &range, &problem))
         return refuse(request, problem);
-    }
-
-    Progress progress;
-    DeviceSearch search(
-        request.search, [&](const QString& line) { progress.line("devicesearch-cli: " + line); }, false);
-    QString why;
-    if (!search.open(&why)) {
-        err("devicesearch-cli: " + why);
-        return kNoNetwork;
-    }
-    QHash<QString, Heard> heard;
-    QList<Entry> entries;
-    QMetaObject::Connection collecting
-        = QObject::connect(&search, &DeviceSearch::answered, [&](const Entry& e) {
-              entries.append(e);
-              if (!e.device.sn || e.device.sn->isEmpty())
-                  return;
-              Heard& h = heard[*e.device.sn];
-              if (e.device.kind != AnswerKind::Reply)
-                  return;
-              if (e.device.ip)
-                  h.addresses.insert(*e.device.ip);
-              if (e.device.configurable && !h.configurable) {
-                  h.configurable = true;
-                  h.reply = e;
-              }
-          });
-    QObject::connect(&search, &DeviceSearch::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    progress.show(QStringLiteral("searching for %1 s").arg(request.search.waitSeconds));
-    search.start();
-    QCoreApplication::exec();
-    progress.clear();
-    QObject::disconnect(collecting);
-
-    if (request.all) {
-        QStringList serials;
-        for (auto h = heard.constBegin(); h != heard.constEnd(); ++h) {
-            if (h->configurable)
-                serials << h.key();
-        }
-        if (serials.isEmpty()) {
-            err(QStringLiteral("devicesearch-cli: no configurable device answered; nothing was sent"));
-            return kNoAnswer;
-        }
-        std::sort(serials.begin(), serials.end());
-        if (!RangeAssignments(
-                request.start, request.end, request.mask, request.gateway, serials, &plan, &problem)
-            || !CheckAssignments(plan, &problem))
-            return refuse(request, problem);
-    }
-    if (!checkAgainstSearch(plan, heard, entries))
-        return kNoAnswer;
-
-    QList<AssignRow> rows;
-    for (const Assignment& a : plan) {
-        const Entry reply = heard.value(a.sn).reply;
-        rows.append({ a.sn, reply.device.ip, AddressText(a.ip), AddressText(a.mask), AddressText(a.gateway),
-            reply.interfaceName, QStringLiteral("planned"), std::nullopt });
-    }
-    RowWriter writer(request.format);
-    if (request.dryRun) {
-        for (const AssignRow& row : rows)
-            writer.final(row);
-        writer.finish(rows);
-        err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(rows.size()));
-        return kDone;
-    }
-
-    // Back to back, before any answer is read.
-    QElapsedTimer clock;
-    clock.start();
-    QVector<qint64> sentAt(rows.size(), -1);
-    int sent = 0;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (search.sendCommand(rows[i].interfaceName, AssignmentFrame(plan.at(i)), &why)) {
-            rows[i].status = QStringLiteral("sent");
-            sentAt[i] = clock.elapsed();
-            ++sent;
-        } else {
-            rows[i].status = QStringLiteral("not sent");
-            progress.line(QStringLiteral("devicesearch-cli: the command for %1 was not sent %2")
-                              .arg(SerialForMessage(rows[i].sn), why));
-            writer.final(rows[i]);
-        }
-    }
-    if (request.verifySeconds <= 0 || sent == 0) {
-        for (const AssignRow& row : rows) {
-            if (row.status == QLatin1String("sent"))
-                writer.final(row);
-        }
-        writer.finish(rows);
-        err(QStringLiteral("%1 of %2 commands sent").arg(sent).arg(rows.size()));
-        return sent == rows.size() ? kDone : kNoAnswer;
-    }
-
-    QHash<QString, int> rowOf;
-    for (int i = 0; i < rows.size(); ++i)
-        rowOf.insert(rows[i].sn, i);
-    QVector<QString> otherAddress(rows.size());
-    QVector<bool> stillOld(rows.size(), false);
-    int confirmed = 0;
-    const qint64 verifyMs = qint64(request.verifySeconds * 1000);
-    const auto showProgress = [&] {
-        const qint64 left = std::max<qint64>(0, verifyMs - clock.elapsed());
-        progress.show(
-            QStringLiteral("%1/%2 confirmed, %3 s left").arg(confirmed).arg(sent).arg((left + 999) / 1000));
-    };
-    QObject::connect(&search, &DeviceSearch::answered, [&](const Entry& e) {
-        if (!e.device.sn || !e.device.ip)
-            return;
-        const auto found = rowOf.constFind(*e.device.sn);
-        if (found == rowOf.constEnd())
-            return;
-        AssignRow& row = rows[*found];
-        if (row.status != QLatin1String("sent"))
-            return;
-        if (*e.device.ip != row.ip) {
-            // Still at its old address is a command that did not take; a third address
-            // means something else changed it.
-            if (*e.device.ip != row.oldIp)
-                otherAddress[*found] = *e.device.ip;
-            else
-                stillOld[*found] = true;
-            return;
-        }
-        row.status = QStringLiteral("confirmed");
-        row.seconds = (clock.elapsed() - sentAt[*found]) / 1000.0;
-        ++confirmed;
-        progress.line(QStringLiteral("%1 confirmed at %2 after %3 s")
-                          .arg(TerminalSafe(row.sn), row.ip, secondsText(*row.seconds)));
-        writer.final(row);
-        showProgress();
-        if (confirmed == sent)
-            search.stop();
-    });
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, showProgress);
-    ticker.start(1000);
-    showProgress();
-    search.searchAgain(request.verifySeconds, std::max(1, int(std::ceil(request.verifySeconds))));
-    QCoreApplication::exec();
-    ticker.stop();
-    progress.clear();
-
-    for (int i = 0; i < rows.size(); ++i) {
-        AssignRow& row = rows[i];
-        if (row.status != QLatin1String("sent"))
-            continue;
-        if (otherAddress[i].isEmpty()) {
-            row.status = QStringLiteral("not confirmed");
-            err(stillOld[i]
-                    ? QStringLiteral("%1 not confirmed: it still answers at %2")
-                          .arg(TerminalSafe(row.sn), TerminalSafe(row.oldIp.value_or(QString())))
-                    : QStringLiteral("%1 not confirmed: no answer from it").arg(TerminalSafe(row.sn)));
-        } else {
-            row.status = QStringLiteral("other address");
-            err(QStringLiteral("%1 answered with %2, not %3")
-                    .arg(TerminalSafe(row.sn), TerminalSafe(otherAddress[i]), row.ip));
-        }
-        writer.final(row);
-    }
-    writer.finish(rows);
-    err(QStringLiteral("%1 of %2 devices confirmed in %3 s")
-            .arg(confirmed)
-            .arg(rows.size())
-            .arg(secondsText(clock.elapsed() / 1000.0)));
-    return confirmed == rows.size() ? kDone : kNoAnswer;
+    return AssignRun(request, plan, range).exec();
 }

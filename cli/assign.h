@@ -1,11 +1,15 @@
 // devicesearch-cli assign: search, check everything, send one set-network command per
 // device on the interface where it was heard, then search again until each answers with
-// its new address.
+// its new address. The steps are plain functions over the rows, so tests call them.
 #pragma once
 
+#include "assignrow.h"
 #include "output.h"
+#include "plan.h"
 #include "search.h"
 
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +26,39 @@ struct AssignRequest {
     bool dryRun = false;
     double verifySeconds = 30; // 0: no confirmation
 };
+
+// What the first search heard of one serial number.
+struct HeardDevice {
+    bool configurable = false;
+    Entry reply; // the first configurable reply: where to send and the address it had
+    QSet<QString> addresses; // reported by its replies; two mean two devices share it
+};
+
+// What the first search heard.
+struct SearchHeard {
+    QHash<QString, HeardDevice> devices; // by serial number
+    QList<Entry> entries; // every one, in order
+};
+
+void NoteHeard(SearchHeard* heard, const Entry& entry);
+
+// The serial numbers of the configurable devices, sorted: the devices of --all.
+QStringList ConfigurableSerials(const SearchHeard& heard);
+
+// Every device of the plan must have been heard, once, with "libver"; and no new address
+// may belong to a device outside the plan on the same network. The lines that say why
+// not, for standard error; none when the plan passes.
+QStringList CheckAgainstSearch(const QList<Assignment>& plan, const SearchHeard& heard);
+
+// A row per device, in the plan's order, with the interface and the address it answered on.
+QList<AssignRow> PlannedRows(const QList<Assignment>& plan, const SearchHeard& heard);
+
+// An address a sent row answered with, at ms on the run's clock: true when it confirms the
+// row now.
+bool NoteAnswerAfterCommand(AssignRow* row, const QString& ip, qint64 ms);
+
+// The final status of a row still sent when the wait is over, and the line that says why.
+QString SettleUnconfirmed(AssignRow* row);
 
 // The whole command; returns its exit status.
 int RunAssign(const AssignRequest& request);

@@ -4,11 +4,10 @@
 #include "console.h"
 #include "interfaces.h"
 #include "output.h"
-#include "search.h"
+#include "searchcommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSet>
 
 namespace {
 const char kExitStatuses[]
@@ -128,65 +127,50 @@ int searchCommand(const QStringList& args)
     int status = kDone;
     if (!parseOrHelp(parser, args, "search", &status))
         return status;
-    SearchOptions options;
-    OutputFormat format = OutputFormat::Table;
-    if (!readSearchOptions(parser, "search", &options, &format, &status))
+    SearchRequest request;
+    if (!readSearchOptions(parser, "search", &request.search, &request.format, &status))
         return status;
-    QString why;
-
-    DeviceSearch search(
-        options, [](const QString& line) { err("devicesearch-cli: " + line); }, parser.isSet("verbose"));
-    if (!search.open(&why)) {
-        err("devicesearch-cli: " + why);
-        return kNoNetwork;
-    }
-    const bool unique = parser.isSet("unique");
-    QList<Entry> entries;
-    QSet<QString> serials;
-    if (format == OutputFormat::Csv)
-        out(CsvHeader().toUtf8());
-    QObject::connect(&search, &DeviceSearch::answered, [&](const Entry& entry) {
-        if (entry.device.sn && !entry.device.sn->isEmpty()) {
-            if (unique && serials.contains(*entry.device.sn))
-                return;
-            serials.insert(*entry.device.sn);
-        }
-        entries.append(entry);
-        if (format == OutputFormat::Csv)
-            out(CsvRecord(entry).toUtf8());
-        else if (format == OutputFormat::JsonLines)
-            out(JsonLine(entry));
-    });
-    QObject::connect(&search, &DeviceSearch::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    search.start();
-    QCoreApplication::exec();
-
-    if (format == OutputFormat::Table)
-        out(TableText(entries).toUtf8());
-    else if (format == OutputFormat::Json)
-        out(JsonArray(entries));
-    const SearchStats& stats = search.stats();
-    QStringList names;
-    for (const InterfaceInfo& info : options.interfaces)
-        names << info.name;
-    QString summary
-        = QStringLiteral("%1 entries, %2 serial numbers, %3 replies, %4 announcements, on %5, in %6 s")
-              .arg(entries.size())
-              .arg(serials.size())
-              .arg(stats.replies)
-              .arg(stats.announcements)
-              .arg(names.join(", "))
-              .arg(options.waitSeconds);
-    // Windows keeps no per-socket drop count: say so rather than claim none were lost.
-    summary += stats.drops >= 0 ? QStringLiteral(", %1 datagrams dropped by the kernel").arg(stats.drops)
-                                : QStringLiteral(", datagrams dropped by the kernel: unknown");
-    err(summary);
-    if (stats.drops > 0)
-        err(QStringLiteral("devicesearch-cli: some answers were lost in a full receive buffer (%1 bytes); "
-                           "see \"Many devices at once\" in the README to raise net.core.rmem_max")
-                .arg(stats.replyBuffer));
-    return entries.isEmpty() ? kNoAnswer : kDone;
+    request.unique = parser.isSet("unique");
+    request.verbose = parser.isSet("verbose");
+    return RunSearch(request);
 }
+// The options of assign beyond the search's, into request; what is wrong with them, or empty.
+QString readAssignOptions(const QCommandLineParser& parser, AssignRequest* request)
+{
+    request->planFile = parser.value("plan");
+    request->start = parser.value("start");
+    request->end = parser.value("end");
+    request->mask = parser.value("mask");
+    request->gateway = parser.value("gateway");
+    request->serials = parser.values("sn");
+    request->all = parser.isSet("all");
+    request->dryRun = parser.isSet("dry-run");
+    if (parser.isSet("plan") == parser.isSet("start"))
+        return parser.isSet("plan") ? QStringLiteral("--plan and --start exclude each other")
+                                    : QStringLiteral("give a range (--start) or a plan (--plan)");
+    if (parser.isSet("plan") && (parser.isSet("sn") || request->all || parser.isSet("end")))
+        return QStringLiteral("--sn, --all and --end belong to a range, not to --plan");
+    if (parser.isSet("plan") && request->planFile.isEmpty())
+        return QStringLiteral("--plan takes a file name");
+    if (parser.isSet("start")) {
+        if (request->mask.isEmpty())
+            return QStringLiteral("a range needs --mask (it has no default)");
+        if (request->all == !request->serials.isEmpty())
+            return request->all ? QStringLiteral("--sn and --all exclude each other")
+                                : QStringLiteral("a range needs --sn SN (repeatable) or --all");
+        if (request->serials.contains(QString()))
+            return QStringLiteral("--sn takes a serial number, not an empty text");
+    }
+    if (parser.isSet("verify") && parser.isSet("no-verify"))
+        return QStringLiteral("--verify and --no-verify exclude each other");
+    bool ok = false;
+    request->verifySeconds = parser.isSet("no-verify") ? 0 : parser.value("verify").toDouble(&ok);
+    if (!parser.isSet("no-verify") && (!ok || !(request->verifySeconds > 0) || request->verifySeconds > 3600))
+        return QStringLiteral("--verify takes seconds above 0, at most 3600: '%1'")
+            .arg(parser.value("verify"));
+    return QString();
+}
+
 int assignCommand(const QStringList& args)
 {
     QCommandLineParser parser;
@@ -222,38 +206,9 @@ int assignCommand(const QStringList& args)
     AssignRequest request;
     if (!readSearchOptions(parser, "assign", &request.search, &request.format, &status))
         return status;
-
-    const auto bad = [](const QString& why) { return usage("assign", why); };
-    request.planFile = parser.value("plan");
-    request.start = parser.value("start");
-    request.end = parser.value("end");
-    request.mask = parser.value("mask");
-    request.gateway = parser.value("gateway");
-    request.serials = parser.values("sn");
-    request.all = parser.isSet("all");
-    request.dryRun = parser.isSet("dry-run");
-    if (parser.isSet("plan") == parser.isSet("start"))
-        return bad(parser.isSet("plan") ? QStringLiteral("--plan and --start exclude each other")
-                                        : QStringLiteral("give a range (--start) or a plan (--plan)"));
-    if (parser.isSet("plan") && (parser.isSet("sn") || request.all || parser.isSet("end")))
-        return bad(QStringLiteral("--sn, --all and --end belong to a range, not to --plan"));
-    if (parser.isSet("plan") && request.planFile.isEmpty())
-        return bad(QStringLiteral("--plan takes a file name"));
-    if (parser.isSet("start")) {
-        if (request.mask.isEmpty())
-            return bad(QStringLiteral("a range needs --mask (it has no default)"));
-        if (request.all == !request.serials.isEmpty())
-            return bad(request.all ? QStringLiteral("--sn and --all exclude each other")
-                                   : QStringLiteral("a range needs --sn SN (repeatable) or --all"));
-        if (request.serials.contains(QString()))
-            return bad(QStringLiteral("--sn takes a serial number, not an empty text"));
-    }
-    if (parser.isSet("verify") && parser.isSet("no-verify"))
-        return bad(QStringLiteral("--verify and --no-verify exclude each other"));
-    bool ok = false;
-    request.verifySeconds = parser.isSet("no-verify") ? 0 : parser.value("verify").toDouble(&ok);
-    if (!parser.isSet("no-verify") && (!ok || !(request.verifySeconds > 0) || request.verifySeconds > 3600))
-        return bad(QStringLiteral("--verify takes seconds above 0, at most 3600: '%1'").arg(parser.value("verify")));
+    const QString why = readAssignOptions(parser, &request);
+    if (!why.isEmpty())
+        return usage("assign", why);
     return RunAssign(request);
 }
 }

@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "addressrules.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
@@ -69,23 +71,9 @@ QString csvLine(const QStringList& fields)
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-// One indented array of what toJson makes of each item.
-template <typename T, typename ToJson> QByteArray jsonArrayOf(const QList<T>& items, ToJson toJson)
-{
-    QJsonArray array;
-    for (const T& item : items)
-        array.append(toJson(item));
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
 QJsonValue nullIfEmpty(const QString& text)
 {
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-}
-
-QByteArray jsonLine(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
 QString secondsText(const std::optional<double>& seconds)
@@ -108,7 +96,17 @@ QString CsvRecord(const Entry& entry)
     return csvLine(fields);
 }
 
-QJsonObject EntryJson(const Entry& entry)
+QByteArray CompactJsonLine(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray IndentedJson(const QJsonArray& array)
+{
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QJsonObject ToJson(const Entry& entry)
 {
     const DeviceFields& d = entry.device;
     QJsonObject object;
@@ -122,16 +120,6 @@ QJsonObject EntryJson(const Entry& entry)
     object.insert("interface", nullIfEmpty(entry.interfaceName));
     object.insert("t", entry.ms);
     return object;
-}
-
-QByteArray JsonLine(const Entry& entry)
-{
-    return jsonLine(EntryJson(entry));
-}
-
-QByteArray JsonArray(const QList<Entry>& entries)
-{
-    return jsonArrayOf(entries, EntryJson);
 }
 
 QString TableText(const QList<Entry>& entries)
@@ -172,45 +160,38 @@ QString AssignCsvHeader()
     return QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n");
 }
 
-QString AssignCsvRecord(const AssignRow& row)
+QString CsvRecord(const AssignRow& row)
 {
-    return csvLine({ row.sn, row.oldIp.value_or(QString()), row.ip, row.mask, row.gateway, row.interfaceName,
-        row.status, secondsText(row.seconds) });
+    const Assignment& a = row.planned;
+    return csvLine({ a.sn, row.oldIp.value_or(QString()), AddressText(a.ip), AddressText(a.mask),
+        AddressText(a.gateway), row.interfaceName, AssignStatusText(row.status), secondsText(row.seconds) });
 }
 
-QJsonObject AssignJson(const AssignRow& row)
+QJsonObject ToJson(const AssignRow& row)
 {
+    const Assignment& a = row.planned;
     QJsonObject object;
-    object.insert("sn", row.sn);
+    object.insert("sn", a.sn);
     object.insert("old_ip", jsonField(row.oldIp));
-    object.insert("ip", row.ip);
-    object.insert("mask", row.mask);
-    object.insert("gateway", row.gateway);
+    object.insert("ip", AddressText(a.ip));
+    object.insert("mask", AddressText(a.mask));
+    object.insert("gateway", AddressText(a.gateway));
     object.insert("interface", nullIfEmpty(row.interfaceName));
-    object.insert("status", row.status);
+    object.insert("status", AssignStatusText(row.status));
     // Hundredths, as the other formats print it.
     object.insert("seconds",
         row.seconds ? QJsonValue(std::round(*row.seconds * 100) / 100) : QJsonValue(QJsonValue::Null));
     return object;
 }
 
-QByteArray AssignJsonLine(const AssignRow& row)
-{
-    return jsonLine(AssignJson(row));
-}
-
-QByteArray AssignJsonArray(const QList<AssignRow>& rows)
-{
-    return jsonArrayOf(rows, AssignJson);
-}
-
-QString AssignTableText(const QList<AssignRow>& rows)
+QString TableText(const QList<AssignRow>& rows)
 {
     QList<QStringList> lines { { "SERIAL", "OLD IP", "NEW IP", "MASK", "GATEWAY", "IFACE", "STATUS", "SECONDS" } };
     const auto orDash = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : TerminalSafe(text); };
     for (const AssignRow& row : rows)
-        lines.append({ TerminalSafe(row.sn), orDash(row.oldIp.value_or(QString())), row.ip, row.mask, row.gateway,
-            row.interfaceName.isEmpty() ? QStringLiteral("all") : TerminalSafe(row.interfaceName), row.status,
-            orDash(secondsText(row.seconds)) });
+        lines.append({ TerminalSafe(row.planned.sn), orDash(row.oldIp.value_or(QString())),
+            AddressText(row.planned.ip), AddressText(row.planned.mask), AddressText(row.planned.gateway),
+            row.interfaceName.isEmpty() ? QStringLiteral("all") : TerminalSafe(row.interfaceName),
+            AssignStatusText(row.status), orDash(secondsText(row.seconds)) });
     return AlignedText(lines);
 }

@@ -2,13 +2,13 @@
 // tests and fuzzing call them directly.
 #pragma once
 
+#include "assignrow.h"
 #include "entry.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 enum class OutputFormat { Table, Csv, Json, JsonLines };
 
@@ -24,10 +24,26 @@ QString CsvField(const QString& text);
 QString CsvHeader(); // ends with CRLF
 QString CsvRecord(const Entry& entry); // ends with CRLF
 
-// The JSON object of an entry; a field the answer did not carry is null.
-QJsonObject EntryJson(const Entry& entry);
-QByteArray JsonLine(const Entry& entry); // compact, ends with "\n"
-QByteArray JsonArray(const QList<Entry>& entries); // indented, ends with "\n"
+// The JSON object of an entry or a row; a field the answer did not carry is null.
+QJsonObject ToJson(const Entry& entry);
+QJsonObject ToJson(const AssignRow& row);
+QByteArray CompactJsonLine(const QJsonObject& object); // ends with "\n"
+QByteArray IndentedJson(const QJsonArray& array); // ends with "\n"
+
+// An entry or a row as one compact line.
+template <typename Row> QByteArray JsonLine(const Row& row)
+{
+    return CompactJsonLine(ToJson(row));
+}
+
+// Entries or rows as one indented array.
+template <typename Row> QByteArray JsonArray(const QList<Row>& rows)
+{
+    QJsonArray array;
+    for (const Row& row : rows)
+        array.append(ToJson(row));
+    return IndentedJson(array);
+}
 
 // Lines of cells in columns two blanks apart; the last column is not padded, so no line
 // ends in blanks.
@@ -36,21 +52,7 @@ QString AlignedText(const QList<QStringList>& lines);
 // The aligned table: a title line, then one line per entry, numbered from 1.
 QString TableText(const QList<Entry>& entries);
 
-// One device of an assignment as the command line reports it.
-struct AssignRow {
-    QString sn;
-    std::optional<QString> oldIp; // absent when its answer carried none
-    QString ip;
-    QString mask;
-    QString gateway;
-    QString interfaceName; // empty: every chosen interface
-    QString status; // "planned", "sent", "not sent", "confirmed", "not confirmed", "other address"
-    std::optional<double> seconds; // from its command to its confirmation
-};
-
+// An assignment's rows: the same formats, a row per device.
 QString AssignCsvHeader(); // ends with CRLF
-QString AssignCsvRecord(const AssignRow& row); // ends with CRLF
-QJsonObject AssignJson(const AssignRow& row);
-QByteArray AssignJsonLine(const AssignRow& row);
-QByteArray AssignJsonArray(const QList<AssignRow>& rows);
-QString AssignTableText(const QList<AssignRow>& rows);
+QString CsvRecord(const AssignRow& row); // ends with CRLF
+QString TableText(const QList<AssignRow>& rows); // a title line, then a line per row

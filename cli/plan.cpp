@@ -6,99 +6,12 @@
 #include "output.h"
 
 #include <QHash>
-#include <QTextCodec>
 
 namespace {
-struct Record {
-    int line = 0; // where it starts
-    QStringList fields;
-};
-
 bool fail(PlanError* error, int line, const QString& text)
 {
     *error = { line, text };
     return false;
-}
-
-// Valid UTF-8 without NUL, line by line, so the error names the first bad line.
-bool checkText(const QByteArray& bytes, PlanError* error)
-{
-    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
-    int line = 1;
-    for (int from = 0; from < bytes.size(); ++line) {
-        int to = bytes.indexOf('\n', from);
-        if (to < 0)
-            to = bytes.size();
-        const QByteArray text = bytes.mid(from, to - from);
-        if (text.contains('\0'))
-            return fail(error, line, QStringLiteral("a NUL byte: this is not a text file"));
-        QTextCodec::ConverterState state;
-        utf8->toUnicode(text.constData(), text.size(), &state);
-        if (state.invalidChars > 0 || state.remainingChars > 0)
-            return fail(error, line, QStringLiteral("not UTF-8 text"));
-        from = to + 1;
-    }
-    return true;
-}
-
-// RFC 4180 with LF as well as CRLF line ends; a blank line is no record.
-bool readRecords(const QString& text, QList<Record>* records, PlanError* error)
-{
-    int line = 1;
-    Record record { 1, {} };
-    QString field;
-    bool quoted = false, wasQuoted = false;
-    int quoteLine = 0;
-    const auto endRecord = [&] {
-        // A line of blanks alone is a blank line too.
-        if (!record.fields.isEmpty() || wasQuoted || !field.trimmed().isEmpty()) {
-            record.fields << field;
-            records->append(record);
-        }
-        record = { line + 1, {} };
-        field.clear();
-        wasQuoted = false;
-    };
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
-                field += c;
-                ++i;
-            } else if (c == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                if (c == QLatin1Char('\n'))
-                    ++line;
-                field += c;
-            }
-        } else if (c == QLatin1Char('"')) {
-            if (wasQuoted || !field.trimmed().isEmpty())
-                return fail(
-                    error, line, QStringLiteral("a quote inside a field that does not start with one"));
-            field.clear();
-            quoted = wasQuoted = true;
-            quoteLine = line;
-        } else if (c == QLatin1Char(',')) {
-            record.fields << field;
-            field.clear();
-            wasQuoted = false;
-        } else if (c == QLatin1Char('\n')
-            || (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == '\n')) {
-            if (c == QLatin1Char('\r'))
-                ++i;
-            endRecord();
-            ++line;
-        } else if (wasQuoted && c != QLatin1Char(' ') && c != QLatin1Char('\t')) {
-            return fail(error, line, QStringLiteral("text after the closing quote of a field"));
-        } else if (!wasQuoted) {
-            field += c;
-        }
-    }
-    if (quoted)
-        return fail(error, quoteLine, QStringLiteral("a quoted field is never closed"));
-    endRecord();
-    return true;
 }
 
 QString net(uint32_t ip, uint32_t mask)
@@ -137,17 +50,134 @@ QString settingsText(SettingsProblem problem, const Assignment& a)
     return QString();
 }
 
-// One address option or cell: name 'text': why.
-bool readAddress(const QString& name, const QString& text, uint32_t* value, int line, PlanError* error)
+// An address option or cell, read once: its value, or why it is none.
+struct ParsedAddress {
+    QString text;
+    uint32_t value = 0;
+    QString problem;
+};
+
+ParsedAddress readAddress(const QString& text)
 {
-    const QString why = DottedAddressProblem(text, value);
-    if (why.isEmpty())
-        return true;
-    return fail(error, line,
-        QStringLiteral("%1 '%2' is not a plain dotted IPv4 address: %3")
-            .arg(name, TerminalSafe(text.left(64)), TerminalSafe(why)));
+    ParsedAddress address { text, 0, QString() };
+    address.problem = DottedAddressProblem(text, &address.value);
+    return address;
 }
 
+// The value, or the error "name 'text': why" on the line given.
+bool take(const char* name, const ParsedAddress& address, int line, uint32_t* value, PlanError* error)
+{
+    if (address.problem.isEmpty()) {
+        *value = address.value;
+        return true;
+    }
+    return fail(error, line,
+        QStringLiteral("%1 '%2' is not a plain dotted IPv4 address: %3")
+            .arg(name, TerminalSafe(address.text.left(64)), TerminalSafe(address.problem)));
+}
+
+// The columns the header row names, by name.
+bool readHeader(const CsvFileRecord& header, QHash<QString, int>* columns, PlanError* error)
+{
+    for (int i = 0; i < header.fields.size(); ++i) {
+        const QString name = header.fields.at(i).trimmed().toLower();
+        if (name != "sn" && name != "ip" && name != "mask" && name != "gateway")
+            continue;
+        if (columns->contains(name))
+            return fail(error, header.line, QStringLiteral("column %1 appears twice").arg(name));
+        columns->insert(name, i);
+    }
+    for (const char* needed : { "sn", "ip" }) {
+        if (!columns->contains(needed))
+            return fail(error, header.line,
+                QStringLiteral("no %1 column; the header row must name sn and ip").arg(needed));
+    }
+    return true;
+}
+
+// What a row takes where its cell is empty or absent: the --mask and --gateway options.
+struct PlanDefaults {
+    ParsedAddress mask;
+    ParsedAddress gateway;
+};
+
+bool readRow(const CsvFileRecord& record, const QHash<QString, int>& columns, const PlanDefaults& defaults,
+    Assignment* a, PlanError* error)
+{
+    const auto cell = [&](const char* name) {
+        return columns.contains(name) ? record.fields.at(columns.value(name)).trimmed() : QString();
+    };
+    const int line = a->line = record.line;
+    a->sn = cell("sn");
+    if (a->sn.isEmpty())
+        return fail(error, line, QStringLiteral("empty sn"));
+    const QString ip = cell("ip");
+    if (ip.isEmpty())
+        return fail(error, line, QStringLiteral("empty ip"));
+    if (!take("ip", readAddress(ip), line, &a->ip, error))
+        return false;
+    const QString mask = cell("mask");
+    if (mask.isEmpty() && defaults.mask.text.isEmpty())
+        return fail(error, line, QStringLiteral("no mask: the mask cell is empty and --mask is not given"));
+    if (!take("mask", mask.isEmpty() ? defaults.mask : readAddress(mask), line, &a->mask, error))
+        return false;
+    const QString gateway = cell("gateway");
+    if (gateway.isEmpty() && defaults.gateway.text.isEmpty()) {
+        a->gateway = DefaultGatewayAddress(a->ip);
+        return true;
+    }
+    return take(
+        "gateway", gateway.isEmpty() ? defaults.gateway : readAddress(gateway), line, &a->gateway, error);
+}
+
+// The last address of a range: its end, or as far as the devices reach from its start.
+bool rangeLast(const AddressRange& range, qint64 count, uint32_t* last, PlanError* error)
+{
+    if (range.end) {
+        *last = *range.end;
+        return true;
+    }
+    const quint64 computed = quint64(range.start) + quint64(count > 0 ? count - 1 : 0);
+    if (computed > 0xFFFFFFFFull)
+        return fail(error, 0,
+            QStringLiteral("%1 devices from --start %2 run past 255.255.255.255")
+                .arg(count)
+                .arg(AddressText(range.start)));
+    *last = uint32_t(computed);
+    return true;
+}
+
+// The window's rules for start and last; empty when they hold.
+QString rangeProblem(const AddressRange& range, uint32_t last, qint64 count)
+{
+    const QString start = AddressText(range.start), lastText = AddressText(last);
+    const QString end = range.end ? lastText : QString();
+    // A one-address range is start alone, as the window checks a single device.
+    switch (CheckAddressRange(range.start, last, last != range.start)) {
+    case RangeProblem::DifferentSegment:
+        return end.isEmpty()
+            ? QStringLiteral("%1 devices from --start %2 end at %3, outside its /24")
+                  .arg(count)
+                  .arg(start, lastText)
+            : QStringLiteral("--start %1 and --end %2 are not in the same /24").arg(start, end);
+    case RangeProblem::StartNotBelowEnd:
+        return QStringLiteral("--start %1 is not below --end %2").arg(start, end);
+    case RangeProblem::LastOctet255:
+        return QStringLiteral("%1 ends in .255")
+            .arg((range.start & 0xFF) == 0xFF ? QStringLiteral("--start ") + start
+                    : end.isEmpty()           ? QStringLiteral("the last address %1").arg(lastText)
+                                              : QStringLiteral("--end ") + end);
+    case RangeProblem::None:
+        break;
+    }
+    const qint64 size = qint64(last) - qint64(range.start) + 1;
+    if (size < count)
+        return QStringLiteral("the range %1 to %2 holds %3 addresses, but there are %4 devices")
+            .arg(start, end)
+            .arg(size)
+            .arg(count);
+    return QString();
+}
 }
 
 QString SerialForMessage(const QString& sn)
@@ -162,143 +192,64 @@ bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gatew
     if (bytes.isEmpty())
         return fail(
             error, 1, QStringLiteral("the file is empty; its first line must name the columns sn and ip"));
-    if (!checkText(bytes, error))
-        return false;
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    QList<Record> records;
-    if (!readRecords(text, &records, error))
+    QString text;
+    QList<CsvFileRecord> records;
+    if (!DecodeUtf8Text(bytes, &text, error) || !ReadCsvRecords(text, &records, error))
         return false;
     if (records.isEmpty())
         return fail(
             error, 1, QStringLiteral("no header row; the first line must name the columns sn and ip"));
-
-    const Record& header = records.first();
     QHash<QString, int> columns;
-    for (int i = 0; i < header.fields.size(); ++i) {
-        const QString name = header.fields.at(i).trimmed().toLower();
-        if (name != "sn" && name != "ip" && name != "mask" && name != "gateway")
-            continue;
-        if (columns.contains(name))
-            return fail(error, header.line, QStringLiteral("column %1 appears twice").arg(name));
-        columns.insert(name, i);
-    }
-    for (const char* needed : { "sn", "ip" }) {
-        if (!columns.contains(needed))
-            return fail(error, header.line,
-                QStringLiteral("no %1 column; the header row must name sn and ip").arg(needed));
-    }
+    if (!readHeader(records.first(), &columns, error))
+        return false;
+    const int width = records.first().fields.size();
     if (records.size() == 1)
-        return fail(error, header.line, QStringLiteral("a header row and no device"));
+        return fail(error, records.first().line, QStringLiteral("a header row and no device"));
 
+    const PlanDefaults defaults { readAddress(mask), readAddress(gateway) };
     for (int r = 1; r < records.size(); ++r) {
-        const Record& record = records.at(r);
-        if (record.fields.size() != header.fields.size())
+        const CsvFileRecord& record = records.at(r);
+        if (record.fields.size() != width)
             return fail(error, record.line,
-                QStringLiteral("%1 fields, but the header row has %2")
-                    .arg(record.fields.size())
-                    .arg(header.fields.size()));
-        const auto cell = [&](const char* name) {
-            return columns.contains(name) ? record.fields.at(columns.value(name)).trimmed() : QString();
-        };
+                QStringLiteral("%1 fields, but the header row has %2").arg(record.fields.size()).arg(width));
         Assignment a;
-        a.line = record.line;
-        a.sn = cell("sn");
-        if (a.sn.isEmpty())
-            return fail(error, record.line, QStringLiteral("empty sn"));
-        const QString ip = cell("ip");
-        if (ip.isEmpty())
-            return fail(error, record.line, QStringLiteral("empty ip"));
-        if (!readAddress("ip", ip, &a.ip, record.line, error))
-            return false;
-        QString maskText = cell("mask");
-        if (maskText.isEmpty())
-            maskText = mask;
-        if (maskText.isEmpty())
-            return fail(error, record.line,
-                QStringLiteral("no mask: the mask cell is empty and --mask is not given"));
-        if (!readAddress("mask", maskText, &a.mask, record.line, error))
-            return false;
-        QString gatewayText = cell("gateway");
-        if (gatewayText.isEmpty())
-            gatewayText = gateway.isEmpty() ? DefaultGateway(ip) : gateway;
-        if (!readAddress("gateway", gatewayText, &a.gateway, record.line, error))
+        if (!readRow(record, columns, defaults, &a, error))
             return false;
         out->append(a);
     }
     return true;
 }
 
-bool CheckRangeTexts(
-    const QString& start, const QString& end, const QString& mask, const QString& gateway, PlanError* error)
+bool ReadAddressRange(const QString& start, const QString& end, const QString& mask, const QString& gateway,
+    AddressRange* range, PlanError* error)
 {
+    if (!take("--start", readAddress(start), 0, &range->start, error))
+        return false;
     uint32_t value = 0;
-    return readAddress("--start", start, &value, 0, error)
-        && (end.isEmpty() || readAddress("--end", end, &value, 0, error))
-        && readAddress("--mask", mask, &value, 0, error)
-        && (gateway.isEmpty() || readAddress("--gateway", gateway, &value, 0, error));
+    if (!end.isEmpty() && !take("--end", readAddress(end), 0, &value, error))
+        return false;
+    range->end = end.isEmpty() ? std::nullopt : std::optional<uint32_t>(value);
+    if (!take("--mask", readAddress(mask), 0, &range->mask, error))
+        return false;
+    if (!gateway.isEmpty() && !take("--gateway", readAddress(gateway), 0, &value, error))
+        return false;
+    range->gateway = gateway.isEmpty() ? std::nullopt : std::optional<uint32_t>(value);
+    return true;
 }
 
-bool RangeAssignments(const QString& start, const QString& end, const QString& mask, const QString& gateway,
-    const QStringList& serials, QList<Assignment>* out, PlanError* error)
+bool RangeAssignments(
+    const AddressRange& range, const QStringList& serials, QList<Assignment>* out, PlanError* error)
 {
     out->clear();
-    if (!CheckRangeTexts(start, end, mask, gateway, error))
+    uint32_t last = 0;
+    if (!rangeLast(range, serials.size(), &last, error))
         return false;
-    uint32_t first = 0, last = 0, maskValue = 0, gatewayValue = 0;
-    DottedAddressProblem(start, &first);
-    DottedAddressProblem(mask, &maskValue);
-    const qint64 count = serials.size();
-    if (!end.isEmpty()) {
-        DottedAddressProblem(end, &last);
-    } else {
-        const quint64 computed = quint64(first) + quint64(count > 0 ? count - 1 : 0);
-        if (computed > 0xFFFFFFFFull)
-            return fail(error, 0,
-                QStringLiteral("%1 devices from --start %2 run past 255.255.255.255").arg(count).arg(start));
-        last = uint32_t(computed);
-    }
-    const QString lastText = AddressText(last);
-    // A one-address range is start alone, as the window checks a single device.
-    const bool several = last != first;
-    switch (CheckAddressRange(first, last, several)) {
-    case RangeProblem::DifferentSegment:
-        return fail(error, 0,
-            end.isEmpty()
-                ? QStringLiteral("%1 devices from --start %2 end at %3, outside its /24")
-                      .arg(count)
-                      .arg(start, lastText)
-                : QStringLiteral("--start %1 and --end %2 are not in the same /24").arg(start, end));
-    case RangeProblem::StartNotBelowEnd:
-        return fail(error, 0, QStringLiteral("--start %1 is not below --end %2").arg(start, end));
-    case RangeProblem::LastOctet255:
-        return fail(error, 0,
-            QStringLiteral("%1 ends in .255")
-                .arg((first & 0xFF) == 0xFF ? QStringLiteral("--start ") + start
-                        : end.isEmpty()     ? QStringLiteral("the last address %1").arg(lastText)
-                                            : QStringLiteral("--end ") + end));
-    case RangeProblem::None:
-        break;
-    }
-    const qint64 size = qint64(last) - qint64(first) + 1;
-    if (size < count)
-        return fail(error, 0,
-            QStringLiteral("the range %1 to %2 holds %3 addresses, but there are %4 devices")
-                .arg(start, end)
-                .arg(size)
-                .arg(count));
+    const QString problem = rangeProblem(range, last, serials.size());
+    if (!problem.isEmpty())
+        return fail(error, 0, problem);
     for (int k = 0; k < serials.size(); ++k) {
-        Assignment a;
-        a.sn = serials.at(k);
-        a.ip = first + uint32_t(k);
-        a.mask = maskValue;
-        if (gateway.isEmpty())
-            DottedAddressProblem(DefaultGateway(AddressText(a.ip)), &gatewayValue);
-        else
-            DottedAddressProblem(gateway, &gatewayValue);
-        a.gateway = gatewayValue;
-        out->append(a);
+        const uint32_t ip = range.start + uint32_t(k);
+        out->append({ serials.at(k), ip, range.mask, range.gateway.value_or(DefaultGatewayAddress(ip)), 0 });
     }
     return true;
 }

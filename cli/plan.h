@@ -2,12 +2,15 @@
 // needs no network. Plain functions, so tests and fuzzing call them directly.
 #pragma once
 
+#include "csvrecords.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 struct Assignment {
     QString sn;
@@ -17,10 +20,7 @@ struct Assignment {
     int line = 0; // of the plan file; 0 for a range
 };
 
-struct PlanError {
-    int line = 0; // 0: not tied to a line of a file
-    QString text;
-};
+using PlanError = TextProblem;
 
 // A plan is read whole, so a larger file is refused before it is read.
 constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
@@ -34,16 +34,24 @@ constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
 bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* out,
     PlanError* error);
 
-// The range: the k-th serial number gets start + k. end empty: the range is as long as the
-// list. Applies the window's rules to start and end (or the last address when there is no
-// end) and checks that the range holds every serial number. Texts as given on the command
-// line; gateway empty: its default.
-bool RangeAssignments(const QString& start, const QString& end, const QString& mask, const QString& gateway,
-    const QStringList& serials, QList<Assignment>* out, PlanError* error);
+// A range's addresses as read from the command line.
+struct AddressRange {
+    uint32_t start = 0;
+    std::optional<uint32_t> end; // absent: as long as the list of devices
+    uint32_t mask = 0;
+    std::optional<uint32_t> gateway; // absent: each address's default
+};
 
-// The syntax of the range's addresses alone, before the devices are known.
-bool CheckRangeTexts(
-    const QString& start, const QString& end, const QString& mask, const QString& gateway, PlanError* error);
+// The syntax of the range's addresses, before the devices are known. Texts as given on
+// the command line; end and gateway may be empty.
+bool ReadAddressRange(const QString& start, const QString& end, const QString& mask, const QString& gateway,
+    AddressRange* range, PlanError* error);
+
+// The range: the k-th serial number gets start + k. Applies the window's rules to start and
+// end (or the last address when there is no end) and checks that the range holds every
+// serial number.
+bool RangeAssignments(
+    const AddressRange& range, const QStringList& serials, QList<Assignment>* out, PlanError* error);
 
 // Each device's settings, then no serial number and no new address twice, then that each
 // command fits in one frame; the first failure, in list order.

@@ -39,6 +39,11 @@ QString DefaultGateway(const QString& address)
     return address.left(address.lastIndexOf(QLatin1Char('.'))) + QStringLiteral(".1");
 }
 
+uint32_t DefaultGatewayAddress(uint32_t address)
+{
+    return (address & 0xFFFFFF00u) | 1u;
+}
+
 QString DottedAddressProblem(const QString& text, uint32_t* address)
 {
     const QStringList parts = text.split(QLatin1Char('.'));

@@ -20,6 +20,7 @@ RangeProblem CheckAddressRange(uint32_t start, uint32_t end, bool several);
 
 // The gateway a new address gets by default: its first three octets and .1.
 QString DefaultGateway(const QString& address);
+uint32_t DefaultGatewayAddress(uint32_t address);
 
 // Plain dotted decimal: four decimal octets of 0 to 255, nothing else, and no leading zero
 // (010 reads as 8 to some parsers and 10 to others). Empty when text is one; otherwise why not.

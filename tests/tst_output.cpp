@@ -1,0 +1,326 @@
+// The command line's output as plain functions: search's entries and assign's rows in each
+// format, hostile texts read back from the machine formats, and search's summary.
+#include "addressrules.h"
+#include "csvreader.h"
+#include "output.h"
+#include "searchcommand.h"
+
+#include <QtTest>
+
+namespace {
+Entry entry(AnswerKind kind, std::optional<QString> name, std::optional<QString> ip,
+    std::optional<QString> sn, std::optional<QString> id, bool configurable, const QString& iface)
+{
+    Entry e;
+    e.device.kind = kind;
+    e.device.name = std::move(name);
+    e.device.ip = std::move(ip);
+    e.device.sn = std::move(sn);
+    e.device.id = std::move(id);
+    e.device.configurable = configurable;
+    e.from = QStringLiteral("10.0.0.2:8838");
+    e.interfaceName = iface;
+    e.ms = 42;
+    return e;
+}
+
+// What a device may put in its answer: CSV's separators, JSON's escapes, a terminal's
+// controls, C1 controls, and the replacement characters of bytes that were not UTF-8.
+const QList<Entry> kHostile {
+    entry(AnswerKind::Reply, QString::fromUtf8("a,b \"q\"\r\nline\ttab\x1b[2J"), QString("10.0.0.4"),
+        QString("S,1"), QString("I\"D\\"), true, "eth0"),
+    entry(AnswerKind::Reply, QString::fromUtf8("bad\xef\xbf\xbd\xef\xbf\xbd utf8"), std::nullopt, QString(""),
+        std::nullopt, false, ""),
+    entry(AnswerKind::Announcement, std::nullopt, QString("10.0.0.5"),
+        QString::fromUtf8("SN\xc3\xa9\xc2\x9b"), QString::fromUtf8("ID\x7f"), false, "Ethernet 2"),
+};
+
+// An entry's fields as CSV writes them: absent ones empty.
+QStringList csvFields(const Entry& e)
+{
+    const DeviceFields& d = e.device;
+    return { d.kind == AnswerKind::Reply ? "reply" : "announce", d.name.value_or(""), d.ip.value_or(""),
+        d.sn.value_or(""), d.id.value_or(""), d.configurable ? "true" : "false", e.from, e.interfaceName };
+}
+
+void compareJson(const QJsonObject& o, const Entry& e)
+{
+    const auto same = [&](const char* key, const std::optional<QString>& field) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        return field ? v.toString() == *field && v.isString() : v.isNull();
+    };
+    QVERIFY(same("name", e.device.name) && same("ip", e.device.ip) && same("sn", e.device.sn)
+        && same("id", e.device.id));
+    QCOMPARE(o.value("configurable").toBool(), e.device.configurable);
+    QCOMPARE(o.value("interface"),
+        e.interfaceName.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(e.interfaceName));
+    QCOMPARE(o.value("t").toInt(), 42);
+}
+
+AssignRow row(const QString& sn, std::optional<QString> oldIp, const QString& iface, AssignStatus status,
+    std::optional<double> seconds)
+{
+    AssignRow r;
+    r.planned = { sn, AddressFromText("192.168.1.20"), AddressFromText("255.255.255.0"),
+        AddressFromText("192.168.1.1"), 0 };
+    r.oldIp = std::move(oldIp);
+    r.interfaceName = iface;
+    r.status = status;
+    r.seconds = seconds;
+    return r;
+}
+}
+
+class TestOutput : public QObject {
+    Q_OBJECT
+private slots:
+    void terminalSafe_data();
+    void terminalSafe();
+    void csvField_data();
+    void csvField();
+    void formatNames();
+    void entriesReadBack_data();
+    void entriesReadBack();
+    void entryTable();
+    void assignRows_data();
+    void assignRows();
+    void searchSummary_data();
+    void searchSummary();
+    void uniqueKeepsTheFirstPerSerial();
+};
+
+void TestOutput::terminalSafe_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("printable, any script") << QString::fromUtf8("Dévice 序 \xc2\xa0\xef\xbf\xbd")
+                                           << QString::fromUtf8("Dévice 序 \xc2\xa0\xef\xbf\xbd");
+    QTest::newRow("escape sequence") << "\x1b[2J"
+                                     << "\\x1b[2J";
+    QTest::newRow("tab and line ends") << "\t\n\r"
+                                       << "\\x09\\x0a\\x0d";
+    QTest::newRow("NUL and DEL") << QString::fromUtf8("a\0\x7f", 3) << "a\\x00\\x7f";
+    QTest::newRow("C1 controls, first and last") << QString::fromUtf8("\xc2\x80\xc2\x9f") << "\\x80\\x9f";
+    QTest::newRow("backslash, so an escape cannot be forged") << "\\x1b"
+                                                              << "\\\\x1b";
+}
+
+void TestOutput::terminalSafe()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(TerminalSafe(text), shown);
+}
+
+void TestOutput::csvField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("plain") << " a b "
+                           << " a b ";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("comma") << "a,b"
+                           << "\"a,b\"";
+    QTest::newRow("quote") << "say \"hi\""
+                           << "\"say \"\"hi\"\"\"";
+    QTest::newRow("CR") << "a\rb"
+                        << "\"a\rb\"";
+    QTest::newRow("LF") << "a\nb"
+                        << "\"a\nb\"";
+}
+
+void TestOutput::csvField()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, field);
+    QCOMPARE(CsvField(text), field);
+}
+
+void TestOutput::formatNames()
+{
+    OutputFormat format = OutputFormat::Table;
+    QVERIFY(ParseOutputFormat("jsonl", &format) && format == OutputFormat::JsonLines);
+    QVERIFY(ParseOutputFormat("csv", &format) && format == OutputFormat::Csv);
+    QVERIFY(ParseOutputFormat("json", &format) && format == OutputFormat::Json);
+    QVERIFY(ParseOutputFormat("table", &format) && format == OutputFormat::Table);
+    for (const char* name : { "JSON", "", " csv", "xml" })
+        QVERIFY2(!ParseOutputFormat(name, &format), name);
+}
+
+void TestOutput::entriesReadBack_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("csv") << "csv";
+    QTest::newRow("json") << "json";
+    QTest::newRow("jsonl") << "jsonl";
+}
+
+void TestOutput::entriesReadBack()
+{
+    QFETCH(QString, format);
+    if (format == "csv") {
+        QString text = CsvHeader();
+        for (const Entry& e : kHostile)
+            text += CsvRecord(e);
+        QVector<QStringList> records;
+        QVERIFY2(ReadCsv(text, &records), qPrintable(text));
+        QCOMPARE(records.size(), kHostile.size() + 1);
+        QCOMPARE(records.first(),
+            QStringList({ "kind", "name", "ip", "sn", "id", "configurable", "from", "interface" }));
+        for (int i = 0; i < kHostile.size(); ++i)
+            QCOMPARE(records.at(i + 1), csvFields(kHostile.at(i)));
+        return;
+    }
+    QJsonArray objects;
+    if (format == "json") {
+        QJsonParseError error {};
+        objects = QJsonDocument::fromJson(JsonArray(kHostile), &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+    } else {
+        for (const Entry& e : kHostile) {
+            const QByteArray line = JsonLine(e);
+            QVERIFY(line.endsWith('\n') && line.count('\n') == 1);
+            objects.append(QJsonDocument::fromJson(line).object());
+        }
+    }
+    QCOMPARE(objects.size(), kHostile.size());
+    for (int i = 0; i < kHostile.size(); ++i) {
+        const QJsonObject o = objects.at(i).toObject();
+        QCOMPARE(o.keys(),
+            QStringList({ "configurable", "from", "id", "interface", "ip", "kind", "name", "sn", "t" }));
+        compareJson(o, kHostile.at(i));
+    }
+}
+
+void TestOutput::entryTable()
+{
+    const QString table = TableText(kHostile);
+    // No control character reaches the terminal: C0, DEL or C1.
+    for (const QChar c : table) {
+        const ushort u = c.unicode();
+        QVERIFY2(u == '\n' || (u >= 0x20 && u != 0x7f && (u < 0x80 || u >= 0xa0)),
+            qPrintable(QString::number(u, 16)));
+    }
+    const QStringList lines = table.split('\n');
+    QCOMPARE(lines.size(), kHostile.size() + 2); // title, entries, and the empty rest after the last "\n"
+    QCOMPARE(lines.at(1),
+        "1  a,b \"q\"\\x0d\\x0aline\\x09tab\\x1b[2J  10.0.0.4  S,1      I\"D\\\\   yes     10.0.0.2:8838  "
+        "eth0");
+    QCOMPARE(lines.at(2),
+        QString::fromUtf8("2  bad\xef\xbf\xbd\xef\xbf\xbd utf8") + QString(25, ' ') + "-"
+            + QString(9 + 9, ' ') + "-" + QString(7, ' ') + "no      10.0.0.2:8838  -");
+    QCOMPARE(lines.at(3),
+        "3  -" + QString(34, ' ')
+            + QString::fromUtf8("10.0.0.5  SN\xc3\xa9\\x9b  ID\\x7f  no      10.0.0.2:8838  Ethernet 2"));
+}
+
+void TestOutput::assignRows_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("csv") << "csv"
+                         << QByteArray(
+                                "sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
+                                "A1,10.0.0.4,192.168.1.20,255.255.255.0,192.168.1.1,eth0,confirmed,1.24\r\n"
+                                "\"S,\"\"2\"\"\n\",,192.168.1.20,255.255.255.0,192.168.1.1,,not sent,\r\n");
+    QTest::newRow("jsonl")
+        << "jsonl"
+        << QByteArray(
+               R"({"gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20","mask":"255.255.255.0",)"
+               R"("old_ip":"10.0.0.4","seconds":1.24,"sn":"A1","status":"confirmed"})"
+               "\n"
+               R"({"gateway":"192.168.1.1","interface":null,"ip":"192.168.1.20","mask":"255.255.255.0",)"
+               R"("old_ip":null,"seconds":null,"sn":"S,\"2\"\n","status":"not sent"})"
+               "\n");
+    QTest::newRow("table") << "table"
+                           << QByteArray(
+                                  "SERIAL     OLD IP    NEW IP        MASK           GATEWAY      IFACE  "
+                                  "STATUS     SECONDS\n"
+                                  "A1         10.0.0.4  192.168.1.20  255.255.255.0  192.168.1.1  eth0   "
+                                  "confirmed  1.24\n"
+                                  "S,\"2\"\\x0a  -         192.168.1.20  255.255.255.0  192.168.1.1  all    "
+                                  "not sent   -\n");
+}
+
+void TestOutput::assignRows()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, expected);
+    const QList<AssignRow> rows { row("A1", QString("10.0.0.4"), "eth0", AssignStatus::Confirmed, 1.236),
+        row("S,\"2\"\n", std::nullopt, "", AssignStatus::NotSent, std::nullopt) };
+    QByteArray text;
+    if (format == "table") {
+        text = TableText(rows).toUtf8();
+    } else {
+        text = format == "csv" ? AssignCsvHeader().toUtf8() : QByteArray();
+        for (const AssignRow& r : rows)
+            text += format == "csv" ? CsvRecord(r).toUtf8() : JsonLine(r);
+    }
+    QCOMPARE(text, expected);
+    if (format == "jsonl") {
+        // The array holds the same objects as the lines.
+        const QJsonArray array = QJsonDocument::fromJson(JsonArray(rows)).array();
+        QCOMPARE(array.size(), 2);
+        QCOMPARE(JsonLine(rows.at(1)),
+            QJsonDocument(array.at(1).toObject()).toJson(QJsonDocument::Compact) + '\n');
+    }
+}
+
+void TestOutput::searchSummary_data()
+{
+    QTest::addColumn<long long>("drops");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("warning");
+    const QString head = "3 entries, 2 serial numbers, 2 replies, 1 announcements, on lo, eth0, in 1.5 s";
+    QTest::newRow("none dropped") << 0LL << head + ", 0 datagrams dropped by the kernel"
+                                  << "";
+    // Windows keeps no drop count: never a made-up 0.
+    QTest::newRow("unknown") << -1LL << head + ", datagrams dropped by the kernel: unknown"
+                             << "";
+    QTest::newRow("some dropped")
+        << 4LL << head + ", 4 datagrams dropped by the kernel"
+        << "devicesearch-cli: some answers were lost in a full receive buffer (212992 "
+           "bytes); see \"Many devices at once\" in the README to raise "
+           "net.core.rmem_max";
+}
+
+void TestOutput::searchSummary()
+{
+    QFETCH(long long, drops);
+    QFETCH(QString, summary);
+    QFETCH(QString, warning);
+    SearchOptions options;
+    options.waitSeconds = 1.5;
+    options.interfaces = { InterfaceInfo(), InterfaceInfo() };
+    options.interfaces[0].name = "lo";
+    options.interfaces[1].name = "eth0";
+    SearchStats stats;
+    stats.replies = 2;
+    stats.announcements = 1;
+    stats.drops = drops;
+    stats.replyBuffer = 212992;
+    QCOMPARE(SearchSummary(3, 2, stats, options), summary);
+    QCOMPARE(DropWarning(stats), warning);
+}
+
+void TestOutput::uniqueKeepsTheFirstPerSerial()
+{
+    const QList<Entry> heard { entry(AnswerKind::Reply, {}, {}, QString("A"), {}, true, "lo"),
+        entry(AnswerKind::Announcement, {}, {}, QString("A"), {}, false, "lo"),
+        entry(AnswerKind::Reply, {}, {}, QString(""), {}, true, "lo"),
+        entry(AnswerKind::Reply, {}, {}, std::nullopt, {}, true, "lo"),
+        entry(AnswerKind::Reply, {}, {}, QString(""), {}, true, "lo"),
+        entry(AnswerKind::Reply, {}, {}, QString("B"), {}, true, "lo") };
+    for (const bool unique : { false, true }) {
+        EntryFilter filter(unique);
+        QList<bool> kept;
+        for (const Entry& e : heard)
+            kept << filter.keep(e);
+        QCOMPARE(kept, QList<bool>({ true, !unique, true, true, true, true }));
+        QCOMPARE(filter.serials(), 2);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestOutput)
+#include "tst_output.moc"

@@ -1,0 +1,405 @@
+// What assign decides without the network: the plan file and the range, each refusal with
+// its line and message, and the steps that weigh the search's answers.
+#include "addressrules.h"
+#include "assign.h"
+#include "plan.h"
+
+#include <QtTest>
+
+#include <random>
+
+Q_DECLARE_METATYPE(Entry)
+
+namespace {
+const QByteArray kHead = "sn,ip,mask,gateway\n";
+const QByteArray kFirst = "SN0001,192.168.1.20,255.255.255.0,192.168.1.1\n";
+
+// An assignment as one line of text: "SN ip/mask gw G line N".
+QStringList described(const QList<Assignment>& plan)
+{
+    QStringList lines;
+    for (const Assignment& a : plan)
+        lines << QStringLiteral("%1 %2/%3 gw %4 line %5")
+                     .arg(a.sn, AddressText(a.ip), AddressText(a.mask), AddressText(a.gateway))
+                     .arg(a.line);
+    return lines;
+}
+
+bool readPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* plan,
+    PlanError* error)
+{
+    return ReadPlan(bytes, mask, gateway, plan, error) && CheckAssignments(*plan, error);
+}
+
+bool readRange(
+    const QStringList& texts, const QStringList& serials, QList<Assignment>* plan, PlanError* error)
+{
+    AddressRange range;
+    return ReadAddressRange(texts.value(0), texts.value(1), texts.value(2), texts.value(3), &range, error)
+        && RangeAssignments(range, serials, plan, error) && CheckAssignments(*plan, error);
+}
+
+Entry answer(const QString& sn, const QString& ip, bool configurable, const QString& iface = "eth0")
+{
+    Entry e;
+    e.device.kind = configurable ? AnswerKind::Reply : AnswerKind::Announcement;
+    e.device.sn = sn;
+    e.device.ip = ip;
+    e.device.configurable = configurable;
+    e.interfaceName = iface;
+    return e;
+}
+}
+
+class TestPlan : public QObject {
+    Q_OBJECT
+private slots:
+    void planRefusals_data();
+    void planRefusals();
+    void planReadsWhatPeopleWrite_data();
+    void planReadsWhatPeopleWrite();
+    void rangeRefusals_data();
+    void rangeRefusals();
+    void rangeGivesConsecutiveAddresses();
+    void checkAgainstSearch_data();
+    void checkAgainstSearch();
+    void confirmation_data();
+    void confirmation();
+};
+
+void TestPlan::planRefusals_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("mask"); // --mask; the default of an empty cell
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("message");
+    const QString m = "255.255.255.0";
+    QTest::newRow("bad address") << kHead + kFirst + "SN0002,192.168.1.x,,\n"
+                                 << m << "" << 3
+                                 << "ip '192.168.1.x' is not a plain dotted IPv4 address: octet x is not a "
+                                    "decimal number";
+    QTest::newRow("octet 256") << kHead + "SN0001,192.168.1.256,,\n"
+                               << m << "" << 2
+                               << "ip '192.168.1.256' is not a plain dotted IPv4 address: octet 256 is not 0 "
+                                  "to 255";
+    QTest::newRow("leading zero") << kHead + kFirst + "SN0002,192.168.1.021,,\n"
+                                  << m << "" << 3
+                                  << "ip '192.168.1.021' is not a plain dotted IPv4 address: octet 021 has a "
+                                     "leading zero";
+    QTest::newRow("duplicate serial number")
+        << kHead + kFirst + "\"SN0001\",192.168.1.21,,\n"
+        << m << "" << 3 << "serial number SN0001 appears twice (also on line 2)";
+    QTest::newRow("duplicate address")
+        << kHead + kFirst + "SN0002,192.168.1.20,,\n"
+        << m << "" << 3 << "address 192.168.1.20 appears twice (also for SN0001 on line 2)";
+    QTest::newRow("gateway outside the subnet")
+        << kHead + kFirst + "SN0002,192.168.1.21,,192.168.2.1\n"
+        << m << "" << 3 << "gateway 192.168.2.1 is outside 192.168.1.21's subnet 192.168.1.0/24";
+    QTest::newRow("non-contiguous mask") << kHead + "SN0001,192.168.1.20,255.0.255.0,\n"
+                                         << m << "" << 2 << "mask 255.0.255.0 is not contiguous";
+    QTest::newRow("network address") << kHead + kFirst
+            + "SN0002,192.168.1.128,255.255.255.128,192.168.1.129\n"
+                                     << m << "" << 3
+                                     << "192.168.1.128 is the network address of 192.168.1.128/25";
+    QTest::newRow("broadcast address")
+        << kHead + "SN0001,192.168.1.127,255.255.255.128,\n"
+        << m << "" << 2 << "192.168.1.127 is the broadcast address of 192.168.1.0/25";
+    QTest::newRow("no sn column") << QByteArray("\xEF\xBB\xBFip,mask\r\n192.168.1.20,255.255.255.0\r\n") << m
+                                  << "" << 1 << "no sn column; the header row must name sn and ip";
+    QTest::newRow("empty file") << QByteArray() << m << "" << 1
+                                << "the file is empty; its first line must name the columns sn and ip";
+    QTest::newRow("command too long for a frame")
+        << kHead + QByteArray(1400, 'S') + ",192.168.1.20,,\n"
+        << m << "" << 2
+        << "the command for serial number " + QString(40, 'S') + "... does not fit in one frame";
+    std::mt19937 random(11);
+    QByteArray noise(10 * 1000 * 1000, Qt::Uninitialized);
+    for (char& c : noise)
+        c = char(random());
+    // Its first line end comes before its first NUL.
+    QTest::newRow("10 MB of random bytes") << noise << m << "" << 1 << "not UTF-8 text";
+
+    QTest::newRow("NUL byte") << QByteArray("sn,ip\nA,192.168.1.20\nB") + '\0' + ",192.168.1.21\n"
+                              << m << "" << 3 << "a NUL byte: this is not a text file";
+    QTest::newRow("bad UTF-8") << QByteArray("sn,ip\nA\xff,192.168.1.20\n") << m << "" << 2
+                               << "not UTF-8 text";
+    QTest::newRow("UTF-8 cut at the end") << QByteArray("sn,ip\nA,1\xc3") << m << "" << 2 << "not UTF-8 text";
+    QTest::newRow("blank lines alone") << QByteArray("\n  \r\n\t\n") << m << "" << 1
+                                       << "no header row; the first line must name the columns sn and ip";
+    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << m << "" << 1
+                                           << "no header row; the first line must name the columns sn and ip";
+    QTest::newRow("quote inside a field") << QByteArray("sn,ip\nS\"N,192.168.1.20\n") << m << "" << 2
+                                          << "a quote inside a field that does not start with one";
+    QTest::newRow("text after a closing quote") << QByteArray("sn,ip\n\"SN\"x,192.168.1.20\n") << m << "" << 2
+                                                << "text after the closing quote of a field";
+    QTest::newRow("quote never closed: where it opens")
+        << QByteArray("sn,ip\nA,192.168.1.20\n\"B,192.168.1.21\nC,192.168.1.22\n") << m << "" << 3
+        << "a quoted field is never closed";
+    QTest::newRow("column twice") << QByteArray("sn,ip, SN\n") << m << "" << 1 << "column sn appears twice";
+    QTest::newRow("no ip column") << QByteArray("sn,address\nA,192.168.1.20\n") << m << "" << 1
+                                  << "no ip column; the header row must name sn and ip";
+    QTest::newRow("header after blank lines, no device")
+        << QByteArray("\n\nsn,ip\n\n") << m << "" << 3 << "a header row and no device";
+    QTest::newRow("fewer fields than the header")
+        << QByteArray("sn,ip,mask\nA,192.168.1.20\n") << m << "" << 2 << "2 fields, but the header row has 3";
+    QTest::newRow("line of a record after a quoted line end")
+        << QByteArray("sn,ip\n\"A\nB\",192.168.1.20\nC,192.168.1.x\n") << m << "" << 4
+        << "ip '192.168.1.x' is not a plain dotted IPv4 address: octet x is not a decimal number";
+    QTest::newRow("empty sn") << QByteArray("sn,ip\n  ,192.168.1.20\n") << m << "" << 2 << "empty sn";
+    QTest::newRow("empty ip") << QByteArray("sn,ip\nA,\n") << m << "" << 2 << "empty ip";
+    QTest::newRow("no mask anywhere") << QByteArray("sn,ip\nA,192.168.1.20\n") << ""
+                                      << "" << 2 << "no mask: the mask cell is empty and --mask is not given";
+    QTest::newRow("bad --mask, on the first row that needs it")
+        << QByteArray("sn,ip,mask\nA,192.168.1.20,255.255.255.0\nB,192.168.1.21,\n") << "255.255.0"
+        << "" << 3 << "mask '255.255.0' is not a plain dotted IPv4 address: not four octets";
+    QTest::newRow("bad --gateway") << QByteArray("sn,ip\nA,192.168.1.20\n") << m << "192.168.1.1.1" << 2
+                                   << "gateway '192.168.1.1.1' is not a plain dotted IPv4 address: not four "
+                                      "octets";
+    QTest::newRow("control characters escaped")
+        << QByteArray("ip,sn\nSN\x1b[2J,192.168.1.40\n") << m << "" << 2
+        << "ip 'SN\\x1b[2J' is not a plain dotted IPv4 address: not four octets";
+    QTest::newRow("control character in the reason escaped")
+        << QByteArray("sn,ip\nB,192.168.1.\x07\n") << m << "" << 2
+        << "ip '192.168.1.\\x07' is not a plain dotted IPv4 address: octet \\x07 is not a decimal number";
+    QTest::newRow("long cell cut") << "sn,ip\nA," + QByteArray(100, '9') + "\n"
+                                   << m << "" << 2
+                                   << "ip '" + QString(64, '9')
+            + "' is not a plain dotted IPv4 address: not four "
+              "octets";
+    QTest::newRow("mask 0.0.0.0") << QByteArray("sn,ip,mask\nA,192.168.1.20,0.0.0.0\n") << m << "" << 2
+                                  << "mask 0.0.0.0 leaves no network";
+    QTest::newRow("loopback address")
+        << QByteArray("sn,ip,mask\nA,127.0.0.5,255.0.0.0\n") << m << "" << 2
+        << "127.0.0.5 cannot be a device's address (0.x.x.x, loopback, multicast "
+           "or reserved)";
+    QTest::newRow("multicast gateway")
+        << QByteArray("sn,ip,gateway\nA,192.168.1.20,224.0.0.1\n") << m << "" << 2
+        << "gateway 224.0.0.1 cannot be a gateway (0.x.x.x, loopback, multicast or "
+           "reserved)";
+    QTest::newRow("gateway is the address")
+        << QByteArray("sn,ip,gateway\nA,192.168.1.20,192.168.1.20\n") << m << "" << 2
+        << "gateway 192.168.1.20 is the device's own new address";
+    QTest::newRow("gateway is the broadcast address")
+        << QByteArray("sn,ip,gateway\nA,192.168.1.20,192.168.1.255\n") << m << "" << 2
+        << "gateway 192.168.1.255 is the network or broadcast address of 192.168.1.0/24";
+}
+
+void TestPlan::planRefusals()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, mask);
+    QFETCH(QString, gateway);
+    QFETCH(int, line);
+    QFETCH(QString, message);
+    QList<Assignment> assignments;
+    PlanError error;
+    QVERIFY(!readPlan(plan, mask, gateway, &assignments, &error));
+    QCOMPARE(error.text, message);
+    QCOMPARE(error.line, line);
+}
+
+void TestPlan::planReadsWhatPeopleWrite_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("gateway");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("mark, CRLF, any column order and case, quotes, blanks, empty cells")
+        << QByteArray("\xEF\xBB\xBF Gateway ,note,IP,Sn,mask\r\n\r\n"
+                      "192.168.1.1,\"a, \"\"b\"\"\", 192.168.1.20 ,\" SN1 \",\r\n"
+                      ",x,192.168.1.21,SN2,255.255.0.0\r\n"
+                      "  ,\"two\r\nlines\",192.168.1.22,\"SN\n3\",\r\n"
+                      ",,192.168.1.23,SN4,")
+        << ""
+        << QStringList { "SN1 192.168.1.20/255.255.255.0 gw 192.168.1.1 line 3",
+               "SN2 192.168.1.21/255.255.0.0 gw 192.168.1.1 line 4",
+               "SN\n3 192.168.1.22/255.255.255.0 gw 192.168.1.1 line 5",
+               "SN4 192.168.1.23/255.255.255.0 gw 192.168.1.1 line 8" };
+    QTest::newRow("--gateway where the cell is empty; LF line ends")
+        << QByteArray("sn,ip,gateway\nA,10.0.0.20,\nB,10.0.0.21,10.0.0.1\n") << "10.0.0.254"
+        << QStringList { "A 10.0.0.20/255.255.255.0 gw 10.0.0.254 line 2",
+               "B 10.0.0.21/255.255.255.0 gw 10.0.0.1 line 3" };
+}
+
+void TestPlan::planReadsWhatPeopleWrite()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, gateway);
+    QFETCH(QStringList, expected);
+    QList<Assignment> assignments;
+    PlanError error;
+    QVERIFY2(readPlan(plan, "255.255.255.0", gateway, &assignments, &error), qPrintable(error.text));
+    QCOMPARE(described(assignments), expected);
+}
+
+void TestPlan::rangeRefusals_data()
+{
+    QTest::addColumn<QStringList>("texts"); // start, end, mask, gateway
+    QTest::addColumn<QStringList>("serials");
+    QTest::addColumn<QString>("message");
+    const QString m = "255.255.255.0";
+    const QStringList one { "A" }, two { "A", "B" };
+    QTest::newRow("--start") << QStringList { "192.168.1", "", m } << one
+                             << "--start '192.168.1' is not a plain dotted IPv4 address: not four octets";
+    QTest::newRow("--end") << QStringList { "192.168.1.20", "192.168.1.2x", m } << one
+                           << "--end '192.168.1.2x' is not a plain dotted IPv4 address: octet 2x is not a "
+                              "decimal number";
+    QTest::newRow("--mask") << QStringList { "192.168.1.20", "", "255.255.255.00" } << one
+                            << "--mask '255.255.255.00' is not a plain dotted IPv4 address: octet 00 has a "
+                               "leading zero";
+    QTest::newRow("--gateway")
+        << QStringList { "192.168.1.20", "", m, "192.168.1.256" } << one
+        << "--gateway '192.168.1.256' is not a plain dotted IPv4 address: octet 256 is "
+           "not 0 to 255";
+    QTest::newRow("past the last address")
+        << QStringList { "255.255.255.254", "", m } << QStringList { "A", "B", "C" }
+        << "3 devices from --start 255.255.255.254 run past 255.255.255.255";
+    QTest::newRow("devices past the /24")
+        << QStringList { "192.168.1.253", "", m } << QStringList { "A", "B", "C", "D" }
+        << "4 devices from --start 192.168.1.253 end at 192.168.2.0, outside its /24";
+    QTest::newRow("--end in another /24") << QStringList { "192.168.1.20", "192.168.2.5",
+        m } << one << "--start 192.168.1.20 and --end 192.168.2.5 are not in the same /24";
+    QTest::newRow("--start above --end") << QStringList { "192.168.1.20", "192.168.1.10", m } << one
+                                         << "--start 192.168.1.20 is not below --end 192.168.1.10";
+    QTest::newRow("--start ends in .255")
+        << QStringList { "192.168.1.255", "", m } << one << "--start 192.168.1.255 ends in .255";
+    QTest::newRow("the last address ends in .255")
+        << QStringList { "192.168.1.254", "", m } << two << "the last address 192.168.1.255 ends in .255";
+    QTest::newRow("--end ends in .255")
+        << QStringList { "192.168.1.20", "192.168.1.255", m } << one << "--end 192.168.1.255 ends in .255";
+    QTest::newRow("too few addresses")
+        << QStringList { "192.168.1.20", "192.168.1.21", m } << QStringList { "A", "B", "C" }
+        << "the range 192.168.1.20 to 192.168.1.21 holds 2 addresses, but there are "
+           "3 devices";
+    QTest::newRow("start and end the same, two devices") << QStringList { "192.168.1.20", "192.168.1.20",
+        m } << two << "the range 192.168.1.20 to 192.168.1.20 holds 1 addresses, but there are 2 devices";
+    QTest::newRow("settings name the device") << QStringList { "192.168.1.20", "", m, "192.168.2.1" } << one
+                                              << "gateway 192.168.2.1 is outside 192.168.1.20's subnet "
+                                                 "192.168.1.0/24 (for A)";
+    QTest::newRow("network address") << QStringList { "192.168.1.0", "", m } << one
+                                     << "192.168.1.0 is the network address of 192.168.1.0/24 (for A)";
+    QTest::newRow("serial number twice") << QStringList { "192.168.1.20", "", m } << QStringList { "A", "A" }
+                                         << "serial number A is given twice";
+    QTest::newRow("serial number with a NUL")
+        << QStringList { "192.168.1.20", "", m } << QStringList { QString::fromUtf8("N\0L", 3) }
+        << "serial number N\\x00L holds a NUL";
+    QTest::newRow("command too long for a frame")
+        << QStringList { "192.168.1.20", "", m } << QStringList { QString(1400, 'S') }
+        << "the command for serial number " + QString(40, 'S') + "... does not fit in one frame";
+}
+
+void TestPlan::rangeRefusals()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, serials);
+    QFETCH(QString, message);
+    QList<Assignment> plan;
+    PlanError error;
+    QVERIFY(!readRange(texts, serials, &plan, &error));
+    QCOMPARE(error.text, message);
+    QCOMPARE(error.line, 0);
+}
+
+void TestPlan::rangeGivesConsecutiveAddresses()
+{
+    QList<Assignment> plan;
+    PlanError error;
+    QVERIFY(readRange({ "10.1.2.253", "", "255.255.0.0" }, { "SN3", "SN1" }, &plan, &error));
+    QCOMPARE(described(plan),
+        QStringList({ "SN3 10.1.2.253/255.255.0.0 gw 10.1.2.1 line 0",
+            "SN1 10.1.2.254/255.255.0.0 gw 10.1.2.1 line 0" }));
+    // One device: only the start counts, as in the window.
+    QVERIFY(readRange({ "10.1.2.20", "10.1.2.20", "255.255.255.0", "10.1.2.254" }, { "A" }, &plan, &error));
+    QCOMPARE(described(plan), QStringList({ "A 10.1.2.20/255.255.255.0 gw 10.1.2.254 line 0" }));
+}
+
+void TestPlan::checkAgainstSearch_data()
+{
+    QTest::addColumn<QList<Entry>>("heard");
+    QTest::addColumn<QStringList>("lines");
+    const QList<Entry> plain { answer("A", "10.0.0.4", true), answer("B", "10.0.0.5", true) };
+    QTest::newRow("every device heard once, with libver") << plain << QStringList();
+    QTest::newRow("missing, without libver, two devices with one serial number")
+        << QList<Entry> { answer("B", "10.0.0.5", false), answer("A", "10.0.0.4", true),
+               answer("A", "10.0.0.9", true) }
+        << QStringList { "devicesearch-cli: 2 of 2 devices cannot be assigned; nothing was sent:",
+               "  A: answered by more than one device (10.0.0.4, 10.0.0.9)",
+               "  B: answered without \"libver\", so it cannot be configured" };
+    QTest::newRow("not found") << QList<Entry> { answer("A", "10.0.0.4", true) }
+                               << QStringList {
+                                      "devicesearch-cli: 1 of 2 devices cannot be assigned; nothing "
+                                      "was sent:",
+                                      "  B: not found"
+                                  };
+    QTest::newRow("new address held outside the plan")
+        << plain + QList<Entry> { answer("X\x1b", "192.168.1.21", true) }
+        << QStringList {
+               "devicesearch-cli: 192.168.1.21 for B is in use on eth0 by X\\x1b, which is not in the "
+               "plan; nothing was sent"
+           };
+    QTest::newRow("held by a device without a serial number")
+        << plain + QList<Entry> { answer("", "192.168.1.20", false) }
+        << QStringList {
+               "devicesearch-cli: 192.168.1.20 for A is in use on eth0 by a device without a serial "
+               "number, which is not in the plan; nothing was sent"
+           };
+    QTest::newRow("the same address on another interface")
+        << plain + QList<Entry> { answer("X", "192.168.1.20", true, "eth1") } << QStringList();
+    QTest::newRow("held by a device of the plan")
+        << QList<Entry> { answer("A", "192.168.1.21", true), answer("B", "10.0.0.5", true) } << QStringList();
+}
+
+void TestPlan::checkAgainstSearch()
+{
+    QFETCH(QList<Entry>, heard);
+    QFETCH(QStringList, lines);
+    const QList<Assignment> plan { { "A", 0xC0A80114, 0xFFFFFF00, 0xC0A80101, 0 },
+        { "B", 0xC0A80115, 0xFFFFFF00, 0xC0A80101, 0 } };
+    SearchHeard search;
+    for (const Entry& e : heard)
+        NoteHeard(&search, e);
+    QCOMPARE(CheckAgainstSearch(plan, search), lines);
+}
+
+void TestPlan::confirmation_data()
+{
+    QTest::addColumn<QStringList>("answers"); // the addresses it answered with after its command
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("new address") << QStringList { "10.0.0.4", "192.168.1.20" } << "confirmed"
+                                 << "";
+    QTest::newRow("still at the old address") << QStringList { "10.0.0.4" } << "not confirmed"
+                                              << "A not confirmed: it still answers at 10.0.0.4";
+    QTest::newRow("no answer") << QStringList() << "not confirmed"
+                               << "A not confirmed: no answer from it";
+    QTest::newRow("the last third address outweighs the old one")
+        << QStringList { "10.0.0.7", "10.0.0.9", "10.0.0.4" } << "other address"
+        << "A answered with 10.0.0.9, not 192.168.1.20";
+}
+
+void TestPlan::confirmation()
+{
+    QFETCH(QStringList, answers);
+    QFETCH(QString, status);
+    QFETCH(QString, line);
+    SearchHeard heard;
+    NoteHeard(&heard, answer("A", "10.0.0.9", false)); // an announcement does not say where to send
+    NoteHeard(&heard, answer("A", "10.0.0.4", true, "eth1"));
+    QList<AssignRow> rows = PlannedRows({ { "A", 0xC0A80114, 0xFFFFFF00, 0xC0A80101, 0 } }, heard);
+    QCOMPARE(rows.size(), 1);
+    AssignRow& row = rows.first();
+    QCOMPARE(row.oldIp, std::optional<QString>("10.0.0.4"));
+    QCOMPARE(row.interfaceName, QStringLiteral("eth1"));
+    QVERIFY(!NoteAnswerAfterCommand(&row, "192.168.1.20", 100)); // not sent yet
+    row.status = AssignStatus::Sent;
+    row.sentMs = 1000;
+    for (const QString& ip : answers)
+        QCOMPARE(NoteAnswerAfterCommand(&row, ip, 1250), ip == "192.168.1.20");
+    const QString said = row.status == AssignStatus::Sent ? SettleUnconfirmed(&row) : QString();
+    QCOMPARE(AssignStatusText(row.status), status);
+    QCOMPARE(said, line);
+    QCOMPARE(row.seconds, status == "confirmed" ? std::optional<double>(0.25) : std::nullopt);
+}
+
+QTEST_GUILESS_MAIN(TestPlan)
+#include "tst_plan.moc"
