@@ -75,7 +75,7 @@ private:
 int refuse(const AssignRequest& request, const PlanError& problem)
 {
     const QString where
-        = problem.line > 0 ? QStringLiteral("%1:%2: ").arg(request.planFile).arg(problem.line) : QString();
+        = problem.line > 0 ? QStringLiteral("%1:%2: ").arg(request.planFile, QString::number(problem.line)) : QString();
     err(QStringLiteral("devicesearch-cli: %1%2").arg(where, problem.text));
     return kUsage;
 }
