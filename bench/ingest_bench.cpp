@@ -128,8 +128,7 @@ Ingest runTraffic(const Traffic& traffic, const std::function<int()>& rows, long
     if (!startDevsim(devsim, traffic, &result))
         return result;
     unsigned char request[kFrameBufferSize];
-    const unsigned char id[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
-    const int length = BuildDeviceFrame(request, 0, id, nullptr);
+    const int length = BuildDeviceFrame(request, kDiscoveryCommand, ProgramSenderId, nullptr);
     UdpTestSocket trigger;
     trigger.sendToGroup(kCommandPort, QByteArray(reinterpret_cast<const char*>(request), length));
 
@@ -270,7 +269,7 @@ Ingest bareRun(const Traffic& traffic)
 {
     BareReceiver receiver;
     if (!receiver.ok())
-        return { QStringLiteral("the bare receiver could not open port 8839") };
+        return { QStringLiteral("the bare receiver could not open port %1").arg(kReplyPort) };
     const long long drops = receiver.drops();
     long long firstNs = 0;
     Ingest result = runTraffic(
@@ -395,7 +394,7 @@ public:
         clear();
         const long long drops = OwnUdpDropsOnPort(kReplyPort);
         if (drops < 0)
-            return { QStringLiteral("the program's socket on 8839 is not listed") };
+            return { QStringLiteral("the program's socket on %1 is not listed").arg(kReplyPort) };
         lastRowNs = 0;
         long long firstNs = 0;
         Ingest result = runTraffic(

@@ -6,7 +6,7 @@
 
 #include "deviceframe.h"
 #include "options.h"
-#include "service.h"
+#include "protocol.h"
 #include "simdevice.h"
 
 #include <algorithm>
@@ -230,26 +230,28 @@ void Simulator::answer(std::vector<Datagram> valid)
 
 void Simulator::handle(unsigned short port, const unsigned char* buf, int n)
 {
-    if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == 0x82 && buf[3] == 0xF0) {
-        if (buf[4] == 0 && !m_burstFrames.empty()) {
+    const unsigned char command = n > kCommandOffset ? buf[kCommandOffset] : 0;
+    if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == kStartByte
+        && buf[kMarkerOffset] == kMarker) {
+        if (command == kDiscoveryCommand && !m_burstFrames.empty()) {
             const long long first = monotonicNs();
             sendReplies(m_burstFrames, 0, m_burstFrames.size());
             printLine("{\"sent\":" + std::to_string(m_burstFrames.size())
                 + ",\"first\":" + std::to_string(first) + ",\"last\":" + std::to_string(monotonicNs()) + "}");
-        } else if (buf[4] == 0 && !m_pacedFrames.empty()) {
+        } else if (command == kDiscoveryCommand && !m_pacedFrames.empty()) {
             if (!m_pacing) {
                 m_pacing = true;
                 m_pacedStart = Clock::now();
                 m_pacedSent = 0;
             }
-        } else if (buf[4] == 0) {
+        } else if (command == kDiscoveryCommand) {
             std::vector<Datagram> replies;
             for (const SimDevice& d : m_devices) {
                 if (d.answersDiscovery)
                     replies.push_back({ kReplyPort, BuildReplyFrame(d) });
             }
             answer(std::move(replies));
-        } else if (buf[4] == 1) {
+        } else if (command == kSetNetworkCommand) {
             const SimDevice* d
                 = ApplySetNetwork(m_devices, reinterpret_cast<const char*>(buf + kFrameHeaderSize),
                     static_cast<size_t>(n - kFrameHeaderSize));
