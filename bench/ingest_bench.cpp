@@ -8,6 +8,7 @@
 #include "deviceframe.h"
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
+#include "groupsocket.h"
 #include "service.h"
 #include "xwindow.h"
 
@@ -207,31 +208,27 @@ class BareReceiver {
 public:
     BareReceiver()
     {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int reuse = 1;
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
         char localIp[32] = {};
         ServiceGetLocalIpAddress(0, localIp);
-        ip_mreq membership {};
-        membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);
-        membership.imr_interface.s_addr = ServiceMembershipInterface(localIp);
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-        local.sin_port = htons(kReplyPort);
-        m_ok = setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) == 0
-            && bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
+        GroupSocketOptions options;
+        options.port = kReplyPort;
+        options.membershipInterface = ServiceMembershipInterface(localIp);
+        m_fd = OpenGroupSocket(options);
+        if (!ok())
+            return;
         m_inode = SocketInode(m_fd);
         m_thread = std::thread([this] { loop(); });
     }
     ~BareReceiver()
     {
+        if (!ok())
+            return;
         m_stopping.store(true);
         shutdown(m_fd, SHUT_RDWR); // wakes the blocked receive
         m_thread.join();
         close(m_fd);
     }
-    bool ok() const { return m_ok; }
+    bool ok() const { return m_fd >= 0; }
     int rows() const { return m_rows.load(); }
     long long lastRowNs() const { return m_lastRowNs.load(); }
     long long drops() const { return UdpDropsOfInode(m_inode); }
@@ -257,7 +254,6 @@ private:
     }
 
     int m_fd = -1;
-    bool m_ok = false;
     unsigned long m_inode = 0;
     std::atomic<bool> m_stopping { false };
     std::atomic<int> m_rows { 0 };

@@ -2,45 +2,38 @@
 // the private network namespace.
 #pragma once
 
-#include "netcompat.h"
+#include "groupsocket.h"
 #include "udpstats.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 
 #include <algorithm>
 
 class UdpTestSocket {
 public:
-    // Bound to port (0: any) and, when join is set, a member of 230.1.1.1.
+    // Bound to port (0: any) and, when join is set, a member of the group.
     explicit UdpTestSocket(unsigned short port = 0, bool join = false, bool reuse = true)
+        : UdpTestSocket(plainOptions(port, join, reuse))
     {
-        net::startup();
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int one = 1;
-        if (reuse)
-            net::setOption(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
-        bound = bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
-        if (join) {
-            ip_mreq m {};
-            m.imr_multiaddr.s_addr = inet_addr("230.1.1.1");
-            m.imr_interface.s_addr = htonl(INADDR_ANY);
-            net::setOption(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof(m));
-        }
     }
-    ~UdpTestSocket() { net::closeSocket(fd); }
+    explicit UdpTestSocket(const GroupSocketOptions& options)
+        : fd(OpenGroupSocket(options))
+        , bound(net::isValid(fd))
+    {
+    }
+    ~UdpTestSocket()
+    {
+        if (net::isValid(fd))
+            net::closeSocket(fd);
+    }
     UdpTestSocket(const UdpTestSocket&) = delete;
     UdpTestSocket& operator=(const UdpTestSocket&) = delete;
 
     bool sendToGroup(unsigned short port, const QByteArray& data) const
     {
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = inet_addr("230.1.1.1");
+        const sockaddr_in to = GroupDestination(port);
         return net::sendTo(fd, reinterpret_cast<const unsigned char*>(data.constData()), data.size(), to)
             == data.size();
     }
@@ -50,14 +43,43 @@ public:
     {
         if (!net::isValid(net::waitReadable(fd, net::kInvalidSocket, timeoutSeconds)))
             return QByteArray();
+        return readOne();
+    }
+
+    // The datagrams that have arrived, without waiting for more.
+    QList<QByteArray> takePending() const
+    {
+        QList<QByteArray> datagrams;
+        while (net::isValid(net::waitReadable(fd, net::kInvalidSocket, 0))) {
+            const QByteArray datagram = readOne();
+            if (datagram.isNull())
+                break;
+            datagrams.append(datagram);
+        }
+        return datagrams;
+    }
+
+    net::Socket fd = net::kInvalidSocket;
+    bool bound = false;
+
+private:
+    // A datagram that is waiting; null when the receive failed.
+    QByteArray readOne() const
+    {
         QByteArray buf(65536, '\0');
         const int n = net::receiveFrom(
             fd, reinterpret_cast<unsigned char*>(buf.data()), buf.size(), nullptr, nullptr);
         return n < 0 ? QByteArray() : buf.left(n);
     }
 
-    net::Socket fd = net::kInvalidSocket;
-    bool bound = false;
+    static GroupSocketOptions plainOptions(unsigned short port, bool join, bool reuse)
+    {
+        GroupSocketOptions options;
+        options.port = port;
+        options.join = join;
+        options.reuseAddress = reuse;
+        return options;
+    }
 };
 
 // True once this process holds a UDP socket on port. Asks the system's socket table, so

@@ -5,12 +5,12 @@
 // where it sees any other interface.
 
 #include "deviceframe.h"
+#include "groupsocket.h"
 #include "options.h"
 #include "protocol.h"
 #include "simdevice.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -36,32 +36,15 @@ void onSignal(int)
     g_stop = 1;
 }
 
+// -1 with errno set when it cannot be opened.
 int openListener(unsigned short port)
 {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0)
-        return -1;
-    const int reuse = 1;
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(port);
-    ip_mreq membership {};
-    inet_pton(AF_INET, kGroupAddress, &membership.imr_multiaddr);
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    GroupSocketOptions options;
+    options.port = port;
     // A batch of a thousand commands arrives back to back, and every simulated device
     // shares this one socket; the request is capped by net.core.rmem_max.
-    const int buffer = 8 << 20;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
-    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0
-        || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0
-        || setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
-        const int error = errno;
-        close(s);
-        errno = error;
-        return -1;
-    }
-    return s;
+    options.receiveBuffer = 8 << 20;
+    return OpenGroupSocket(options);
 }
 
 // Loopback and the veth pairs of tests/netns/isolated are the only interfaces there;
@@ -108,10 +91,8 @@ public:
         , m_sendSocket(sendSocket)
         , m_burstFrames(NumberedReplies(options, options.burst))
         , m_pacedFrames(NumberedReplies(options, PacedTotal(options)))
+        , m_replyTo(GroupDestination(kReplyPort))
     {
-        m_replyTo.sin_family = AF_INET;
-        m_replyTo.sin_port = htons(kReplyPort);
-        inet_pton(AF_INET, kGroupAddress, &m_replyTo.sin_addr);
     }
 
     void run(const sigset_t& waitMask);
@@ -142,7 +123,7 @@ private:
     Clock::time_point m_pacedStart;
     size_t m_pacedSent = 0;
     long long m_pacedFirstNs = 0;
-    sockaddr_in m_replyTo {};
+    sockaddr_in m_replyTo;
     unsigned char m_recvBuf[65536];
 };
 
@@ -182,10 +163,7 @@ void Simulator::pace(Clock::time_point now)
 
 void Simulator::send(const Datagram& datagram)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(datagram.port);
-    inet_pton(AF_INET, kGroupAddress, &to.sin_addr);
+    const sockaddr_in to = GroupDestination(datagram.port);
     const ssize_t sent = sendto(m_sendSocket, datagram.bytes.data(), datagram.bytes.size(), 0,
         reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     if (m_options.verbose) {
