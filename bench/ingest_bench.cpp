@@ -10,6 +10,8 @@
 #include "devsimprocess.h"
 #include "groupsocket.h"
 #include "service.h"
+#include "udpstats.h"
+#include "udptestsocket.h"
 #include "xwindow.h"
 
 #include <QtTest>
@@ -338,7 +340,7 @@ public:
     {
         QObject::connect(
             fixture.table->model(), &QAbstractItemModel::rowsInserted, [this] { lastRowNs = MonotonicNs(); });
-        if (!QTest::qWaitForWindowExposed(&fixture.window))
+        if (!fixture.exposed())
             progress(QStringLiteral("the window was not exposed; its painting may not count"));
     }
 
