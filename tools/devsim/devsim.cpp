@@ -81,6 +81,19 @@ long long monotonicNs()
 
 using Frames = std::vector<std::vector<unsigned char>>;
 
+// A run of sends at rate per second that began at start: how many of them are due by now,
+// and when the next one is due once sent of them have gone.
+long long dueCount(Clock::time_point start, Clock::time_point now, double rate)
+{
+    return static_cast<long long>(std::chrono::duration<double>(now - start).count() * rate);
+}
+
+Clock::time_point dueTime(Clock::time_point start, long long sent, double rate)
+{
+    const auto offset = std::chrono::duration<double>(static_cast<double>(sent + 1) / rate);
+    return start + std::chrono::duration_cast<Clock::duration>(offset);
+}
+
 class Simulator {
 public:
     Simulator(const DevsimOptions& options, int commandSocket, int probeSocket, int sendSocket)
@@ -103,10 +116,8 @@ private:
     void receive(int socket, unsigned short port);
     void handle(unsigned short port, const unsigned char* buf, int n);
     void flood(Clock::time_point now);
-    Clock::time_point nextFlood() const;
     void sendReplies(const Frames& frames, size_t from, size_t to);
     void pace(Clock::time_point now);
-    Clock::time_point nextPaced() const;
 
     DevsimOptions m_options;
     std::vector<SimDevice> m_devices;
@@ -138,17 +149,10 @@ void Simulator::sendReplies(const Frames& frames, size_t from, size_t to)
     }
 }
 
-Clock::time_point Simulator::nextPaced() const
-{
-    const auto offset
-        = std::chrono::duration<double>(static_cast<double>(m_pacedSent + 1) / m_options.pacedRate);
-    return m_pacedStart + std::chrono::duration_cast<Clock::duration>(offset);
-}
-
 void Simulator::pace(Clock::time_point now)
 {
-    const double elapsed = std::chrono::duration<double>(now - m_pacedStart).count();
-    const size_t due = std::min(m_pacedFrames.size(), static_cast<size_t>(elapsed * m_options.pacedRate));
+    const size_t due = std::min(
+        m_pacedFrames.size(), static_cast<size_t>(dueCount(m_pacedStart, now, m_options.pacedRate)));
     if (due <= m_pacedSent)
         return;
     if (m_pacedSent == 0)
@@ -260,17 +264,9 @@ void Simulator::receive(int socket, unsigned short port)
     }
 }
 
-Clock::time_point Simulator::nextFlood() const
-{
-    const auto offset
-        = std::chrono::duration<double>(static_cast<double>(m_floodSent + 1) / m_options.floodRate);
-    return m_floodStart + std::chrono::duration_cast<Clock::duration>(offset);
-}
-
 void Simulator::flood(Clock::time_point now)
 {
-    const double elapsed = std::chrono::duration<double>(now - m_floodStart).count();
-    const auto due = static_cast<long long>(elapsed * m_options.floodRate);
+    const long long due = dueCount(m_floodStart, now, m_options.floodRate);
     // Bounded per turn, so received frames and signals are still seen when sends lag.
     for (int i = 0; m_floodSent < due && i < 1000; ++i, ++m_floodSent) {
         const SimDevice& d = m_devices[static_cast<size_t>(m_floodSent) % m_devices.size()];
@@ -315,9 +311,10 @@ void Simulator::run(const sigset_t& waitMask)
         if (!m_pending.empty())
             wake = std::min(wake, m_pending.begin()->first);
         if (m_options.floodRate > 0)
-            wake = std::min(wake, nextFlood());
+            wake = std::min(wake, dueTime(m_floodStart, m_floodSent, m_options.floodRate));
         if (m_pacing)
-            wake = std::min(wake, nextPaced());
+            wake = std::min(
+                wake, dueTime(m_pacedStart, static_cast<long long>(m_pacedSent), m_options.pacedRate));
         if (m_options.announceEvery > 0)
             wake = std::min(wake, nextAnnounce);
         timespec timeout {};

@@ -113,96 +113,79 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
             *error = "bad value for " + name + ": '" + value + "'";
             return false;
         };
-
-        long number = 0;
-        if (name == "--help" || name == "-h") {
-            if (!flag())
+        // A whole number from min to max.
+        auto takeInt = [&](long min, long max, int* field) {
+            long number = 0;
+            if (!take())
                 return false;
+            if (!parseInt(value, min, max, &number))
+                return bad();
+            *field = static_cast<int>(number);
+            return true;
+        };
+        // Seconds, or a rate, that also fits.
+        auto takeSeconds = [&](double* field, auto fits) {
+            if (!take())
+                return false;
+            if (!parseSeconds(value, field) || !fits(*field))
+                return bad();
+            return true;
+        };
+        auto positive = [](double v) { return v > 0; };
+        auto rate = [](double v) { return v > 0 && v <= 100000; };
+
+        bool ok = true;
+        if (name == "--help" || name == "-h") {
+            ok = flag();
             o.help = true;
         } else if (name == "--count") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 1, 1000, &number))
-                return bad();
-            o.count = static_cast<int>(number);
+            ok = takeInt(1, 1000, &o.count);
         } else if (name == "--base-ip") {
-            if (!take())
-                return false;
             in_addr addr {};
-            if (inet_pton(AF_INET, value.c_str(), &addr) != 1)
-                return bad();
+            ok = take() && (inet_pton(AF_INET, value.c_str(), &addr) == 1 || bad());
             o.baseIp = ntohl(addr.s_addr);
         } else if (name == "--sn-prefix") {
-            if (!take())
-                return false;
-            if (value.size() > 64)
-                return bad();
+            ok = take() && (value.size() <= 64 || bad());
             o.snPrefix = value;
         } else if (name == "--no-libver") {
             // The list is optional, so it can only come after "=".
             if (!hasValue)
                 o.noLibverAll = true;
-            else if (!parseList(value, &o.noLibver))
-                return bad();
+            else
+                ok = parseList(value, &o.noLibver) || bad();
         } else if (name == "--ignore-set") {
             if (!hasValue)
                 o.ignoreSetAll = true;
-            else if (!parseList(value, &o.ignoreSet))
-                return bad();
+            else
+                ok = parseList(value, &o.ignoreSet) || bad();
         } else if (name == "--announce-only") {
-            if (!take())
-                return false;
-            if (!parseList(value, &o.announceOnly))
-                return bad();
+            ok = take() && (parseList(value, &o.announceOnly) || bad());
         } else if (name == "--jitter-ms") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 0, 60000, &number))
-                return bad();
-            o.jitterMs = static_cast<int>(number);
+            ok = takeInt(0, 60000, &o.jitterMs);
         } else if (name == "--announce-every") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.announceEvery) || o.announceEvery < 0.001)
-                return bad();
+            ok = takeSeconds(&o.announceEvery, [](double v) { return v >= 0.001; });
         } else if (name == "--garbage") {
-            if (!flag())
-                return false;
+            ok = flag();
             o.garbage = true;
         } else if (name == "--flood") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.floodRate) || o.floodRate <= 0 || o.floodRate > 100000)
-                return bad();
+            ok = takeSeconds(&o.floodRate, rate);
         } else if (name == "--burst") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 1, kMaxBurst, &number))
-                return bad();
-            o.burst = static_cast<int>(number);
+            ok = takeInt(1, kMaxBurst, &o.burst);
         } else if (name == "--paced") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.pacedRate) || o.pacedRate <= 0 || o.pacedRate > 100000)
-                return bad();
+            ok = takeSeconds(&o.pacedRate, rate);
         } else if (name == "--paced-for") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.pacedFor) || o.pacedFor <= 0)
-                return bad();
+            ok = takeSeconds(&o.pacedFor, positive);
         } else if (name == "--duration") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.duration))
-                return bad();
+            ok = takeSeconds(&o.duration, [](double) { return true; });
         } else if (name == "--verbose") {
-            if (!flag())
-                return false;
+            ok = flag();
             o.verbose = true;
         } else {
             *error = "unknown option '" + std::string(argv[i]) + "'";
             return false;
         }
+        if (!ok)
+            return false;
     }
 
     for (const std::set<int>* list : { &o.noLibver, &o.announceOnly, &o.ignoreSet }) {
