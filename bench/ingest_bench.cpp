@@ -5,540 +5,16 @@
 // (`make bench`): it sends to the multicast group.
 
 #include "benchprobes.h"
-#include "deviceframe.h"
-#include "devicesearchfixture.h"
 #include "devsimprocess.h"
-#include "service.h"
-#include "xwindow.h"
+#include "ingestcommon.h"
+#include "programinprocess.h"
 
-#include <QtTest>
 #include <QtWidgets>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <functional>
-#include <thread>
-#include <vector>
+#include <unistd.h>
 
 namespace {
-
-const std::string kTitle = "设备搜索V2.1";
-constexpr int kPacedSeconds = 5;
-constexpr int kBurstRuns = 5; // a burst lasts milliseconds, so where the threads run weighs
-constexpr int kQuietMs = 300;
-constexpr int kGrowthRows = 10000;
-constexpr int kGrowthBlock = 100;
-constexpr int kWakeSeconds = 30;
-
-void progress(const QString& text)
-{
-    fprintf(stderr, "ingest_bench: %s\n", qPrintable(text));
-}
-
-QString thousands(long long n)
-{
-    return QLocale(QLocale::English).toString(n);
-}
-
-QString yesNo(bool met)
-{
-    return met ? QStringLiteral("yes") : QStringLiteral("**no**");
-}
-
-struct Row {
-    QString measure, program, bare, ratio, target, met;
-};
-
-struct Traffic {
-    int burst = 0; // distinct replies back to back on one discovery request
-    int rate = 0; // else: distinct replies per second for kPacedSeconds
-    QString label() const
-    {
-        return burst ? QStringLiteral("burst of %1").arg(thousands(burst))
-                     : QStringLiteral("paced %1/s × %2 s").arg(thousands(rate)).arg(kPacedSeconds);
-    }
-};
-
-struct Ingest {
-    QString error; // set when the case could not be run
-    long long sent = 0;
-    int rows = 0;
-    long long drops = 0;
-    double firstToLastMs = -1;
-    double sendMs = -1; // devsim's first send to its last
-    int runs = 1;
-    int fewestRows = 0;
-    int mostRows = 0;
-};
-
-// The run with the median row count, with the spread of all runs.
-Ingest medianRun(std::vector<Ingest> runs)
-{
-    for (const Ingest& run : runs) {
-        if (!run.error.isEmpty())
-            return run;
-    }
-    std::sort(runs.begin(), runs.end(), [](const Ingest& a, const Ingest& b) { return a.rows < b.rows; });
-    Ingest median = runs[runs.size() / 2];
-    median.runs = static_cast<int>(runs.size());
-    median.fewestRows = runs.front().rows;
-    median.mostRows = runs.back().rows;
-    return median;
-}
-
-// Runs the event loop until done() holds, checking it every pollMs; false after timeoutMs.
-// Unlike QTest's waits, which sleep between their turns, this keeps the GUI thread free to
-// take every queued call as soon as it comes.
-bool runEventsUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 20)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    bool result = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if ((result = done()) || elapsed.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(pollMs);
-    loop.exec();
-    return result;
-}
-
-// Starts devsim ready to answer a discovery request with the traffic; on failure the
-// reason is in result.
-bool startDevsim(DevsimProcess& devsim, const Traffic& traffic, Ingest* result)
-{
-    const QStringList args = traffic.burst ? QStringList { "--burst", QString::number(traffic.burst) }
-                                           : QStringList { "--paced", QString::number(traffic.rate),
-                                                 "--paced-for", QString::number(kPacedSeconds) };
-    if (devsim.start(args, 60000))
-        return true;
-    result->error = devsim.error();
-    return false;
-}
-
-// Runs devsim for one traffic case, asks it with a discovery request, and returns once it
-// has sent everything and rows(), the receiver's count, stood still for a while.
-Ingest runTraffic(const Traffic& traffic, const std::function<int()>& rows, long long* firstSendNs)
-{
-    Ingest result;
-    DevsimProcess devsim;
-    if (!startDevsim(devsim, traffic, &result))
-        return result;
-    unsigned char request[kFrameBufferSize];
-    const unsigned char id[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
-    const int length = BuildDeviceFrame(request, 0, id, nullptr);
-    UdpTestSocket trigger;
-    trigger.sendToGroup(kCommandPort, QByteArray(reinterpret_cast<const char*>(request), length));
-
-    QJsonObject sentLine;
-    const bool sent = runEventsUntil(
-        [&] {
-            for (const QJsonObject& line : devsim.received()) {
-                if (line.contains("sent")) {
-                    sentLine = line;
-                    return true;
-                }
-            }
-            return false;
-        },
-        (kPacedSeconds + 60) * 1000);
-    if (!sent) {
-        result.error = QStringLiteral("devsim did not report its sends");
-        return result;
-    }
-    int seen = rows();
-    QElapsedTimer still;
-    still.start();
-    runEventsUntil(
-        [&] {
-            if (rows() != seen) {
-                seen = rows();
-                still.restart();
-            }
-            return still.elapsed() >= kQuietMs;
-        },
-        600000);
-    devsim.stop();
-    result.sent = static_cast<long long>(sentLine.value("sent").toDouble());
-    *firstSendNs = static_cast<long long>(sentLine.value("first").toDouble());
-    result.sendMs = (sentLine.value("last").toDouble() - sentLine.value("first").toDouble()) / 1e6;
-    return result;
-}
-
-// The command line's search against one traffic case: devsim answers its discovery request,
-// and the entries it prints are counted.
-Ingest cliIngest(const Traffic& traffic)
-{
-    Ingest result;
-    DevsimProcess devsim;
-    if (!startDevsim(devsim, traffic, &result))
-        return result;
-    const int waitSeconds = traffic.burst ? 3 : kPacedSeconds + 3;
-    QProcess cli;
-    cli.start(QStringLiteral(CLI_PATH),
-        { "search", "--interface", "lo", "--format", "csv", "--wait", QString::number(waitSeconds) });
-    if (!cli.waitForStarted(10000) || !runEventsUntil([&] { return cli.state() == QProcess::NotRunning; },
-                                          (waitSeconds + 30) * 1000)) {
-        cli.kill();
-        cli.waitForFinished(5000);
-        result.error = QStringLiteral("devicesearch-cli did not finish");
-        return result;
-    }
-    const QByteArray out = cli.readAllStandardOutput();
-    const QString summary = QString::fromUtf8(cli.readAllStandardError());
-    // Replies only: devsim's own device also answers the announcement query.
-    for (const QByteArray& line : out.split('\n'))
-        result.rows += line.startsWith("reply,") ? 1 : 0;
-    const QRegularExpressionMatch dropped = QRegularExpression("(\\d+) datagrams dropped").match(summary);
-    result.drops = dropped.hasMatch() ? dropped.captured(1).toLongLong() : -1;
-    for (const QJsonObject& line : devsim.received()) {
-        if (line.contains("sent"))
-            result.sent = static_cast<long long>(line.value("sent").toDouble());
-    }
-    devsim.stop();
-    return result;
-}
-
-// A receiver with the program's socket options and nothing else, except that it keeps the
-// default receive buffer: counts the datagrams that the program would have turned into rows.
-class BareReceiver {
-public:
-    BareReceiver()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int reuse = 1;
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-        char localIp[32] = {};
-        ServiceGetLocalIpAddress(0, localIp);
-        ip_mreq membership {};
-        membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);
-        membership.imr_interface.s_addr = ServiceMembershipInterface(localIp);
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_ANY);
-        local.sin_port = htons(kReplyPort);
-        m_ok = setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) == 0
-            && bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0;
-        m_inode = SocketInode(m_fd);
-        m_thread = std::thread([this] { loop(); });
-    }
-    ~BareReceiver()
-    {
-        m_stopping.store(true);
-        shutdown(m_fd, SHUT_RDWR); // wakes the blocked receive
-        m_thread.join();
-        close(m_fd);
-    }
-    bool ok() const { return m_ok; }
-    int rows() const { return m_rows.load(); }
-    long long lastRowNs() const { return m_lastRowNs.load(); }
-    long long drops() const { return UdpDropsOfInode(m_inode); }
-
-private:
-    void loop()
-    {
-        unsigned char buf[kFrameBufferSize + 1];
-        for (;;) {
-            const ssize_t n = recv(m_fd, buf, sizeof(buf), 0);
-            if (m_stopping.load())
-                return;
-            if (n < 0 || n > kFrameBufferSize)
-                continue;
-            const char* head = nullptr;
-            const char* body = nullptr;
-            if (ReadReply(buf, static_cast<int>(n), &head, &body) == ReplyOutcome::Accepted
-                && strchr(body, '{')) {
-                m_lastRowNs.store(MonotonicNs());
-                m_rows.fetch_add(1);
-            }
-        }
-    }
-
-    int m_fd = -1;
-    bool m_ok = false;
-    unsigned long m_inode = 0;
-    std::atomic<bool> m_stopping { false };
-    std::atomic<int> m_rows { 0 };
-    std::atomic<long long> m_lastRowNs { 0 };
-    std::thread m_thread;
-};
-
-Ingest bareRun(const Traffic& traffic)
-{
-    BareReceiver receiver;
-    if (!receiver.ok())
-        return { QStringLiteral("the bare receiver could not open port 8839") };
-    const long long drops = receiver.drops();
-    long long firstNs = 0;
-    Ingest result = runTraffic(
-        traffic, [&] { return receiver.rows(); }, &firstNs);
-    result.rows = receiver.rows();
-    result.drops = receiver.drops() - drops;
-    if (receiver.lastRowNs() > 0)
-        result.firstToLastMs = (receiver.lastRowNs() - firstNs) / 1e6;
-    return result;
-}
-
-Ingest bareIngest(const Traffic& traffic)
-{
-    std::vector<Ingest> runs;
-    for (int i = 0; i < (traffic.burst ? kBurstRuns : 1); ++i)
-        runs.push_back(bareRun(traffic));
-    return medianRun(runs);
-}
-
-// Hands rows to the window's device slot from its own thread, through a blocking queued
-// connection as the receive threads do, and notes when each call returned.
-class RowFeeder : public QThread {
-    Q_OBJECT
-public:
-    explicit RowFeeder(int rows)
-    {
-        for (int k = 1; k <= rows; ++k) {
-            const quint32 ip = 0xC0A80164u + quint32(k);
-            const QString dotted = QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF);
-            const QString address = dotted.arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
-            const QString gateway = dotted.arg((ip >> 8) & 0xFF).arg(1);
-            m_payloads.push_back(
-                QStringLiteral("{\"name\":\"Device-%1\",\"ip\":\"%2\",\"sn\":\"SN%3\",\"mode\":\"MODEID%3\","
-                               "\"mask\":\"255.255.255.0\",\"gw\":\"%4\",\"libver\":\"1.2.3\"}")
-                    .arg(k, 2, 10, QChar('0'))
-                    .arg(address)
-                    .arg(k, 4, 10, QChar('0'))
-                    .arg(gateway)
-                    .toLatin1());
-        }
-        m_returnedNs.resize(static_cast<size_t>(rows));
-    }
-
-    long long startNs = 0;
-    // Element k: when the call that added row k + 1 returned.
-    const std::vector<long long>& returnedNs() const { return m_returnedNs; }
-
-signals:
-    void sig_row(char*, unsigned char, unsigned int);
-
-protected:
-    void run() override
-    {
-        startNs = MonotonicNs();
-        for (size_t k = 0; k < m_payloads.size(); ++k) {
-            emit sig_row(m_payloads[k].data(), 1, 0);
-            m_returnedNs[k] = MonotonicNs();
-        }
-    }
-
-private:
-    std::vector<QByteArray> m_payloads;
-    std::vector<long long> m_returnedNs;
-};
-
-// The program's own pieces in this process, wired as main() wires them.
-class ProgramInProcess {
-public:
-    ProgramInProcess()
-    {
-        QObject::connect(
-            fixture.table->model(), &QAbstractItemModel::rowsInserted, [this] { lastRowNs = MonotonicNs(); });
-        if (!QTest::qWaitForWindowExposed(&fixture.window))
-            progress(QStringLiteral("the window was not exposed; its painting may not count"));
-    }
-
-    // The receive buffer each of the program's sockets really got, beside a new socket's default.
-    std::vector<Row> bufferRows() const
-    {
-        const int plain = socket(AF_INET, SOCK_DGRAM, 0);
-        const int byDefault = net::receiveBufferSize(plain);
-        close(plain);
-        const long long cap = UdpReceiveBufferCap();
-        const long long granted = GrantedReceiveBuffer();
-        std::vector<Row> rows;
-        for (const auto& [port, name] :
-            { std::pair<unsigned short, const char*> { kReplyPort, "command channel" },
-                { kAnnouncePort, "listener" } }) {
-            const std::vector<int> fds = OwnUdpSocketsOnPort(port);
-            const int got = fds.size() == 1 ? net::receiveBufferSize(fds.front()) : -1;
-            rows.push_back({ QStringLiteral(
-                                 "receive buffer of the %1 socket (port %2) as getsockopt reports it; "
-                                 "asked %3, net.core.rmem_max %4")
-                                 .arg(name)
-                                 .arg(port)
-                                 .arg(thousands(net::kReceiveBufferBytes))
-                                 .arg(thousands(cap)),
-                got < 0 ? QStringLiteral("socket not found") : QStringLiteral("%1 bytes").arg(thousands(got)),
-                QStringLiteral("%1 bytes (default)").arg(thousands(byDefault)), "–",
-                QStringLiteral("≥ %1 bytes").arg(thousands(granted)), yesNo(got >= granted) });
-        }
-        return rows;
-    }
-
-    // A search with no device listening empties the table.
-    void clear()
-    {
-        fixture.search();
-        runEventsUntil([] { return false; }, 100);
-    }
-
-    Ingest ingest(const Traffic& traffic)
-    {
-        std::vector<Ingest> runs;
-        for (int i = 0; i < (traffic.burst ? kBurstRuns : 1); ++i)
-            runs.push_back(run(traffic));
-        return medianRun(runs);
-    }
-
-    Ingest run(const Traffic& traffic)
-    {
-        clear();
-        const long long drops = OwnUdpDropsOnPort(kReplyPort);
-        if (drops < 0)
-            return { QStringLiteral("the program's socket on 8839 is not listed") };
-        lastRowNs = 0;
-        long long firstNs = 0;
-        Ingest result = runTraffic(
-            traffic, [this] { return fixture.table->rowCount(); }, &firstNs);
-        result.rows = fixture.table->rowCount();
-        result.drops = OwnUdpDropsOnPort(kReplyPort) - drops;
-        if (lastRowNs > 0)
-            result.firstToLastMs = (lastRowNs - firstNs) / 1e6;
-        return result;
-    }
-
-    DeviceSearchFixture fixture;
-    long long lastRowNs = 0;
-};
-
-// Adding one block of rows: the whole time, and the median call, which leaves out the
-// calls that a repaint of the table happened to follow.
-struct Block {
-    double totalMs = 0;
-    double medianUs = 0;
-};
-
-struct Growth {
-    Block first; // rows 1-100
-    Block last; // the last 100 rows
-    long long fullKiB = 0; // resident
-    long long heapBytes = 0; // the heap that the rows took
-};
-
-// The block of calls that ended at returned[from] to returned[to - 1]; start: when the
-// call of returned[from] began.
-Block block(const std::vector<long long>& returned, size_t from, size_t to, long long start)
-{
-    std::vector<double> calls;
-    for (size_t k = from; k < to; ++k)
-        calls.push_back((returned[k] - (k == from ? start : returned[k - 1])) / 1e3);
-    std::sort(calls.begin(), calls.end());
-    return { (returned[to - 1] - start) / 1e6, calls[calls.size() / 2] };
-}
-
-Growth tableGrowth(ProgramInProcess& program, int rows)
-{
-    program.clear();
-    runEventsUntil([] { return false; }, 300);
-    Growth growth;
-    const long long heap = HeapInUse();
-    RowFeeder feeder(rows);
-    QObject::connect(&feeder, SIGNAL(sig_row(char*, unsigned char, unsigned int)), &program.fixture.window,
-        SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
-    QEventLoop loop;
-    QObject::connect(&feeder, &QThread::finished, &loop, &QEventLoop::quit);
-    feeder.start();
-    loop.exec();
-    feeder.wait();
-    runEventsUntil([] { return false; }, 300);
-    growth.fullKiB = ResidentKiB();
-    growth.heapBytes = HeapInUse() - heap;
-    const std::vector<long long>& done = feeder.returnedNs();
-    const size_t end = static_cast<size_t>(rows);
-    growth.first = block(done, 0, kGrowthBlock, feeder.startNs);
-    growth.last = block(done, end - kGrowthBlock, end, done[end - kGrowthBlock - 1]);
-    program.clear();
-    return growth;
-}
-
-// The real program under Xvfb.
-class RealProgram {
-public:
-    explicit RealProgram(const QString& display)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        m_process.setProcessEnvironment(env);
-        m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_display = display.toStdString();
-    }
-    ~RealProgram()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    // Milliseconds from the start of the process to its window on the display; -1 on failure.
-    double start()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        m_process.start(APP_PATH, QStringList());
-        if (!m_process.waitForStarted(10000))
-            return -1;
-        while (!xWindowShown(m_display, kTitle)) {
-            if (timer.elapsed() > 20000 || m_process.state() == QProcess::NotRunning)
-                return -1;
-            QThread::usleep(1000);
-        }
-        return timer.nsecsElapsed() / 1e6;
-    }
-
-    // Milliseconds from the close request to the end of the process; -1 when it did not end.
-    double close()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        if (!xCloseWindow(m_display, kTitle))
-            return -1;
-        if (!m_process.waitForFinished(5000))
-            return -1;
-        const double ms = timer.nsecsElapsed() / 1e6;
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0 ? ms : -1;
-    }
-
-    pid_t pid() const { return static_cast<pid_t>(m_process.processId()); }
-
-private:
-    QProcess m_process;
-    std::string m_display;
-};
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
-QString msText(double ms)
-{
-    return ms < 0 ? QStringLiteral("failed") : QStringLiteral("%1 ms").arg(ms, 0, 'f', ms < 10 ? 1 : 0);
-}
-
-QString timesText(const std::vector<double>& values)
-{
-    if (values.empty() || std::any_of(values.begin(), values.end(), [](double v) { return v < 0; }))
-        return QStringLiteral("failed");
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    return QStringLiteral("%1 (%2–%3)")
-        .arg(msText(median(values)))
-        .arg(*low, 0, 'f', 0)
-        .arg(*high, 0, 'f', 0);
-}
 
 QString ingestText(const Ingest& r, bool withTime)
 {
@@ -660,167 +136,88 @@ std::vector<Row> cliRows(const std::vector<Traffic>& cases, const std::vector<In
     return rows;
 }
 
-// devicesearch-cli assign on 1,000 devsim devices from a plan file: the time from the first
-// command to the last confirmation, as the command line reports it.
-Row assignRow(bool* complete)
-{
-    constexpr int kDevices = 1000;
-    Row row;
-    row.measure = QStringLiteral("devicesearch-cli assign, plan of %1 devices: confirmed, time to the last").arg(thousands(kDevices));
-    row.bare = row.ratio = QStringLiteral("–");
-    row.target = QStringLiteral("all confirmed");
-    row.met = QStringLiteral("–");
-    DevsimProcess devsim;
-    if (!devsim.start({ "--count", QString::number(kDevices), "--base-ip", "10.30.0.0" })) {
-        row.program = devsim.error();
-        *complete = false;
-        return row;
-    }
-    QTemporaryDir dir;
-    QFile plan(dir.filePath("plan.csv"));
-    QByteArray text = "sn,ip\n";
-    for (int k = 1; k <= kDevices; ++k)
-        text += QStringLiteral("SN%1,10.40.%2.%3\n").arg(k, 4, 10, QChar('0')).arg(k / 200).arg(k % 200 + 2).toUtf8();
-    if (!dir.isValid() || !plan.open(QIODevice::WriteOnly) || plan.write(text) != text.size()) {
-        row.program = QStringLiteral("cannot write the plan");
-        *complete = false;
-        return row;
-    }
-    plan.close();
-    QProcess cli;
-    cli.start(QStringLiteral(CLI_PATH),
-        { "assign", "--plan", plan.fileName(), "--mask", "255.255.0.0", "--interface", "lo", "--wait", "2",
-            "--verify", "30", "--format", "csv" });
-    if (!cli.waitForStarted(10000)
-        || !runEventsUntil([&] { return cli.state() == QProcess::NotRunning; }, 60000)) {
-        cli.kill();
-        cli.waitForFinished(5000);
-        row.program = QStringLiteral("devicesearch-cli did not finish");
-        *complete = false;
-        return row;
-    }
-    const QString summary = QString::fromUtf8(cli.readAllStandardError());
-    const QRegularExpressionMatch m
-        = QRegularExpression("(\\d+) of (\\d+) devices confirmed in ([0-9.]+) s").match(summary);
-    if (!m.hasMatch()) {
-        row.program = QStringLiteral("no summary: ") + summary.trimmed().left(200);
-        *complete = false;
-        return row;
-    }
-    row.program = QStringLiteral("%1 of %2 confirmed, %3 s").arg(m.captured(1), m.captured(2), m.captured(3));
-    row.met = yesNo(m.captured(1) == m.captured(2));
-    return row;
-}
-
-QString blockText(const Block& b)
-{
-    return QStringLiteral("%1 ms; median row %2 µs").arg(b.totalMs, 0, 'f', 1).arg(b.medianUs, 0, 'f', 0);
-}
-
-std::vector<Row> growthRows(const Growth& growth, int rows)
-{
-    const double ratio = growth.last.medianUs / growth.first.medianUs;
-    return {
-        { QStringLiteral("table: adding rows 1–%1 (slot calls from a thread, as the receivers make them)")
-                .arg(kGrowthBlock),
-            blockText(growth.first), "–", "–", "–", "–" },
-        { QStringLiteral("table: adding rows %1–%2")
-                .arg(thousands(rows - kGrowthBlock + 1))
-                .arg(thousands(rows)),
-            blockText(growth.last), "–",
-            QStringLiteral("%1× the median row of 1–%2; %3× the time")
-                .arg(ratio, 0, 'f', 2)
-                .arg(kGrowthBlock)
-                .arg(growth.last.totalMs / growth.first.totalMs, 0, 'f', 2),
-            QStringLiteral("≤ 2× rows 1–%1").arg(kGrowthBlock), yesNo(ratio <= 2.0) },
-        { QStringLiteral("resident memory at %1 rows").arg(thousands(rows)),
-            QStringLiteral("%1 MiB resident; the rows' heap %2 MiB, %3 bytes a row")
-                .arg(growth.fullKiB / 1024.0, 0, 'f', 1)
-                .arg(growth.heapBytes / 1048576.0, 0, 'f', 1)
-                .arg(growth.heapBytes / rows),
-            "–", "–", "–", "–" },
-    };
-}
-
-bool allBelow(const std::vector<double>& values, double limit)
-{
-    return !values.empty()
-        && std::all_of(values.begin(), values.end(), [limit](double v) { return v >= 0 && v < limit; });
-}
-
-// The real program under Xvfb: start-up, exit idle and flooded, and idle wake-ups.
-std::vector<Row> realProgramRows(const QString& display, bool* complete)
-{
-    std::vector<double> startups, idleExits, floodExits;
-    for (int i = 0; i < 3; ++i) {
-        progress(QStringLiteral("start-up and idle exit, run %1 of 3").arg(i + 1));
-        RealProgram program(display);
-        startups.push_back(program.start());
-        QTest::qWait(500);
-        idleExits.push_back(program.close());
-    }
-    for (int i = 0; i < 3; ++i) {
-        progress(QStringLiteral("exit under a flood, run %1 of 3").arg(i + 1));
-        DevsimProcess devsim;
-        RealProgram program(display);
-        if (!devsim.start({ "--count", "12", "--flood", "2000" }) || program.start() < 0) {
-            floodExits.push_back(-1);
-            continue;
-        }
-        QTest::qWait(1000);
-        floodExits.push_back(program.close());
-        devsim.stop();
-    }
-    std::map<int, ThreadSwitches> before, after;
-    pid_t pid = 0;
-    {
-        progress(QStringLiteral("idle wake-ups over %1 s").arg(kWakeSeconds));
-        RealProgram program(display);
-        if (program.start() >= 0) {
-            QTest::qWait(2000);
-            pid = program.pid();
-            before = ThreadContextSwitches(pid);
-            QTest::qWait(kWakeSeconds * 1000);
-            after = ThreadContextSwitches(pid);
-            idleExits.push_back(program.close());
-        }
-    }
-
-    std::vector<Row> rows;
-    rows.push_back({ QStringLiteral("start-up: process start → window shown, median (min–max) of 3"),
-        timesText(startups), "–", "–", "–", "–" });
-    rows.push_back({ QStringLiteral("exit, idle: window closed → process gone, median (min–max) of %1")
-                         .arg(idleExits.size()),
-        timesText(idleExits), "–", "–", QStringLiteral("< 500 ms"), yesNo(allBelow(idleExits, 500)) });
-    rows.push_back(
-        { QStringLiteral("exit under 2,000 replies/s + 2,000 announcements/s, median (min–max) of 3"),
-            timesText(floodExits), "–", "–", QStringLiteral("< 500 ms"), yesNo(allBelow(floodExits, 500)) });
-    *complete = *complete && !after.empty() && allBelow(startups, 1e9) && allBelow(idleExits, 1e9)
-        && allBelow(floodExits, 1e9);
-    for (const auto& [tid, now] : after) {
-        const auto then = before.find(tid);
-        const long long wakes = now.voluntary + now.involuntary
-            - (then == before.end() ? 0 : then->second.voluntary + then->second.involuntary);
-        QString name = QString::fromStdString(now.name);
-        // Threads are named after the process unless they name themselves, as QThreads do.
-        if (tid == pid)
-            name += QStringLiteral(", the GUI thread");
-        else if (after.count(pid) && now.name == after.at(pid).name)
-            name += QStringLiteral(", the command channel's receive thread");
-        rows.push_back(
-            { QStringLiteral("idle wake-ups over %1 s: thread %2 (%3)").arg(kWakeSeconds).arg(tid).arg(name),
-                thousands(wakes), "–", "–", QStringLiteral("≤ %1").arg(kWakeSeconds / 5),
-                yesNo(wakes <= kWakeSeconds / 5) });
-    }
-    return rows;
-}
-
 // The one-minute load average: the figures mean little on a machine busy with other work.
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
     return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readLine()).section(' ', 0, 0)
                                           : QStringLiteral("?");
+}
+
+// What the phases measured.
+struct Results {
+    std::vector<Ingest> bare, cli, own;
+    std::vector<Row> assign, real, growth, buffers;
+    bool complete = true; // no phase failed
+};
+
+// Runs the phases asked for, in an order that keeps each from disturbing the next.
+Results runPhases(const BenchOptions& options, const std::vector<Traffic>& cases, const QString& display)
+{
+    Results r;
+    // The bare receiver first: the program's socket, once open, stays open to the end.
+    if (options.phases.contains("bare")) {
+        for (const Traffic& traffic : cases) {
+            progress(QStringLiteral("bare receiver, %1").arg(traffic.label()));
+            r.bare.push_back(bareIngest(traffic));
+        }
+    }
+    // The command line, which must keep up with the bursts and the fastest paced run.
+    if (options.phases.contains("cli")) {
+        for (const Traffic& traffic : cases) {
+            const bool wanted = traffic.burst >= 1000 || traffic.rate >= 20000;
+            if (wanted)
+                progress(QStringLiteral("devicesearch-cli, %1").arg(traffic.label()));
+            r.cli.push_back(wanted ? cliIngest(traffic) : Ingest { QStringLiteral("not run") });
+        }
+    }
+    if (options.phases.contains("assign")) {
+        progress(QStringLiteral("devicesearch-cli assign"));
+        r.assign.push_back(assignRow(&r.complete));
+    }
+    // Then the real program, before this process shows a window of the same title.
+    if (options.phases.contains("real"))
+        r.real = realProgramRows(display, &r.complete);
+
+    // Last, the program's pieces in this process.
+    if (options.phases.contains("program") || options.phases.contains("growth")) {
+        progress(QStringLiteral("the program's pieces in this process"));
+        ProgramInProcess program;
+        r.buffers = program.bufferRows();
+        if (options.phases.contains("growth")) {
+            progress(QStringLiteral("table growth to %1 rows").arg(thousands(options.rows)));
+            r.growth = tableGrowthRows(program, options.rows);
+        }
+        if (options.phases.contains("program")) {
+            for (const Traffic& traffic : cases) {
+                progress(QStringLiteral("program, %1").arg(traffic.label()));
+                r.own.push_back(program.ingest(traffic));
+            }
+        }
+    }
+    return r;
+}
+
+// The rows in the order they are printed; a case that failed clears r.complete.
+std::vector<Row> tableOf(const std::vector<Traffic>& cases, Results& r)
+{
+    std::vector<Row> table;
+    if (!r.bare.empty() || !r.own.empty()) {
+        table = ingestRows(cases, r.own, r.bare);
+        for (size_t i = 0; i < cases.size(); ++i) {
+            r.complete = r.complete && (i >= r.own.size() || r.own[i].error.isEmpty())
+                && (i >= r.bare.size() || r.bare[i].error.isEmpty());
+        }
+    }
+    const std::vector<Row> cliTable = cliRows(cases, r.cli, r.bare);
+    for (const Ingest& c : r.cli)
+        r.complete = r.complete && (c.error.isEmpty() || c.error == QLatin1String("not run"));
+    table.insert(table.end(), cliTable.begin(), cliTable.end());
+    table.insert(table.end(), r.assign.begin(), r.assign.end());
+    table.insert(table.begin(), r.buffers.begin(), r.buffers.end());
+    table.insert(table.end(), r.growth.begin(), r.growth.end());
+    table.insert(table.end(), r.real.begin(), r.real.end());
+    return table;
 }
 
 } // namespace
@@ -860,80 +257,14 @@ int main(int argc, char** argv)
     QApplication app(qtArgc, argv);
     const QString display = QString::fromStdString(xvfb.display());
     const QString loadAtStart = loadAverage();
-    bool complete = true;
 
     const std::vector<Traffic> cases
         = { { 50, 0 }, { 200, 0 }, { 1000, 0 }, { 5000, 0 }, { 0, 1000 }, { 0, 5000 }, { 0, 20000 } };
 
-    // The bare receiver first: the program's socket, once open, stays open to the end.
-    std::vector<Ingest> bare;
-    if (options.phases.contains("bare")) {
-        for (const Traffic& traffic : cases) {
-            progress(QStringLiteral("bare receiver, %1").arg(traffic.label()));
-            bare.push_back(bareIngest(traffic));
-        }
-    }
-    // The command line, which must keep up with the bursts and the fastest paced run.
-    std::vector<Ingest> cli;
-    if (options.phases.contains("cli")) {
-        for (const Traffic& traffic : cases) {
-            const bool wanted = traffic.burst >= 1000 || traffic.rate >= 20000;
-            if (wanted)
-                progress(QStringLiteral("devicesearch-cli, %1").arg(traffic.label()));
-            cli.push_back(wanted ? cliIngest(traffic) : Ingest { QStringLiteral("not run") });
-        }
-    }
-    std::vector<Row> assign;
-    if (options.phases.contains("assign")) {
-        progress(QStringLiteral("devicesearch-cli assign"));
-        assign.push_back(assignRow(&complete));
-    }
-    // Then the real program, before this process shows a window of the same title.
-    std::vector<Row> real;
-    if (options.phases.contains("real"))
-        real = realProgramRows(display, &complete);
-
-    // Last, the program's pieces in this process.
-    std::vector<Ingest> own;
-    std::vector<Row> growth;
-    std::vector<Row> buffers;
-    if (options.phases.contains("program") || options.phases.contains("growth")) {
-        progress(QStringLiteral("the program's pieces in this process"));
-        ProgramInProcess program;
-        buffers = program.bufferRows();
-        if (options.phases.contains("growth")) {
-            progress(QStringLiteral("table growth to %1 rows").arg(thousands(options.rows)));
-            growth = growthRows(tableGrowth(program, options.rows), options.rows);
-        }
-        if (options.phases.contains("program")) {
-            for (const Traffic& traffic : cases) {
-                progress(QStringLiteral("program, %1").arg(traffic.label()));
-                own.push_back(program.ingest(traffic));
-            }
-        }
-    }
-
-    std::vector<Row> table;
-    if (!bare.empty() || !own.empty()) {
-        table = ingestRows(cases, own, bare);
-        for (size_t i = 0; i < cases.size(); ++i) {
-            complete = complete && (i >= own.size() || own[i].error.isEmpty())
-                && (i >= bare.size() || bare[i].error.isEmpty());
-        }
-    }
-    const std::vector<Row> cliTable = cliRows(cases, cli, bare);
-    for (const Ingest& c : cli)
-        complete = complete && (c.error.isEmpty() || c.error == QLatin1String("not run"));
-    table.insert(table.end(), cliTable.begin(), cliTable.end());
-    table.insert(table.end(), assign.begin(), assign.end());
-    table.insert(table.begin(), buffers.begin(), buffers.end());
-    table.insert(table.end(), growth.begin(), growth.end());
-    table.insert(table.end(), real.begin(), real.end());
-    printTable(out, table);
+    Results results = runPhases(options, cases, display);
+    printTable(out, tableOf(cases, results));
     fprintf(out, "\n%d cores; load average %s at the start, %s at the end; Qt %s.\n",
         QThread::idealThreadCount(), qPrintable(loadAtStart), qPrintable(loadAverage()), qVersion());
     fclose(out);
-    return complete ? 0 : 1;
+    return results.complete ? 0 : 1;
 }
-
-#include "ingest_bench.moc"

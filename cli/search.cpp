@@ -2,14 +2,14 @@
 
 #include "deviceframe.h"
 #include "netcompat.h"
-#include "service.h"
+#include "protocol.h"
 #include "udpstats.h"
 
 #include <QNetworkDatagram>
 #include <QThread>
 
 namespace {
-const QHostAddress kGroup(QStringLiteral("230.1.1.1"));
+const QHostAddress kGroup(QString::fromLatin1(kGroupAddress));
 }
 
 DeviceSearch::DeviceSearch(
@@ -44,8 +44,8 @@ bool DeviceSearch::open(QString* error)
     m_stats.announcementsHeard
         = m_announceSocket.bind(QHostAddress::AnyIPv4, kAnnouncePort, QUdpSocket::DontShareAddress);
     if (!m_stats.announcementsHeard)
-        m_log(QStringLiteral(
-            "port 7839 is in use (is devicesearch running?): announcements will not be heard"));
+        m_log(QStringLiteral("port %1 is in use (is devicesearch running?): announcements will not be heard")
+                  .arg(kAnnouncePort));
     if (!m_probeSocket.bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
         *error = QStringLiteral("cannot open a socket to send from: %1").arg(m_probeSocket.errorString());
         return false;
@@ -61,14 +61,14 @@ bool DeviceSearch::open(QString* error)
         if (m_replySocket.joinMulticastGroup(kGroup, info.iface))
             ++joined;
         else
-            m_log(QStringLiteral("cannot join 230.1.1.1 on %1: %2")
-                      .arg(info.name, m_replySocket.errorString()));
+            m_log(QStringLiteral("cannot join %1 on %2: %3")
+                      .arg(QLatin1String(kGroupAddress), info.name, m_replySocket.errorString()));
         if (m_stats.announcementsHeard && !m_announceSocket.joinMulticastGroup(kGroup, info.iface))
-            m_log(QStringLiteral("cannot join 230.1.1.1 for announcements on %1: %2")
-                      .arg(info.name, m_announceSocket.errorString()));
+            m_log(QStringLiteral("cannot join %1 for announcements on %2: %3")
+                      .arg(QLatin1String(kGroupAddress), info.name, m_announceSocket.errorString()));
     }
     if (joined == 0) {
-        *error = QStringLiteral("cannot join 230.1.1.1 on any chosen interface");
+        *error = QStringLiteral("cannot join %1 on any chosen interface").arg(QLatin1String(kGroupAddress));
         return false;
     }
     return true;
@@ -132,7 +132,7 @@ void DeviceSearch::sendProbes()
     }
     ++m_probesSent;
     unsigned char discovery[kFrameBufferSize];
-    const int length = BuildDeviceFrame(discovery, 0, ProgramSenderId, nullptr);
+    const int length = BuildDeviceFrame(discovery, kDiscoveryCommand, ProgramSenderId, nullptr);
     for (const InterfaceInfo& info : m_options.interfaces) {
         // The window's order: the announcement query, then the discovery request from the
         // reply port.

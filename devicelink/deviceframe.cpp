@@ -2,23 +2,13 @@
 
 #include <cstring>
 
-const unsigned char ProgramSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
-
-const unsigned char SearchProbe[kFrameHeaderSize]
-    = { 0x82, 0x00, 0x09, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x00, 0x00 };
-
-namespace {
-constexpr unsigned char kStartByte = 0x82;
-constexpr unsigned char kMarker = 0xF0;
-}
-
 int BuildDeviceFrame(
     unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload)
 {
-    if (command > 3)
+    if (command > kLastCommand)
         return 0;
     size_t payloadLen = 0;
-    if (command != 0) {
+    if (command != kDiscoveryCommand) {
         if (!payload)
             return -1;
         payloadLen = strlen(payload);
@@ -27,20 +17,21 @@ int BuildDeviceFrame(
     }
     memset(buf, 0, kFrameBufferSize);
     buf[0] = kStartByte;
-    buf[3] = kMarker;
-    buf[4] = static_cast<unsigned char>(command);
-    memcpy(buf + 5, senderId, kSenderIdSize);
+    buf[kMarkerOffset] = kMarker;
+    buf[kCommandOffset] = static_cast<unsigned char>(command);
+    memcpy(buf + kSenderIdOffset, senderId, kSenderIdSize);
     if (payloadLen > 0)
         memcpy(buf + kFrameHeaderSize, payload, payloadLen);
     const size_t length = kFrameHeaderSize + payloadLen;
-    buf[1] = static_cast<unsigned char>(length >> 8);
-    buf[2] = static_cast<unsigned char>(length & 0xFF);
+    buf[kLengthOffset] = static_cast<unsigned char>(length >> 8);
+    buf[kLengthOffset + 1] = static_cast<unsigned char>(length & 0xFF);
     return static_cast<int>(length);
 }
 
 bool CheckRetuenDate(const unsigned char* buf, int n)
 {
-    return n >= kMinReplySize && buf[0] == kStartByte && buf[3] == kMarker && buf[4] == 0x00;
+    return n >= kMinReplySize && buf[0] == kStartByte && buf[kMarkerOffset] == kMarker
+        && buf[kCommandOffset] == kDiscoveryCommand;
 }
 
 ReplyOutcome ReadReply(unsigned char* buf, int n, const char** head, const char** body)
@@ -65,7 +56,7 @@ AnnounceOutcome CheckAnnounce(const unsigned char* buf, int n)
     // Longer than a slot: the receive was cut short, as Winsock reports it, so ignored.
     if (n < kFrameHeaderSize || n > kAnnounceSlotSize || buf[0] != kStartByte)
         return AnnounceOutcome::Ignored;
-    if (buf[7] != kMarker || buf[8] != 0x00)
+    if (buf[kAnnounceMarkerOffset] != kMarker || buf[kAnnounceZeroOffset] != 0x00)
         return AnnounceOutcome::Rejected;
     return AnnounceOutcome::Accepted;
 }

@@ -2,23 +2,17 @@
 // Pure functions on byte buffers: no sockets, no allocation.
 #pragma once
 
+#include "protocol.h"
+
 #include <cstddef>
 
 // DeviceFrames are built and received in buffers of this size.
 constexpr int kFrameBufferSize = 1400;
-constexpr int kFrameHeaderSize = 11;
 // The payload and its NUL must fit after the header.
 constexpr int kMaxFramePayload = kFrameBufferSize - kFrameHeaderSize - 1;
 constexpr int kMinReplySize = 16;
-constexpr int kSenderIdSize = 6;
 
 constexpr int kAnnounceSlotSize = 128;
-
-// Written into bytes 5 to 10 of every DeviceFrame that either program sends.
-extern const unsigned char ProgramSenderId[kSenderIdSize];
-
-// The fixed announcement query sent by a search.
-extern const unsigned char SearchProbe[kFrameHeaderSize];
 
 // Builds a DeviceFrame into buf (kFrameBufferSize bytes).
 // Returns the frame length; 0 for a command above 3 (nothing to send);

@@ -40,6 +40,7 @@ inline bool startup()
 }
 inline int closeSocket(Socket s) { return closesocket(s); }
 inline int lastError() { return WSAGetLastError(); }
+inline void setLastError(int error) { WSASetLastError(error); }
 
 // Runs fn on a detached thread; false when the thread could not be started.
 inline bool startDetachedThread(void (*fn)())
@@ -67,6 +68,7 @@ inline constexpr int kMessageTooLong = EMSGSIZE;
 inline bool startup() { return true; }
 inline int closeSocket(Socket s) { return ::close(s); }
 inline int lastError() { return errno; }
+inline void setLastError(int error) { errno = error; }
 
 inline bool startDetachedThread(void (*fn)())
 {

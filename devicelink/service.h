@@ -1,16 +1,13 @@
-// The command channel: one UDP socket on port 8839 in group 230.1.1.1, a receive thread
-// that hands every accepted reply to a callback, and the send of DeviceFrames to 8838.
+// The command channel: one UDP socket on the reply port in the group, a receive thread
+// that hands every accepted reply to a callback, and the send of DeviceFrames to the
+// devices' command port.
 #pragma once
+
+#include "protocol.h"
 
 #include <cstdint>
 
 typedef int (*ServiceCallback)(int status, const char* head, const char* body);
-
-constexpr const char* kGroupAddress = "230.1.1.1";
-constexpr unsigned short kCommandPort = 8838;
-constexpr unsigned short kReplyPort = 8839;
-constexpr unsigned short kProbePort = 7838;
-constexpr unsigned short kAnnouncePort = 7839;
 
 int ServiceInit(int reserved, const unsigned char* senderId, ServiceCallback callback);
 int ServiceOpenSocket(int reserved, unsigned short port);

@@ -1,4 +1,4 @@
-// Listens on port 7839 for device announcements and hands each accepted one to the window.
+// Listens on the announcement port for device announcements and hands each accepted one to the window.
 #pragma once
 
 #include <QThread>

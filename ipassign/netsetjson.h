@@ -2,6 +2,8 @@
 // serial number and carries its new address, mask and gateway.
 #pragma once
 
+#include "protocol.h" // kSetNetworkCommand, the DeviceFrame command that carries the text
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -30,9 +32,6 @@ struct NetSetParam {
 // Returns a malloc'ed text the caller releases with free(), and *err = 0; or null with
 // *err = kNetSetJsonError. sn may be null.
 char* BuildNetSetJson(const NetSetParam* param, const char* sn, int* err);
-
-// The DeviceFrame command that carries the text.
-constexpr unsigned int kSetNetworkCommand = 1;
 
 // The text the batch sends to one device: net 1, its new address, mask and gateway, no DNS
 // and no extra addresses. Empty when out of memory.

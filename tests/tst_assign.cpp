@@ -4,6 +4,7 @@
 #include "devsimprocess.h"
 #include "netsettext.h"
 #include "service.h"
+#include "wireheader.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
@@ -11,7 +12,6 @@
 #include <QtTest>
 
 namespace {
-constexpr int kHeaderSize = 11;
 const QByteArray kSetNetworkHeader = QByteArray::fromHex("f001112233440000");
 
 // The set-network payloads devsim reported, after a fence that every earlier datagram precedes.

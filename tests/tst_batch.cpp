@@ -1,11 +1,13 @@
 // Batch IP assignment: address conversions, the set-network text, the gateway auto-fill,
 // the checks of the set button and the frames the batch multicasts. Opens sockets, so it
 // runs inside the private network namespace.
-#include "mainwindow.h"
 #include "myipaddredit.h"
 #include "netsetjson.h"
+#include "netsettext.h"
 #include "service.h"
 #include "udptestsocket.h"
+#include "windowfixture.h"
+#include "wireheader.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -29,15 +31,6 @@ const QString kFrameRed = QStringLiteral("QFrame{border: 2px solid red}");
 // Put on every editor before a press, so that a check that did not run shows as unchanged.
 const QString kFrameUntested = QStringLiteral("QFrame{border: 1px solid black}");
 const QString kNoItem = QStringLiteral("<no item>");
-
-constexpr int kHeaderSize = 11;
-
-QString netSetText(const QString& sn, const QString& ip, const QString& mask, const QString& gw)
-{
-    return QStringLiteral(
-        R"({"user":"","pass":"","sn":"%1","net":1,"ip":"%2","mask":"%3","gw":"%4","mdns":"","adns":"","MNS":[]})")
-        .arg(sn, ip, mask, gw);
-}
 
 QString device(const QString& sn, const QString& ip)
 {
@@ -197,7 +190,8 @@ private slots:
     void unsentRowKeepsItsCell();
 
 private:
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowFixture> fixture;
+    MainWindow* window = nullptr;
     QTableWidget* table = nullptr;
     MyIpAddrEdit* startIp = nullptr;
     MyIpAddrEdit* endIp = nullptr;
@@ -226,25 +220,26 @@ void TstBatch::initTestCase()
     // Frames go to the command port of the group; listen there as a device would.
     QVERIFY2(sink.bound, "cannot bind the command port");
 
-    window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    table = window->findChild<QTableWidget*>("tableWidget");
+    fixture = std::make_unique<WindowFixture>();
+    window = &fixture->window;
+    QVERIFY(fixture->exposed());
+    table = fixture->table;
     startIp = window->findChild<MyIpAddrEdit*>("StartIp");
     endIp = window->findChild<MyIpAddrEdit*>("EndIp");
     netMask = window->findChild<MyIpAddrEdit*>("NetMask");
     gateway = window->findChild<MyIpAddrEdit*>("Gateway");
     setButton = window->findChild<QPushButton*>("SetIpButton");
-    searchButton = window->findChild<QPushButton*>("pushButton");
+    searchButton = fixture->searchButton;
     QVERIFY(table && startIp && endIp && netMask && gateway && setButton && searchButton);
     for (MyIpAddrEdit* edit : { startIp, endIp, netMask, gateway })
         QVERIFY(border(edit));
-    catcher.expectedParent = window.get();
+    catcher.expectedParent = window;
 }
 
 void TstBatch::cleanupTestCase()
 {
-    window.reset();
+    fixture.reset();
+    window = nullptr;
 }
 
 void TstBatch::init()
@@ -379,18 +374,18 @@ void TstBatch::netSetJson_data()
                       R"("mask":"255.255.255.0","gw":"192.168.1.1","mdns":"","adns":"","MNS":[]})");
     QTest::newRow("quote and backslash escaped")
         << QByteArray(R"(a"b\c)") << false << QByteArray("1.2.3.4") << QByteArray("255.0.0.0")
-        << netSetText(R"(a\"b\\c)", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
+        << WindowNetSetText(R"(a\"b\\c)", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
     QTest::newRow("control characters escaped")
         << QByteArray("\b\f\n\r\t\x01\x1f") << false << QByteArray("1.2.3.4") << QByteArray("255.0.0.0")
-        << netSetText(R"(\b\f\n\r\t\u0001\u001f)", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
-    QTest::newRow("utf-8 unchanged") << QString("序列号é").toUtf8() << false << QByteArray("1.2.3.4")
-                                     << QByteArray("255.0.0.0")
-                                     << netSetText("序列号é", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
+        << WindowNetSetText(R"(\b\f\n\r\t\u0001\u001f)", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
+    QTest::newRow("utf-8 unchanged")
+        << QString("序列号é").toUtf8() << false << QByteArray("1.2.3.4") << QByteArray("255.0.0.0")
+        << WindowNetSetText("序列号é", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
     QTest::newRow("null serial") << QByteArray() << true << QByteArray("1.2.3.4") << QByteArray("255.0.0.0")
-                                 << netSetText("", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
+                                 << WindowNetSetText("", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
     QTest::newRow("empty serial") << QByteArray("") << false << QByteArray("1.2.3.4")
                                   << QByteArray("255.0.0.0")
-                                  << netSetText("", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
+                                  << WindowNetSetText("", "1.2.3.4", "255.0.0.0", "192.168.1.1").toUtf8();
 }
 
 void TstBatch::netSetJson()
@@ -653,19 +648,19 @@ void TstBatch::assignsAddresses_data()
         << ".x.x"
         << "10.0.0.0"
         << "10.0.0.1" << m << "10.0.0.254"
-        << QStringList { netSetText("S1", "10.0.0.0", m, "10.0.0.254"),
-               netSetText("S3", "10.0.0.1", m, "10.0.0.254") }
+        << QStringList { WindowNetSetText("S1", "10.0.0.0", m, "10.0.0.254"),
+               WindowNetSetText("S3", "10.0.0.1", m, "10.0.0.254") }
         << QStringList { "1.1.1.1", "10.0.0.0", "1.1.1.3", "10.0.0.1" };
     QTest::newRow("high first octet") << pair << "xx"
                                       << "200.1.1.10"
                                       << "200.1.1.12" << m << "auto"
-                                      << QStringList { netSetText("S0", "200.1.1.10", m, "200.1.1.1"),
-                                             netSetText("S1", "200.1.1.11", m, "200.1.1.1") }
+                                      << QStringList { WindowNetSetText("S0", "200.1.1.10", m, "200.1.1.1"),
+                                             WindowNetSetText("S1", "200.1.1.11", m, "200.1.1.1") }
                                       << QStringList { "200.1.1.10", "200.1.1.11" };
     QTest::newRow("one row, end field ignored")
         << pair << ".x"
         << "10.1.1.7"
-        << "9.9.9.9" << m << "auto" << QStringList { netSetText("S1", "10.1.1.7", m, "10.1.1.1") }
+        << "9.9.9.9" << m << "auto" << QStringList { WindowNetSetText("S1", "10.1.1.7", m, "10.1.1.1") }
         << QStringList { "1.1.1.1", "10.1.1.7" };
     QTest::newRow("mask and gateway as typed")
         << QStringList { pair[0] } << "x"
@@ -673,24 +668,24 @@ void TstBatch::assignsAddresses_data()
         << ""
         << "255.255.255.000"
         << "192.168.001.001"
-        << QStringList { netSetText("S0", "192.168.1.10", "255.255.255.000", "192.168.001.001") }
+        << QStringList { WindowNetSetText("S0", "192.168.1.10", "255.255.255.000", "192.168.001.001") }
         << QStringList { "192.168.1.10" };
     QTest::newRow("one row, empty mask and gateway")
         << QStringList { pair[0] } << "x"
         << "192.168.1.10"
         << ""
         << ""
-        << "" << QStringList { netSetText("S0", "192.168.1.10", "0.0.0.0", "0.0.0.0") }
+        << "" << QStringList { WindowNetSetText("S0", "192.168.1.10", "0.0.0.0", "0.0.0.0") }
         << QStringList { "192.168.1.10" };
     QTest::newRow("serial with a double quote")
         << QStringList { R"({"ip":"1.1.1.1","sn":"Q\"1","libver":"1"})" } << "x"
         << "192.168.1.10"
-        << "" << m << "auto" << QStringList { netSetText(R"(Q\"1)", "192.168.1.10", m, g) }
+        << "" << m << "auto" << QStringList { WindowNetSetText(R"(Q\"1)", "192.168.1.10", m, g) }
         << QStringList { "192.168.1.10" };
     QTest::newRow("no serial cell, no ip cell")
         << QStringList { R"({"name":"d","libver":"1"})" } << "x"
         << "192.168.1.10"
-        << "" << m << "auto" << QStringList { netSetText("", "192.168.1.10", m, g) }
+        << "" << m << "auto" << QStringList { WindowNetSetText("", "192.168.1.10", m, g) }
         << QStringList { "192.168.1.10" };
 }
 
@@ -749,8 +744,8 @@ void TstBatch::unsentRowKeepsItsCell()
     const QByteArray diagnostics = capture.finish();
 
     QCOMPARE(catcher.count, 0);
-    const QString firstText = netSetText(firstSerial, "192.168.1.10", "255.255.255.0", "192.168.1.1");
-    const QString secondText = netSetText("B2", "192.168.1.11", "255.255.255.0", "192.168.1.1");
+    const QString firstText = WindowNetSetText(firstSerial, "192.168.1.10", "255.255.255.0", "192.168.1.1");
+    const QString secondText = WindowNetSetText("B2", "192.168.1.11", "255.255.255.0", "192.168.1.1");
     QStringList expectedFrames;
     if (firstSent)
         expectedFrames << firstText;

@@ -2,10 +2,11 @@
 // devsim received and then reports on the next search. Runs inside the private network.
 #include "customsignal.h"
 #include "devsimprocess.h"
-#include "mainwindow.h"
 #include "myipaddredit.h"
 #include "netsettext.h"
 #include "service.h"
+#include "windowfixture.h"
+#include "wireheader.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -13,7 +14,6 @@
 #include <memory>
 
 namespace {
-constexpr int kHeaderSize = 11;
 const QString kMask = QStringLiteral("255.255.255.0");
 
 QString netSetText(const QString& sn, const QString& ip)
@@ -39,15 +39,11 @@ private slots:
 
 private:
     // One window per process: the command channel starts once.
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowFixture> fixture;
+    MainWindow* window = nullptr;
     QTableWidget* table = nullptr;
     int fenceNumber = 0;
 
-    QString cell(int row, int column) const
-    {
-        const QTableWidgetItem* item = table->item(row, column);
-        return item ? item->text() : QString();
-    }
     bool search(int devices);
     QMap<QString, QString> addressesBySerial() const;
     void setBatch(const QList<int>& ticked, const QString& start, const QString& end);
@@ -58,14 +54,14 @@ void TstBatchE2e::initTestCase()
 {
     if (!g_customSignal)
         g_customSignal = new CustomSignal;
-    window = std::make_unique<MainWindow>();
+    fixture = std::make_unique<WindowFixture>();
+    window = &fixture->window;
+    table = fixture->table;
     // Only the replies to the discovery request fill the table here, so every row is a
     // tickable device row.
-    QVERIFY(connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)),
-        window.get(), SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection));
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    table = window->findChild<QTableWidget*>("tableWidget");
+    QVERIFY(connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)), window,
+        SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection));
+    QVERIFY(fixture->exposed());
     QVERIFY(table);
 }
 
@@ -73,12 +69,12 @@ void TstBatchE2e::cleanupTestCase()
 {
     // The receive thread may be blocked handing a reply to the window.
     DiscoverCallbackClose();
-    window.reset();
+    fixture.reset();
 }
 
 bool TstBatchE2e::search(int devices)
 {
-    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    fixture->search();
     if (table->rowCount() != 0)
         return false;
     if (!QTest::qWaitFor([&] { return table->rowCount() >= devices; }, 10000) || table->rowCount() != devices)
@@ -88,7 +84,7 @@ bool TstBatchE2e::search(int devices)
     for (int row = 0; row < devices; ++row) {
         if (!table->item(row, 0))
             return false;
-        serials.insert(cell(row, 4));
+        serials.insert(fixture->cell(row, 4));
     }
     return serials.size() == devices;
 }
@@ -97,7 +93,7 @@ QMap<QString, QString> TstBatchE2e::addressesBySerial() const
 {
     QMap<QString, QString> addresses;
     for (int row = 0; row < table->rowCount(); ++row)
-        addresses.insert(cell(row, 4), cell(row, 3));
+        addresses.insert(fixture->cell(row, 4), fixture->cell(row, 3));
     return addresses;
 }
 
@@ -158,8 +154,8 @@ void TstBatchE2e::ticksThreeOfSixRows()
     QVERIFY(search(6));
     QStringList serials, before;
     for (int row = 0; row < 6; ++row) {
-        serials << cell(row, 4);
-        before << cell(row, 3);
+        serials << fixture->cell(row, 4);
+        before << fixture->cell(row, 3);
     }
 
     const int from = devsim.received().size();
@@ -173,7 +169,7 @@ void TstBatchE2e::ticksThreeOfSixRows()
     after[2] = "192.168.1.11";
     after[5] = "192.168.1.12";
     for (int row = 0; row < 6; ++row)
-        QCOMPARE(cell(row, 3), after[row]);
+        QCOMPARE(fixture->cell(row, 3), after[row]);
 
     // The devices took the addresses: a new search lists them so.
     QVERIFY(search(6));
@@ -188,8 +184,8 @@ void TstBatchE2e::rangeShorterThanTickedRows()
     DevsimProcess devsim;
     QVERIFY2(devsim.start({ "--count", "3" }), qPrintable(devsim.error()));
     QVERIFY(search(3));
-    const QStringList serials { cell(0, 4), cell(1, 4), cell(2, 4) };
-    const QString thirdBefore = cell(2, 3);
+    const QStringList serials { fixture->cell(0, 4), fixture->cell(1, 4), fixture->cell(2, 4) };
+    const QString thirdBefore = fixture->cell(2, 3);
     QCOMPARE(thirdBefore, devsimAddress(serials[2].right(4).toInt()));
 
     const int from = devsim.received().size();
@@ -197,9 +193,9 @@ void TstBatchE2e::rangeShorterThanTickedRows()
 
     QCOMPARE(setNetworkPayloads(devsim, from),
         QStringList({ netSetText(serials[0], "192.168.1.10"), netSetText(serials[1], "192.168.1.11") }));
-    QCOMPARE(cell(0, 3), QString("192.168.1.10"));
-    QCOMPARE(cell(1, 3), QString("192.168.1.11"));
-    QCOMPARE(cell(2, 3), thirdBefore);
+    QCOMPARE(fixture->cell(0, 3), QString("192.168.1.10"));
+    QCOMPARE(fixture->cell(1, 3), QString("192.168.1.11"));
+    QCOMPARE(fixture->cell(2, 3), thirdBefore);
 
     QVERIFY(search(3));
     const QMap<QString, QString> expected { { serials[0], "192.168.1.10" }, { serials[1], "192.168.1.11" },

@@ -12,6 +12,7 @@
 #include "wirecapture.h"
 
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 QByteArray replyFrame(const QByteArray& body)

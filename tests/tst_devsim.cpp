@@ -4,16 +4,13 @@
 
 #include "deviceframe.h"
 #include "service.h"
+#include "udptestsocket.h"
 
 #include <QJsonArray>
 #include <QSet>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -47,52 +44,34 @@ QString dotted(quint32 a)
         .arg(a & 0xFF);
 }
 
-// A socket in the group on one port, as the program's receivers open theirs.
-class GroupSocket {
+// A socket in the group on one port, as the program's receivers open theirs (port 0: one
+// to send from), that keeps what it has received.
+class GroupSocket : public UdpTestSocket {
 public:
     explicit GroupSocket(unsigned short port)
+        : UdpTestSocket(options(port))
     {
-        m_fd = socket(AF_INET, SOCK_DGRAM, 0);
-        const int reuse = 1;
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-        const int size = 1 << 20;
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-        sockaddr_in local {};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(port);
-        ip_mreq membership {};
-        inet_pton(AF_INET, kGroupAddress, &membership.imr_multiaddr);
-        m_ok = port == 0
-            || (bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0
-                && setsockopt(m_fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) == 0);
     }
-    ~GroupSocket() { close(m_fd); }
-    bool ok() const { return m_fd >= 0 && m_ok; }
-
-    bool send(const QByteArray& bytes, unsigned short port) const
-    {
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        inet_pton(AF_INET, kGroupAddress, &to.sin_addr);
-        return sendto(m_fd, bytes.constData(), static_cast<size_t>(bytes.size()), 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof(to))
-            == bytes.size();
-    }
+    bool ok() const { return bound; }
+    bool send(const QByteArray& bytes, unsigned short port) const { return sendToGroup(port, bytes); }
 
     // Everything received so far; reading is done here, so QTRY_* polls it.
     const QList<QByteArray>& datagrams()
     {
-        static char buf[65536];
-        ssize_t n;
-        while ((n = recv(m_fd, buf, sizeof(buf), MSG_DONTWAIT)) >= 0)
-            m_datagrams.append(QByteArray(buf, static_cast<int>(n)));
+        m_datagrams += takePending();
         return m_datagrams;
     }
 
 private:
-    int m_fd = -1;
-    bool m_ok = false;
+    static GroupSocketOptions options(unsigned short port)
+    {
+        GroupSocketOptions options;
+        options.port = port;
+        options.join = port != 0;
+        options.receiveBuffer = 1 << 20;
+        return options;
+    }
+
     QList<QByteArray> m_datagrams;
 };
 

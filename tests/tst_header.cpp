@@ -1,9 +1,11 @@
 // The check box painted in the table header and the clicks that toggle it.
 #include "aicheckboxheader.h"
-#include "mainwindow.h"
+#include "windowfixture.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <memory>
 
 namespace {
 // Counts the paints of a widget, to see that a click repainted the header.
@@ -59,6 +61,7 @@ private:
     void addTickableRows(int count);
     QImage sectionZero();
 
+    std::unique_ptr<WindowFixture> fixture;
     MainWindow* window = nullptr;
     QTableWidget* table = nullptr;
     AiCheckBoxHeader* header = nullptr;
@@ -66,21 +69,21 @@ private:
 
 void TestHeader::initTestCase()
 {
-    window = new MainWindow;
-    table = window->findChild<QTableWidget*>("tableWidget");
+    fixture = std::make_unique<WindowFixture>();
+    window = &fixture->window;
+    table = fixture->table;
     header = qobject_cast<AiCheckBoxHeader*>(table->horizontalHeader());
     QVERIFY(header);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QVERIFY(fixture->exposed());
 }
 
 void TestHeader::init()
 {
-    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    fixture->search();
     addTickableRows(3);
 }
 
-void TestHeader::cleanupTestCase() { delete window; }
+void TestHeader::cleanupTestCase() { fixture.reset(); }
 
 QPoint TestHeader::sectionPoint(int logicalIndex) const
 {

@@ -5,6 +5,7 @@
 #include "devsimprocess.h"
 
 #include <QtTest>
+#include <QtWidgets>
 
 class TestLan : public QObject {
     Q_OBJECT

@@ -2,11 +2,14 @@
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
 #include "service.h"
+#include "udpstats.h"
+#include "udptestsocket.h"
 #ifndef _WIN32
 #include "wirecapture.h"
 #endif
 
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 bool isJsonRow(DeviceSearchFixture& f, int row) { return !f.cell(row, 2).isEmpty(); }

@@ -1,19 +1,15 @@
 // Device payloads into table rows, the search's reset, and ticking every row.
-#include "mainwindow.h"
+#include "windowfixture.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <memory>
 
 namespace {
 // Expected cells of one row: a null string stands for "no item".
 using Cells = QVector<QString>;
 const QString kNone;
-
-QString cellText(QTableWidget* table, int row, int column)
-{
-    QTableWidgetItem* item = table->item(row, column);
-    return item ? item->text() : kNone;
-}
 }
 
 class TestTable : public QObject {
@@ -37,26 +33,27 @@ private:
     void addAnnouncement(const QByteArray& payload);
     void compareRow(int row, const Cells& cells);
 
+    std::unique_ptr<WindowFixture> fixture;
     MainWindow* window = nullptr;
     QTableWidget* table = nullptr;
 };
 
 void TestTable::initTestCase()
 {
-    window = new MainWindow;
-    table = window->findChild<QTableWidget*>("tableWidget");
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    fixture = std::make_unique<WindowFixture>();
+    window = &fixture->window;
+    table = fixture->table;
+    QVERIFY(fixture->exposed());
 }
 
 void TestTable::init()
 {
     // Each case starts from a fresh search; its datagrams go nowhere but loopback.
-    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    fixture->search();
     QCOMPARE(table->rowCount(), 0);
 }
 
-void TestTable::cleanupTestCase() { delete window; }
+void TestTable::cleanupTestCase() { fixture.reset(); }
 
 void TestTable::addJson(const QByteArray& payload)
 {
@@ -140,7 +137,7 @@ void TestTable::droppedReplies()
     QCOMPARE(table->rowCount(), 0);
     // Nothing was counted either: the next row is number 1.
     addJson(R"({"sn":"next"})");
-    QCOMPARE(cellText(table, 0, 1), QString("1"));
+    QCOMPARE(fixture->cell(0, 1), QString("1"));
 }
 
 void TestTable::announcements_data()
@@ -176,8 +173,8 @@ void TestTable::duplicatesGetConsecutiveOrdinals()
     addAnnouncement("1.1.1.1@SAME@ID");
     QCOMPARE(table->rowCount(), 3);
     for (int row = 0; row < 3; ++row) {
-        QCOMPARE(cellText(table, row, 1), QString::number(row + 1));
-        QCOMPARE(cellText(table, row, 4), QString("SAME"));
+        QCOMPARE(fixture->cell(row, 1), QString::number(row + 1));
+        QCOMPARE(fixture->cell(row, 4), QString("SAME"));
     }
 }
 
@@ -190,10 +187,10 @@ void TestTable::searchEmptiesTableAndRestartsOrdinals()
     addJson(R"({"sn":"b","libver":"1"})");
     table->item(0, 0)->setCheckState(Qt::Checked);
 
-    QTest::mouseClick(window->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
+    fixture->search();
     QCOMPARE(table->rowCount(), 0);
     addJson(R"({"sn":"c","libver":"1"})");
-    QCOMPARE(cellText(table, 0, 1), QString("1"));
+    QCOMPARE(fixture->cell(0, 1), QString("1"));
     QCOMPARE(table->item(0, 0)->checkState(), Qt::Unchecked);
 
     // The header box stayed ticked through the search: one more click unticks everything.

@@ -3,6 +3,7 @@
 // compiling and links against ws2_32.
 #include "deviceframe.h"
 #include "diagnostics.h"
+#include "groupsocket.h"
 #include "netcompat.h"
 #include "service.h"
 
@@ -38,13 +39,14 @@ net::Socket openBound(uint32_t address)
 
 void listenOnce()
 {
-    net::Socket s = openBound(INADDR_ANY);
+    GroupSocketOptions options;
+    options.port = kAnnouncePort;
+    options.reuseAddress = false;
+    options.receiveBuffer = net::kReceiveBufferBytes;
+    net::Socket s = OpenGroupSocket(options);
+    if (!net::isValid(s))
+        DiagPrintf("cannot open the group socket: %d\n", net::lastError());
     net::Socket wake = openBound(INADDR_LOOPBACK);
-    ip_mreq membership {};
-    membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (net::setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0)
-        DiagPerror("setsockopt");
 
     sockaddr_in to {};
     to.sin_family = AF_INET;

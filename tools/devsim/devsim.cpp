@@ -5,12 +5,12 @@
 // where it sees any other interface.
 
 #include "deviceframe.h"
+#include "groupsocket.h"
 #include "options.h"
-#include "service.h"
+#include "protocol.h"
 #include "simdevice.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -36,32 +36,15 @@ void onSignal(int)
     g_stop = 1;
 }
 
+// -1 with errno set when it cannot be opened.
 int openListener(unsigned short port)
 {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0)
-        return -1;
-    const int reuse = 1;
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(port);
-    ip_mreq membership {};
-    inet_pton(AF_INET, kGroupAddress, &membership.imr_multiaddr);
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    GroupSocketOptions options;
+    options.port = port;
     // A batch of a thousand commands arrives back to back, and every simulated device
     // shares this one socket; the request is capped by net.core.rmem_max.
-    const int buffer = 8 << 20;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
-    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0
-        || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0
-        || setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
-        const int error = errno;
-        close(s);
-        errno = error;
-        return -1;
-    }
-    return s;
+    options.receiveBuffer = 8 << 20;
+    return OpenGroupSocket(options);
 }
 
 // Loopback and the veth pairs of tests/netns/isolated are the only interfaces there;
@@ -98,6 +81,19 @@ long long monotonicNs()
 
 using Frames = std::vector<std::vector<unsigned char>>;
 
+// A run of sends at rate per second that began at start: how many of them are due by now,
+// and when the next one is due once sent of them have gone.
+long long dueCount(Clock::time_point start, Clock::time_point now, double rate)
+{
+    return static_cast<long long>(std::chrono::duration<double>(now - start).count() * rate);
+}
+
+Clock::time_point dueTime(Clock::time_point start, long long sent, double rate)
+{
+    const auto offset = std::chrono::duration<double>(static_cast<double>(sent + 1) / rate);
+    return start + std::chrono::duration_cast<Clock::duration>(offset);
+}
+
 class Simulator {
 public:
     Simulator(const DevsimOptions& options, int commandSocket, int probeSocket, int sendSocket)
@@ -108,10 +104,8 @@ public:
         , m_sendSocket(sendSocket)
         , m_burstFrames(NumberedReplies(options, options.burst))
         , m_pacedFrames(NumberedReplies(options, PacedTotal(options)))
+        , m_replyTo(GroupDestination(kReplyPort))
     {
-        m_replyTo.sin_family = AF_INET;
-        m_replyTo.sin_port = htons(kReplyPort);
-        inet_pton(AF_INET, kGroupAddress, &m_replyTo.sin_addr);
     }
 
     void run(const sigset_t& waitMask);
@@ -122,10 +116,8 @@ private:
     void receive(int socket, unsigned short port);
     void handle(unsigned short port, const unsigned char* buf, int n);
     void flood(Clock::time_point now);
-    Clock::time_point nextFlood() const;
     void sendReplies(const Frames& frames, size_t from, size_t to);
     void pace(Clock::time_point now);
-    Clock::time_point nextPaced() const;
 
     DevsimOptions m_options;
     std::vector<SimDevice> m_devices;
@@ -142,7 +134,7 @@ private:
     Clock::time_point m_pacedStart;
     size_t m_pacedSent = 0;
     long long m_pacedFirstNs = 0;
-    sockaddr_in m_replyTo {};
+    sockaddr_in m_replyTo;
     unsigned char m_recvBuf[65536];
 };
 
@@ -157,17 +149,10 @@ void Simulator::sendReplies(const Frames& frames, size_t from, size_t to)
     }
 }
 
-Clock::time_point Simulator::nextPaced() const
-{
-    const auto offset
-        = std::chrono::duration<double>(static_cast<double>(m_pacedSent + 1) / m_options.pacedRate);
-    return m_pacedStart + std::chrono::duration_cast<Clock::duration>(offset);
-}
-
 void Simulator::pace(Clock::time_point now)
 {
-    const double elapsed = std::chrono::duration<double>(now - m_pacedStart).count();
-    const size_t due = std::min(m_pacedFrames.size(), static_cast<size_t>(elapsed * m_options.pacedRate));
+    const size_t due = std::min(
+        m_pacedFrames.size(), static_cast<size_t>(dueCount(m_pacedStart, now, m_options.pacedRate)));
     if (due <= m_pacedSent)
         return;
     if (m_pacedSent == 0)
@@ -182,10 +167,7 @@ void Simulator::pace(Clock::time_point now)
 
 void Simulator::send(const Datagram& datagram)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(datagram.port);
-    inet_pton(AF_INET, kGroupAddress, &to.sin_addr);
+    const sockaddr_in to = GroupDestination(datagram.port);
     const ssize_t sent = sendto(m_sendSocket, datagram.bytes.data(), datagram.bytes.size(), 0,
         reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     if (m_options.verbose) {
@@ -230,26 +212,28 @@ void Simulator::answer(std::vector<Datagram> valid)
 
 void Simulator::handle(unsigned short port, const unsigned char* buf, int n)
 {
-    if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == 0x82 && buf[3] == 0xF0) {
-        if (buf[4] == 0 && !m_burstFrames.empty()) {
+    const unsigned char command = n > kCommandOffset ? buf[kCommandOffset] : 0;
+    if (port == kCommandPort && n >= kFrameHeaderSize && buf[0] == kStartByte
+        && buf[kMarkerOffset] == kMarker) {
+        if (command == kDiscoveryCommand && !m_burstFrames.empty()) {
             const long long first = monotonicNs();
             sendReplies(m_burstFrames, 0, m_burstFrames.size());
             printLine("{\"sent\":" + std::to_string(m_burstFrames.size())
                 + ",\"first\":" + std::to_string(first) + ",\"last\":" + std::to_string(monotonicNs()) + "}");
-        } else if (buf[4] == 0 && !m_pacedFrames.empty()) {
+        } else if (command == kDiscoveryCommand && !m_pacedFrames.empty()) {
             if (!m_pacing) {
                 m_pacing = true;
                 m_pacedStart = Clock::now();
                 m_pacedSent = 0;
             }
-        } else if (buf[4] == 0) {
+        } else if (command == kDiscoveryCommand) {
             std::vector<Datagram> replies;
             for (const SimDevice& d : m_devices) {
                 if (d.answersDiscovery)
                     replies.push_back({ kReplyPort, BuildReplyFrame(d) });
             }
             answer(std::move(replies));
-        } else if (buf[4] == 1) {
+        } else if (command == kSetNetworkCommand) {
             const SimDevice* d
                 = ApplySetNetwork(m_devices, reinterpret_cast<const char*>(buf + kFrameHeaderSize),
                     static_cast<size_t>(n - kFrameHeaderSize));
@@ -280,17 +264,9 @@ void Simulator::receive(int socket, unsigned short port)
     }
 }
 
-Clock::time_point Simulator::nextFlood() const
-{
-    const auto offset
-        = std::chrono::duration<double>(static_cast<double>(m_floodSent + 1) / m_options.floodRate);
-    return m_floodStart + std::chrono::duration_cast<Clock::duration>(offset);
-}
-
 void Simulator::flood(Clock::time_point now)
 {
-    const double elapsed = std::chrono::duration<double>(now - m_floodStart).count();
-    const auto due = static_cast<long long>(elapsed * m_options.floodRate);
+    const long long due = dueCount(m_floodStart, now, m_options.floodRate);
     // Bounded per turn, so received frames and signals are still seen when sends lag.
     for (int i = 0; m_floodSent < due && i < 1000; ++i, ++m_floodSent) {
         const SimDevice& d = m_devices[static_cast<size_t>(m_floodSent) % m_devices.size()];
@@ -335,9 +311,10 @@ void Simulator::run(const sigset_t& waitMask)
         if (!m_pending.empty())
             wake = std::min(wake, m_pending.begin()->first);
         if (m_options.floodRate > 0)
-            wake = std::min(wake, nextFlood());
+            wake = std::min(wake, dueTime(m_floodStart, m_floodSent, m_options.floodRate));
         if (m_pacing)
-            wake = std::min(wake, nextPaced());
+            wake = std::min(
+                wake, dueTime(m_pacedStart, static_cast<long long>(m_pacedSent), m_options.pacedRate));
         if (m_options.announceEvery > 0)
             wake = std::min(wake, nextAnnounce);
         timespec timeout {};

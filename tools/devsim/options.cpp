@@ -72,139 +72,83 @@ bool parseList(const std::string& text, std::set<int>* out)
     }
 }
 
-} // namespace
-
-long long PacedTotal(const DevsimOptions& options)
-{
-    if (options.pacedRate <= 0)
-        return 0;
-    return std::llround(options.pacedRate * options.pacedFor);
-}
-
-bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* error)
-{
-    DevsimOptions o;
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        bool hasValue = false;
+// One option of the command line: its name, and its value after "=" or, when it takes one,
+// in the next argument. Each method returns false with the reason in *error.
+class OptionReader {
+public:
+    OptionReader(int argc, char** argv, int* i, std::string* error)
+        : name(argv[*i])
+        , m_argc(argc)
+        , m_argv(argv)
+        , m_i(i)
+        , m_error(error)
+    {
         const size_t eq = name.find('=');
         if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = name.substr(eq + 1);
             name.resize(eq);
             hasValue = true;
         }
-        auto flag = [&]() {
-            if (hasValue)
-                *error = name + " takes no value";
-            return !hasValue;
-        };
-        auto take = [&]() {
-            if (hasValue)
-                return true;
-            if (i + 1 >= argc) {
-                *error = name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        auto bad = [&]() {
-            *error = "bad value for " + name + ": '" + value + "'";
-            return false;
-        };
-
-        long number = 0;
-        if (name == "--help" || name == "-h") {
-            if (!flag())
-                return false;
-            o.help = true;
-        } else if (name == "--count") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 1, 1000, &number))
-                return bad();
-            o.count = static_cast<int>(number);
-        } else if (name == "--base-ip") {
-            if (!take())
-                return false;
-            in_addr addr {};
-            if (inet_pton(AF_INET, value.c_str(), &addr) != 1)
-                return bad();
-            o.baseIp = ntohl(addr.s_addr);
-        } else if (name == "--sn-prefix") {
-            if (!take())
-                return false;
-            if (value.size() > 64)
-                return bad();
-            o.snPrefix = value;
-        } else if (name == "--no-libver") {
-            // The list is optional, so it can only come after "=".
-            if (!hasValue)
-                o.noLibverAll = true;
-            else if (!parseList(value, &o.noLibver))
-                return bad();
-        } else if (name == "--ignore-set") {
-            if (!hasValue)
-                o.ignoreSetAll = true;
-            else if (!parseList(value, &o.ignoreSet))
-                return bad();
-        } else if (name == "--announce-only") {
-            if (!take())
-                return false;
-            if (!parseList(value, &o.announceOnly))
-                return bad();
-        } else if (name == "--jitter-ms") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 0, 60000, &number))
-                return bad();
-            o.jitterMs = static_cast<int>(number);
-        } else if (name == "--announce-every") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.announceEvery) || o.announceEvery < 0.001)
-                return bad();
-        } else if (name == "--garbage") {
-            if (!flag())
-                return false;
-            o.garbage = true;
-        } else if (name == "--flood") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.floodRate) || o.floodRate <= 0 || o.floodRate > 100000)
-                return bad();
-        } else if (name == "--burst") {
-            if (!take())
-                return false;
-            if (!parseInt(value, 1, kMaxBurst, &number))
-                return bad();
-            o.burst = static_cast<int>(number);
-        } else if (name == "--paced") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.pacedRate) || o.pacedRate <= 0 || o.pacedRate > 100000)
-                return bad();
-        } else if (name == "--paced-for") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.pacedFor) || o.pacedFor <= 0)
-                return bad();
-        } else if (name == "--duration") {
-            if (!take())
-                return false;
-            if (!parseSeconds(value, &o.duration))
-                return bad();
-        } else if (name == "--verbose") {
-            if (!flag())
-                return false;
-            o.verbose = true;
-        } else {
-            *error = "unknown option '" + std::string(argv[i]) + "'";
-            return false;
-        }
     }
 
+    bool flag()
+    {
+        if (hasValue)
+            *m_error = name + " takes no value";
+        return !hasValue;
+    }
+    bool take()
+    {
+        if (hasValue)
+            return true;
+        if (*m_i + 1 >= m_argc) {
+            *m_error = name + " needs a value";
+            return false;
+        }
+        value = m_argv[++*m_i];
+        return true;
+    }
+    bool bad()
+    {
+        *m_error = "bad value for " + name + ": '" + value + "'";
+        return false;
+    }
+    // A whole number from min to max.
+    bool takeInt(long min, long max, int* field)
+    {
+        long number = 0;
+        if (!take())
+            return false;
+        if (!parseInt(value, min, max, &number))
+            return bad();
+        *field = static_cast<int>(number);
+        return true;
+    }
+    // Seconds, or a rate, that also fits.
+    template <typename Fits> bool takeSeconds(double* field, Fits fits)
+    {
+        if (!take())
+            return false;
+        if (!parseSeconds(value, field) || !fits(*field))
+            return bad();
+        return true;
+    }
+
+    std::string name;
+    std::string value;
+    bool hasValue = false;
+
+private:
+    int m_argc;
+    char** m_argv;
+    int* m_i;
+    std::string* m_error;
+};
+
+// What no single option can check: the lists against the count, the options that go
+// together or exclude each other, and the addresses the devices would need.
+bool checkTogether(const DevsimOptions& o, std::string* error)
+{
     for (const std::set<int>* list : { &o.noLibver, &o.announceOnly, &o.ignoreSet }) {
         if (!list->empty() && *list->rbegin() > o.count) {
             *error = "device " + std::to_string(*list->rbegin()) + " in a list, but only "
@@ -230,6 +174,81 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
         *error = "--base-ip plus the number of devices runs past 255.255.255.255";
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+long long PacedTotal(const DevsimOptions& options)
+{
+    if (options.pacedRate <= 0)
+        return 0;
+    return std::llround(options.pacedRate * options.pacedFor);
+}
+
+bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* error)
+{
+    auto positive = [](double v) { return v > 0; };
+    auto rate = [](double v) { return v > 0 && v <= 100000; };
+    DevsimOptions o;
+    for (int i = 1; i < argc; ++i) {
+        OptionReader r(argc, argv, &i, error);
+        bool ok = true;
+        if (r.name == "--help" || r.name == "-h") {
+            ok = r.flag();
+            o.help = true;
+        } else if (r.name == "--count") {
+            ok = r.takeInt(1, 1000, &o.count);
+        } else if (r.name == "--base-ip") {
+            in_addr addr {};
+            ok = r.take() && (inet_pton(AF_INET, r.value.c_str(), &addr) == 1 || r.bad());
+            o.baseIp = ntohl(addr.s_addr);
+        } else if (r.name == "--sn-prefix") {
+            ok = r.take() && (r.value.size() <= 64 || r.bad());
+            o.snPrefix = r.value;
+        } else if (r.name == "--no-libver") {
+            // The list is optional, so it can only come after "=".
+            if (!r.hasValue)
+                o.noLibverAll = true;
+            else
+                ok = parseList(r.value, &o.noLibver) || r.bad();
+        } else if (r.name == "--ignore-set") {
+            if (!r.hasValue)
+                o.ignoreSetAll = true;
+            else
+                ok = parseList(r.value, &o.ignoreSet) || r.bad();
+        } else if (r.name == "--announce-only") {
+            ok = r.take() && (parseList(r.value, &o.announceOnly) || r.bad());
+        } else if (r.name == "--jitter-ms") {
+            ok = r.takeInt(0, 60000, &o.jitterMs);
+        } else if (r.name == "--announce-every") {
+            ok = r.takeSeconds(&o.announceEvery, [](double v) { return v >= 0.001; });
+        } else if (r.name == "--garbage") {
+            ok = r.flag();
+            o.garbage = true;
+        } else if (r.name == "--flood") {
+            ok = r.takeSeconds(&o.floodRate, rate);
+        } else if (r.name == "--burst") {
+            ok = r.takeInt(1, kMaxBurst, &o.burst);
+        } else if (r.name == "--paced") {
+            ok = r.takeSeconds(&o.pacedRate, rate);
+        } else if (r.name == "--paced-for") {
+            ok = r.takeSeconds(&o.pacedFor, positive);
+        } else if (r.name == "--duration") {
+            ok = r.takeSeconds(&o.duration, [](double) { return true; });
+        } else if (r.name == "--verbose") {
+            ok = r.flag();
+            o.verbose = true;
+        } else {
+            *error = "unknown option '" + std::string(argv[i]) + "'";
+            return false;
+        }
+        if (!ok)
+            return false;
+    }
+
+    if (!checkTogether(o, error))
+        return false;
     *out = o;
     return true;
 }

@@ -2,7 +2,7 @@
 
 #include "deviceframe.h"
 #include "options.h"
-#include "service.h"
+#include "protocol.h"
 
 #include <arpa/inet.h>
 #include <cjson/cJSON.h>
@@ -18,7 +18,7 @@ using TextPtr = std::unique_ptr<char, decltype(&free)>;
 
 const char* const kLibver = "1.2.3";
 const char* const kModePrefix = "MODE";
-const unsigned char kAnnounceHeader[kFrameHeaderSize] = { 0x82, 0, 0, 0, 0, 0, 0, 0xF0, 0, 0, 0 };
+const unsigned char kAnnounceHeader[kFrameHeaderSize] = { kStartByte, 0, 0, 0, 0, 0, 0, kMarker, 0, 0, 0 };
 
 std::string dotted(uint32_t address)
 {
@@ -51,10 +51,10 @@ std::vector<unsigned char> replyFrame(int number, const std::string& payload)
     unsigned char id[kSenderIdSize];
     senderIdOf(number, id);
     unsigned char buf[kFrameBufferSize];
-    const int length = BuildDeviceFrame(buf, 1, id, payload.c_str());
+    const int length = BuildDeviceFrame(buf, kSetNetworkCommand, id, payload.c_str());
     if (length <= 0)
         return {};
-    buf[4] = 0;
+    buf[kCommandOffset] = kDiscoveryCommand;
     return std::vector<unsigned char>(buf, buf + length);
 }
 
@@ -63,12 +63,12 @@ std::vector<unsigned char> replyFrame(int number, const std::string& payload)
 std::vector<unsigned char> rawReply(const std::string& payload)
 {
     std::vector<unsigned char> frame(kFrameHeaderSize, 0);
-    frame[0] = 0x82;
+    frame[0] = kStartByte;
     const size_t length = std::min<size_t>(kFrameHeaderSize + payload.size(), 0xFFFF);
-    frame[1] = static_cast<unsigned char>(length >> 8);
-    frame[2] = static_cast<unsigned char>(length & 0xFF);
-    frame[3] = 0xF0;
-    senderIdOf(0, frame.data() + 5);
+    frame[kLengthOffset] = static_cast<unsigned char>(length >> 8);
+    frame[kLengthOffset + 1] = static_cast<unsigned char>(length & 0xFF);
+    frame[kMarkerOffset] = kMarker;
+    senderIdOf(0, frame.data() + kSenderIdOffset);
     frame.insert(frame.end(), payload.begin(), payload.end());
     return frame;
 }
@@ -207,10 +207,10 @@ std::vector<std::vector<unsigned char>> GarbageFrames(const SimDevice& sample, s
     const std::vector<unsigned char> good = BuildReplyFrame(sample);
 
     // Replies that fail the reply test, each in one way.
-    frames.push_back({ 0x82, 0x00, 0x05, 0xF0, 0x00 });
+    frames.push_back({ kStartByte, 0x00, 0x05, kMarker, kDiscoveryCommand });
     frames.push_back(rawReply("ACK-"));
-    for (const auto& [offset, value] :
-        { std::pair<int, unsigned char> { 0, 0x83 }, { 3, 0xF1 }, { 4, 0x01 } }) {
+    for (const auto& [offset, value] : { std::pair<int, unsigned char> { 0, kStartByte + 1 },
+             { kMarkerOffset, kMarker + 1 }, { kCommandOffset, kSetNetworkCommand } }) {
         std::vector<unsigned char> frame = good;
         frame[offset] = value;
         frames.push_back(frame);
@@ -226,10 +226,10 @@ std::vector<std::vector<unsigned char>> GarbageFrames(const SimDevice& sample, s
     // slot and passes the announcement test.
     frames.push_back(std::vector<unsigned char>(kAnnounceHeader, kAnnounceHeader + kFrameHeaderSize - 1));
     std::vector<unsigned char> marker = announceFrame("9.9.9.9@BADMARKER@X");
-    marker[7] = 0xF1;
+    marker[kAnnounceMarkerOffset] = kMarker + 1;
     frames.push_back(marker);
     std::vector<unsigned char> byte8 = announceFrame("9.9.9.9@BADBYTE8@X");
-    byte8[8] = 0x01;
+    byte8[kAnnounceZeroOffset] = 0x01;
     frames.push_back(byte8);
     for (size_t total : { kAnnounceSlotSize, kAnnounceSlotSize + 1, 200 })
         frames.push_back(paddedAnnouncement(total));
@@ -241,8 +241,8 @@ std::vector<std::vector<unsigned char>> GarbageFrames(const SimDevice& sample, s
         std::vector<unsigned char> noise(static_cast<size_t>(length(random)));
         for (unsigned char& b : noise)
             b = static_cast<unsigned char>(byte(random));
-        if (noise[0] == 0x82)
-            noise[0] = 0x81;
+        if (noise[0] == kStartByte)
+            noise[0] = kStartByte - 1;
         frames.push_back(noise);
     }
     return frames;
@@ -266,8 +266,8 @@ std::string DescribeReceived(unsigned short port, const sockaddr_in& from, const
         hex += digits[buf[i] & 0x0F];
     }
     cJSON_AddStringToObject(line.get(), "hex", hex.c_str());
-    if (n >= 5)
-        cJSON_AddNumberToObject(line.get(), "cmd", buf[4]);
+    if (n > kCommandOffset)
+        cJSON_AddNumberToObject(line.get(), "cmd", buf[kCommandOffset]);
     if (n > kFrameHeaderSize) {
         JsonPtr json = parseObject(
             reinterpret_cast<const char*>(buf + kFrameHeaderSize), static_cast<size_t>(n - kFrameHeaderSize));

@@ -4,48 +4,19 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QTest>
 #include <QFile>
 #include <QTemporaryFile>
+#include <QTest>
 #include <QVector>
 
 #include <cstdio>
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 class StdoutCapture {
 public:
-    StdoutCapture()
-    {
-        file.setAutoRemove(true);
-        file.open();
-        fflush(stdout);
-#ifdef _WIN32
-        // The C runtime's descriptor 1 must point at the file; Qt's handle is a Win32 one.
-        const int fd
-            = _wopen(reinterpret_cast<const wchar_t*>(file.fileName().utf16()), _O_WRONLY | _O_BINARY);
-        _dup2(fd, 1);
-        _close(fd);
-#else
-        dup2(file.handle(), STDOUT_FILENO);
-#endif
-    }
+    StdoutCapture();
 
     // Everything printed since the last call.
-    QByteArray takeNew()
-    {
-        fflush(stdout);
-        QFile reader(file.fileName());
-        reader.open(QIODevice::ReadOnly);
-        const QByteArray all = reader.readAll();
-        const QByteArray fresh = all.mid(consumed);
-        consumed = all.size();
-        return fresh;
-    }
+    QByteArray takeNew();
 
     // Runs a test class with standard output captured into *capture and QtTest's own
     // log on standard error.

@@ -1,0 +1,24 @@
+#include "windowfixture.h"
+
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+WindowFixture::WindowFixture()
+{
+    table = window.findChild<QTableWidget*>("tableWidget");
+    searchButton = window.findChild<QPushButton*>("pushButton");
+    window.show();
+    m_exposed = QTest::qWaitForWindowExposed(&window);
+}
+
+void WindowFixture::search()
+{
+    QTest::mouseClick(searchButton, Qt::LeftButton);
+}
+
+QString WindowFixture::cell(int row, int column) const
+{
+    const QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : QString();
+}
