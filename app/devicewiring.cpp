@@ -10,8 +10,8 @@ void ConnectDeviceSources(ThreadGetDevice& listener, MainWindow& window)
 {
     QObject::connect(&listener, SIGNAL(sig_getdevice(char*, unsigned char, unsigned int)), &window,
         SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
-    QObject::connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)), &window,
-        SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
+    QObject::connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)),
+        &window, SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
 }
 
 void StopDeviceSources(ThreadGetDevice& listener)

@@ -56,8 +56,9 @@ MainWindow::MainWindow(QWidget* parent)
     connect(header, SIGNAL(signalStateTrange(bool)), this, SLOT(on_table_checkbox_all(bool)));
 
     QTableWidget* table = ui->tableWidget;
-    table->setStyleSheet("color:#000000;gridline-color:gray;background:#0;selection-background-color:lightblue;"
-                         "border:1px solid black;");
+    table->setStyleSheet(
+        "color:#000000;gridline-color:gray;background:#0;selection-background-color:lightblue;"
+        "border:1px solid black;");
     table->setAttribute(Qt::WA_MouseTracking, true);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);

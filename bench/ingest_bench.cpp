@@ -61,7 +61,8 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
         if (args.at(i - 1) == "--only") {
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
-                ok = ok && QStringList({ "bare", "cli", "assign", "real", "program", "growth" }).contains(phase);
+                ok = ok
+                    && QStringList({ "bare", "cli", "assign", "real", "program", "growth" }).contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
             ok = ok && options->rows >= 2 * kGrowthBlock;
@@ -111,8 +112,8 @@ std::vector<Row> ingestRows(
 }
 
 // The command line beside the bare receiver, for the cases where it must lose nothing.
-std::vector<Row> cliRows(const std::vector<Traffic>& cases, const std::vector<Ingest>& cli,
-    const std::vector<Ingest>& bare)
+std::vector<Row> cliRows(
+    const std::vector<Traffic>& cases, const std::vector<Ingest>& cli, const std::vector<Ingest>& bare)
 {
     std::vector<Row> rows;
     for (size_t i = 0; i < cases.size() && i < cli.size(); ++i) {
@@ -122,9 +123,11 @@ std::vector<Row> cliRows(const std::vector<Traffic>& cases, const std::vector<In
         if (c.error == none.error)
             continue;
         Row row;
-        row.measure = QStringLiteral("devicesearch-cli search, %1: reply entries, drops").arg(cases[i].label());
-        row.program = c.error.isEmpty() ? QStringLiteral("%1 entries, %2 drops").arg(thousands(c.rows)).arg(thousands(c.drops))
-                                        : c.error;
+        row.measure
+            = QStringLiteral("devicesearch-cli search, %1: reply entries, drops").arg(cases[i].label());
+        row.program = c.error.isEmpty()
+            ? QStringLiteral("%1 entries, %2 drops").arg(thousands(c.rows)).arg(thousands(c.drops))
+            : c.error;
         row.bare = ingestText(b, false);
         const bool both = c.error.isEmpty() && b.error.isEmpty();
         const double share = b.rows > 0 ? 100.0 * c.rows / b.rows : 0;

@@ -74,8 +74,9 @@ private:
 
 int refuse(const AssignRequest& request, const PlanError& problem)
 {
-    const QString where
-        = problem.line > 0 ? QStringLiteral("%1:%2: ").arg(request.planFile, QString::number(problem.line)) : QString();
+    const QString where = problem.line > 0
+        ? QStringLiteral("%1:%2: ").arg(request.planFile, QString::number(problem.line))
+        : QString();
     err(QStringLiteral("devicesearch-cli: %1%2").arg(where, problem.text));
     return kUsage;
 }

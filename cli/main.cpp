@@ -73,8 +73,8 @@ bool readSearchOptions(const QCommandLineParser& parser, const QString& command,
     bool ok = false;
     options->waitSeconds = parser.value("wait").toDouble(&ok);
     if (!ok || !(options->waitSeconds > 0) || options->waitSeconds > 3600) {
-        *status = usage(
-            command, QStringLiteral("--wait takes seconds above 0, at most 3600: '%1'").arg(parser.value("wait")));
+        *status = usage(command,
+            QStringLiteral("--wait takes seconds above 0, at most 3600: '%1'").arg(parser.value("wait")));
         return false;
     }
     options->probes = parser.value("probes").toInt(&ok);
@@ -84,8 +84,8 @@ bool readSearchOptions(const QCommandLineParser& parser, const QString& command,
         return false;
     }
     if (!ParseOutputFormat(parser.value("format"), format)) {
-        *status = usage(
-            command, QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
+        *status = usage(command,
+            QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
         return false;
     }
     QString why;

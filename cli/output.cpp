@@ -186,8 +186,10 @@ QJsonObject ToJson(const AssignRow& row)
 
 QString TableText(const QList<AssignRow>& rows)
 {
-    QList<QStringList> lines { { "SERIAL", "OLD IP", "NEW IP", "MASK", "GATEWAY", "IFACE", "STATUS", "SECONDS" } };
-    const auto orDash = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : TerminalSafe(text); };
+    QList<QStringList> lines { { "SERIAL", "OLD IP", "NEW IP", "MASK", "GATEWAY", "IFACE", "STATUS",
+        "SECONDS" } };
+    const auto orDash
+        = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : TerminalSafe(text); };
     for (const AssignRow& row : rows)
         lines.append({ TerminalSafe(row.planned.sn), orDash(row.oldIp.value_or(QString())),
             AddressText(row.planned.ip), AddressText(row.planned.mask), AddressText(row.planned.gateway),

@@ -112,7 +112,8 @@ bool DeviceSearch::sendCommand(const QString& interfaceName, const QByteArray& f
         patience.start();
         const qint64 limitMs = m_failing.contains(info.name) ? 0 : 500;
         while (m_replySocket.writeDatagram(frame, kGroup, kCommandPort) != frame.size()) {
-            if (m_replySocket.error() == QAbstractSocket::DatagramTooLargeError || patience.elapsed() >= limitMs) {
+            if (m_replySocket.error() == QAbstractSocket::DatagramTooLargeError
+                || patience.elapsed() >= limitMs) {
                 *error = QStringLiteral("on %1: %2").arg(info.name, m_replySocket.errorString());
                 m_failing.insert(info.name);
                 sent = false;

@@ -17,7 +17,8 @@ constexpr int kAnnounceSlotSize = 128;
 // Builds a DeviceFrame into buf (kFrameBufferSize bytes).
 // Returns the frame length; 0 for a command above 3 (nothing to send);
 // -1 for commands 1 to 3 without a payload or with one that does not fit.
-int BuildDeviceFrame(unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload);
+int BuildDeviceFrame(
+    unsigned char* buf, unsigned int command, const unsigned char* senderId, const char* payload);
 
 // Acceptance test of a received DeviceFrame of n bytes.
 bool CheckRetuenDate(const unsigned char* buf, int n);

@@ -7,9 +7,12 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <process.h>
+// clang-format off
+// Winsock 2 before windows.h, so that the old winsock.h never comes in
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+// clang-format on
 #else
 #include <arpa/inet.h>
 #include <cerrno>
@@ -38,9 +41,18 @@ inline bool startup()
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
-inline int closeSocket(Socket s) { return closesocket(s); }
-inline int lastError() { return WSAGetLastError(); }
-inline void setLastError(int error) { WSASetLastError(error); }
+inline int closeSocket(Socket s)
+{
+    return closesocket(s);
+}
+inline int lastError()
+{
+    return WSAGetLastError();
+}
+inline void setLastError(int error)
+{
+    WSASetLastError(error);
+}
 
 // Runs fn on a detached thread; false when the thread could not be started.
 inline bool startDetachedThread(void (*fn)())
@@ -65,10 +77,22 @@ inline constexpr Socket kInvalidSocket = -1;
 inline constexpr int kMessageTooLong = EMSGSIZE;
 
 // POSIX sockets need no library start.
-inline bool startup() { return true; }
-inline int closeSocket(Socket s) { return ::close(s); }
-inline int lastError() { return errno; }
-inline void setLastError(int error) { errno = error; }
+inline bool startup()
+{
+    return true;
+}
+inline int closeSocket(Socket s)
+{
+    return ::close(s);
+}
+inline int lastError()
+{
+    return errno;
+}
+inline void setLastError(int error)
+{
+    errno = error;
+}
 
 inline bool startDetachedThread(void (*fn)())
 {
@@ -87,7 +111,10 @@ inline bool startDetachedThread(void (*fn)())
 }
 #endif
 
-inline bool isValid(Socket s) { return s != kInvalidSocket; }
+inline bool isValid(Socket s)
+{
+    return s != kInvalidSocket;
+}
 
 // Waits until one of the sockets is readable or the time runs out.
 // Returns the readable socket, or kInvalidSocket after a time-out or an error.

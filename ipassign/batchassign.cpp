@@ -26,7 +26,8 @@ bool isTicked(const QTableWidget* table, int row)
 }
 
 // Sends one set-network command; true only when the frame went out.
-bool sendNetSet(const QByteArray& serial, const QByteArray& ip, const QByteArray& mask, const QByteArray& gateway)
+bool sendNetSet(
+    const QByteArray& serial, const QByteArray& ip, const QByteArray& mask, const QByteArray& gateway)
 {
     const QByteArray text = BatchNetSetJson(serial, ip, mask, gateway);
     return !text.isEmpty() && ServiceSendCmd(kSetNetworkCommand, text.constData()) == 0;

@@ -2,6 +2,12 @@
 #include "addressrules.h"
 #include "mainwindow.h"
 
-int MainWindow::ipStrToInt(const QString& text) { return static_cast<int>(AddressFromText(text)); }
+int MainWindow::ipStrToInt(const QString& text)
+{
+    return static_cast<int>(AddressFromText(text));
+}
 
-QString MainWindow::ipIntToStr(int value) { return AddressText(static_cast<uint32_t>(value)); }
+QString MainWindow::ipIntToStr(int value)
+{
+    return AddressText(static_cast<uint32_t>(value));
+}

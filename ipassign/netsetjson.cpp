@@ -88,7 +88,8 @@ char* BuildNetSetJson(const NetSetParam* param, const char* sn, int* err)
     return text;
 }
 
-QByteArray BatchNetSetJson(const QByteArray& sn, const QByteArray& ip, const QByteArray& mask, const QByteArray& gw)
+QByteArray BatchNetSetJson(
+    const QByteArray& sn, const QByteArray& ip, const QByteArray& mask, const QByteArray& gw)
 {
     NetSetParam param;
     param.net = 1;

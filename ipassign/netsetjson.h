@@ -35,4 +35,5 @@ char* BuildNetSetJson(const NetSetParam* param, const char* sn, int* err);
 
 // The text the batch sends to one device: net 1, its new address, mask and gateway, no DNS
 // and no extra addresses. Empty when out of memory.
-QByteArray BatchNetSetJson(const QByteArray& sn, const QByteArray& ip, const QByteArray& mask, const QByteArray& gw);
+QByteArray BatchNetSetJson(
+    const QByteArray& sn, const QByteArray& ip, const QByteArray& mask, const QByteArray& gw);

@@ -55,7 +55,8 @@ QMap<QString, QJsonObject> rowsBySerial(const CliRun& run)
     return rows;
 }
 
-QString writePlan(QTemporaryDir& dir, const QByteArray& bytes, const QString& fileName = QStringLiteral("plan.csv"))
+QString writePlan(
+    QTemporaryDir& dir, const QByteArray& bytes, const QString& fileName = QStringLiteral("plan.csv"))
 {
     const QString name = dir.filePath(fileName);
     QFile file(name);

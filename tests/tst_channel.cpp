@@ -181,6 +181,9 @@ void TestChannel::callbackIgnoresStatusAndNullBody()
     QVERIFY(step == kReplyRingSlotSize || step == -(kReplyRingSlots - 1) * kReplyRingSlotSize);
 }
 
-int main(int argc, char** argv) { return StdoutCapture::exec<TestChannel>(argc, argv, &g_capture); }
+int main(int argc, char** argv)
+{
+    return StdoutCapture::exec<TestChannel>(argc, argv, &g_capture);
+}
 
 #include "tst_channel.moc"

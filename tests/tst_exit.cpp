@@ -82,7 +82,8 @@ void TestExit::closingTheWindowEndsTheProcess()
     QVERIFY2(finished, "the program did not end after its window closed");
     const QString errors = QString::fromUtf8(app.readAllStandardError());
     QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, qPrintable(errors.right(3000)));
-    for (const char* fault : { "QThread", "Dead lock", "QObject", "QSocketNotifier", "runtime error", "Sanitizer" })
+    for (const char* fault :
+        { "QThread", "Dead lock", "QObject", "QSocketNotifier", "runtime error", "Sanitizer" })
         QVERIFY2(!errors.contains(fault), qPrintable(errors.right(2000)));
 }
 

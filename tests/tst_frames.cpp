@@ -9,7 +9,10 @@
 namespace {
 const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
 
-QByteArray bytes(const unsigned char* data, int n) { return QByteArray(reinterpret_cast<const char*>(data), n); }
+QByteArray bytes(const unsigned char* data, int n)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), n);
+}
 
 QByteArray reply(const QByteArray& payload, unsigned char command = 0)
 {
@@ -99,7 +102,8 @@ void TestFrames::buildRefusals()
     // Guard bytes after the frame buffer catch a write past it.
     unsigned char frame[kFrameBufferSize + 16];
     memset(frame, 0xA5, sizeof(frame));
-    QCOMPARE(BuildDeviceFrame(frame, command, kSenderId, payloadLength < 0 ? nullptr : payload.constData()), result);
+    QCOMPARE(BuildDeviceFrame(frame, command, kSenderId, payloadLength < 0 ? nullptr : payload.constData()),
+        result);
     for (int i = kFrameBufferSize; i < kFrameBufferSize + 16; ++i)
         QCOMPARE(frame[i], 0xA5);
 }
@@ -131,7 +135,8 @@ void TestFrames::checkRetuenDate()
 {
     QFETCH(QByteArray, frame);
     QFETCH(bool, accepted);
-    QCOMPARE(CheckRetuenDate(reinterpret_cast<const unsigned char*>(frame.constData()), frame.size()), accepted);
+    QCOMPARE(
+        CheckRetuenDate(reinterpret_cast<const unsigned char*>(frame.constData()), frame.size()), accepted);
 }
 
 void TestFrames::replyCutAtFirstHyphen_data()
@@ -139,8 +144,10 @@ void TestFrames::replyCutAtFirstHyphen_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QByteArray>("body");
-    QTest::newRow("head and JSON") << QByteArray("abc-{\"sn\":\"A1\"}") << QByteArray("abc") << QByteArray("{\"sn\":\"A1\"}");
-    QTest::newRow("later hyphens stay in body") << QByteArray("a-b-c-d") << QByteArray("a") << QByteArray("b-c-d");
+    QTest::newRow("head and JSON") << QByteArray("abc-{\"sn\":\"A1\"}") << QByteArray("abc")
+                                   << QByteArray("{\"sn\":\"A1\"}");
+    QTest::newRow("later hyphens stay in body")
+        << QByteArray("a-b-c-d") << QByteArray("a") << QByteArray("b-c-d");
     QTest::newRow("empty head") << QByteArray("-{}  xyz") << QByteArray() << QByteArray("{}  xyz");
     QTest::newRow("NUL ends the text") << QByteArray("ab-cd\0-ef", 9) << QByteArray("ab") << QByteArray("cd");
 }
@@ -168,7 +175,8 @@ void TestFrames::replyOutcomes_data()
     QTest::newRow("not 0x82") << QByteArray("hello world, this is long") << int(ReplyOutcome::NotAFrame);
     QTest::newRow("too short") << reply("a-b") << int(ReplyOutcome::Rejected);
     QTest::newRow("no hyphen") << reply("{\"sn\":\"A1\"}") << int(ReplyOutcome::NoSeparator);
-    QTest::newRow("hyphen after a NUL") << reply(QByteArray("abcde\0-{}", 9)) << int(ReplyOutcome::NoSeparator);
+    QTest::newRow("hyphen after a NUL")
+        << reply(QByteArray("abcde\0-{}", 9)) << int(ReplyOutcome::NoSeparator);
     QTest::newRow("accepted") << reply("abcd-{}") << int(ReplyOutcome::Accepted);
 }
 
@@ -202,18 +210,21 @@ void TestFrames::announcement_data()
 {
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<int>("outcome");
-    QTest::newRow("bare valid header") << QByteArray::fromHex("82000000000000f0000000") << int(AnnounceOutcome::Accepted);
+    QTest::newRow("bare valid header")
+        << QByteArray::fromHex("82000000000000f0000000") << int(AnnounceOutcome::Accepted);
     QTest::newRow("with text") << QByteArray::fromHex("82000000000000f0000000") + "1.2.3.4@SN@ID"
                                << int(AnnounceOutcome::Accepted);
-    QTest::newRow("discovery request is rejected") << QByteArray::fromHex("82000bf000112233440000")
-                                                   << int(AnnounceOutcome::Rejected);
-    QTest::newRow("byte 8 not zero") << QByteArray::fromHex("82000000000000f0010000") << int(AnnounceOutcome::Rejected);
+    QTest::newRow("discovery request is rejected")
+        << QByteArray::fromHex("82000bf000112233440000") << int(AnnounceOutcome::Rejected);
+    QTest::newRow("byte 8 not zero") << QByteArray::fromHex("82000000000000f0010000")
+                                     << int(AnnounceOutcome::Rejected);
     QTest::newRow("10 bytes") << QByteArray::fromHex("82000000000000f00000") << int(AnnounceOutcome::Ignored);
     QTest::newRow("fills a slot") << QByteArray::fromHex("82000000000000f0000000") + QByteArray(117, 'a')
                                   << int(AnnounceOutcome::Accepted);
-    QTest::newRow("did not fit a slot") << QByteArray::fromHex("82000000000000f0000000") + QByteArray(118, 'a')
-                                        << int(AnnounceOutcome::Ignored);
-    QTest::newRow("not 0x82") << QByteArray::fromHex("81000000000000f0000000") << int(AnnounceOutcome::Ignored);
+    QTest::newRow("did not fit a slot") << QByteArray::fromHex("82000000000000f0000000")
+            + QByteArray(118, 'a') << int(AnnounceOutcome::Ignored);
+    QTest::newRow("not 0x82") << QByteArray::fromHex("81000000000000f0000000")
+                              << int(AnnounceOutcome::Ignored);
     QTest::newRow("failed receive") << QByteArray() << int(AnnounceOutcome::Ignored);
 }
 
@@ -240,10 +251,10 @@ void TestFrames::answerDatagrams_data()
     const int accepted = int(AnswerOutcome::Accepted);
     QTest::newRow("reply") << false << reply("h-{\"sn\":\"A1\"}") << accepted << "A1";
     QTest::newRow("reply body of 511 bytes") << false << padded(511) << accepted << QString(502, 'x');
-    QTest::newRow("reply body of 512 bytes loses its brace") << false << padded(512) << int(AnswerOutcome::NoDevice)
-                                                             << "<absent>";
-    QTest::newRow("reply of 1,401 bytes") << false << reply(QByteArray(1390, 'a')) << int(AnswerOutcome::TooLong)
-                                          << "<absent>";
+    QTest::newRow("reply body of 512 bytes loses its brace")
+        << false << padded(512) << int(AnswerOutcome::NoDevice) << "<absent>";
+    QTest::newRow("reply of 1,401 bytes")
+        << false << reply(QByteArray(1390, 'a')) << int(AnswerOutcome::TooLong) << "<absent>";
     QTest::newRow("empty") << false << QByteArray() << int(AnswerOutcome::NotAFrame) << "<absent>";
     QTest::newRow("wrong marker") << false << QByteArray::fromHex("82000b0000112233440000") + "h-{}"
                                   << int(AnswerOutcome::Rejected) << "<absent>";
@@ -252,12 +263,13 @@ void TestFrames::answerDatagrams_data()
     QTest::newRow("no known key") << false << reply("h-{\"libver\":\"1\"}") << int(AnswerOutcome::NoDevice)
                                   << "<absent>";
     QTest::newRow("announcement") << true << announce + "1.2.3.4@S9@ID" << accepted << "S9";
-    QTest::newRow("announcement of 128 bytes") << true << announce + "1@" + QByteArray(115, 's') << accepted
-                                               << QString(115, 's');
-    QTest::newRow("announcement of 129 bytes") << true << announce + "1@" + QByteArray(116, 's')
-                                               << int(AnswerOutcome::Ignored) << "<absent>";
+    QTest::newRow("announcement of 128 bytes")
+        << true << announce + "1@" + QByteArray(115, 's') << accepted << QString(115, 's');
+    QTest::newRow("announcement of 129 bytes")
+        << true << announce + "1@" + QByteArray(116, 's') << int(AnswerOutcome::Ignored) << "<absent>";
     QTest::newRow("discovery request on the announcement port")
-        << true << QByteArray::fromHex("82000bf000112233440000") << int(AnswerOutcome::Rejected) << "<absent>";
+        << true << QByteArray::fromHex("82000bf000112233440000") << int(AnswerOutcome::Rejected)
+        << "<absent>";
 }
 
 void TestFrames::answerDatagrams()

@@ -35,8 +35,9 @@ public:
     {
         if (element == PE_IndicatorCheckBox) {
             auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
-            const_cast<RecordingStyle*>(this)->draws.append({ int(option->state), option->rect,
-                button ? button->iconSize : QSize(), qobject_cast<const QCheckBox*>(widget) && !widget->parent() });
+            const_cast<RecordingStyle*>(this)->draws.append(
+                { int(option->state), option->rect, button ? button->iconSize : QSize(),
+                    qobject_cast<const QCheckBox*>(widget) && !widget->parent() });
         }
         QProxyStyle::drawPrimitive(element, option, painter, widget);
     }
@@ -83,7 +84,10 @@ void TestHeader::init()
     addTickableRows(3);
 }
 
-void TestHeader::cleanupTestCase() { fixture.reset(); }
+void TestHeader::cleanupTestCase()
+{
+    fixture.reset();
+}
 
 QPoint TestHeader::sectionPoint(int logicalIndex) const
 {
@@ -104,7 +108,8 @@ void TestHeader::addTickableRows(int count)
 QImage TestHeader::sectionZero()
 {
     QApplication::processEvents();
-    return header->grab(QRect(header->sectionViewportPosition(0), 0, header->sectionSize(0), header->height()))
+    return header->grab(
+                     QRect(header->sectionViewportPosition(0), 0, header->sectionSize(0), header->height()))
         .toImage();
 }
 
@@ -197,7 +202,9 @@ void TestHeader::boxOptionCoversSectionZero()
         QCOMPARE(style->draws.size(), 1); // section 0 only
         const RecordingStyle::Draw draw = style->draws.first();
         QCOMPARE(draw.state, ticked ? 0x20 : 0x18);
-        QCOMPARE(draw.rect, QRect(header->sectionViewportPosition(0), 0, header->sectionSize(0), header->viewport()->height()));
+        QCOMPARE(draw.rect,
+            QRect(
+                header->sectionViewportPosition(0), 0, header->sectionSize(0), header->viewport()->height()));
         QCOMPARE(draw.iconSize, QSize(20, 20));
         QVERIFY(draw.checkBoxWithoutParent);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, sectionPoint(0));

@@ -208,6 +208,9 @@ void TestListener::stopsWhileBlockedInEmission()
     QCOMPARE(receiver.calls.first().text, QByteArray("late"));
 }
 
-int main(int argc, char** argv) { return StdoutCapture::exec<TestListener>(argc, argv, &g_capture); }
+int main(int argc, char** argv)
+{
+    return StdoutCapture::exec<TestListener>(argc, argv, &g_capture);
+}
 
 #include "tst_listener.moc"

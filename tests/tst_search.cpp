@@ -12,7 +12,10 @@
 #include <QtWidgets>
 
 namespace {
-bool isJsonRow(DeviceSearchFixture& f, int row) { return !f.cell(row, 2).isEmpty(); }
+bool isJsonRow(DeviceSearchFixture& f, int row)
+{
+    return !f.cell(row, 2).isEmpty();
+}
 }
 
 class TestSearch : public QObject {
@@ -31,9 +34,15 @@ private:
     DeviceSearchFixture* fixture = nullptr;
 };
 
-void TestSearch::initTestCase() { fixture = new DeviceSearchFixture; }
+void TestSearch::initTestCase()
+{
+    fixture = new DeviceSearchFixture;
+}
 
-void TestSearch::cleanupTestCase() { delete fixture; }
+void TestSearch::cleanupTestCase()
+{
+    delete fixture;
+}
 
 void TestSearch::searchSendsTwoDatagramsInOrder()
 {
@@ -76,7 +85,8 @@ void TestSearch::searchSendsTwoDatagramsInOrder()
 void TestSearch::searchListsEveryDevice()
 {
     DevsimProcess devsim;
-    QVERIFY2(devsim.start({ "--count", "12", "--no-libver=3,7", "--announce-only=11,12" }), qPrintable(devsim.error()));
+    QVERIFY2(devsim.start({ "--count", "12", "--no-libver=3,7", "--announce-only=11,12" }),
+        qPrintable(devsim.error()));
     fixture->search();
 
     // 12 announcements and 10 replies (devices 11 and 12 only announce).

@@ -53,7 +53,10 @@ void TestTable::init()
     QCOMPARE(table->rowCount(), 0);
 }
 
-void TestTable::cleanupTestCase() { fixture.reset(); }
+void TestTable::cleanupTestCase()
+{
+    fixture.reset();
+}
 
 void TestTable::addJson(const QByteArray& payload)
 {
@@ -83,19 +86,23 @@ void TestTable::jsonReplies_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<bool>("tickable");
     QTest::addColumn<Cells>("cells"); // columns 1 to 5
-    QTest::newRow("full reply") << QByteArray(R"({"name":"Cam","ip":"10.0.0.2","sn":"S1","mode":"MODEID7","libver":"2"})")
+    QTest::newRow("full reply") << QByteArray(
+        R"({"name":"Cam","ip":"10.0.0.2","sn":"S1","mode":"MODEID7","libver":"2"})")
                                 << true << Cells { "1", "Cam", "10.0.0.2", "S1", "ID7" };
-    QTest::newRow("upper-case NAME with text around") << QByteArray(R"(junk {"NAME":"A"} trailing)") << false
-                                                      << Cells { "1", "A", kNone, kNone, kNone };
+    QTest::newRow("upper-case NAME with text around")
+        << QByteArray(R"(junk {"NAME":"A"} trailing)") << false << Cells { "1", "A", kNone, kNone, kNone };
     QTest::newRow("no name") << QByteArray(R"({"ip":"1.2.3.4","sn":"X","libver":"1"})") << true
                              << Cells { "1", kNone, "1.2.3.4", "X", kNone };
-    QTest::newRow("mode of seven") << QByteArray(R"({"mode":"ABCDEFG"})") << false << Cells { "1", kNone, kNone, kNone, "EFG" };
-    QTest::newRow("mode of four") << QByteArray(R"({"mode":"ABCD"})") << false << Cells { "1", kNone, kNone, kNone, "" };
-    QTest::newRow("mode a number") << QByteArray(R"({"mode":12345678})") << false << Cells { "1", kNone, kNone, kNone, "" };
-    QTest::newRow("non-string values") << QByteArray(R"({"name":null,"ip":7,"sn":{"a":1},"libver":false})") << true
-                                       << Cells { "1", "", "", "", kNone };
-    QTest::newRow("first of duplicate keys") << QByteArray(R"({"sn":"first","SN":"second","sn":"third"})") << false
-                                             << Cells { "1", kNone, kNone, "first", kNone };
+    QTest::newRow("mode of seven") << QByteArray(R"({"mode":"ABCDEFG"})") << false
+                                   << Cells { "1", kNone, kNone, kNone, "EFG" };
+    QTest::newRow("mode of four") << QByteArray(R"({"mode":"ABCD"})") << false
+                                  << Cells { "1", kNone, kNone, kNone, "" };
+    QTest::newRow("mode a number") << QByteArray(R"({"mode":12345678})") << false
+                                   << Cells { "1", kNone, kNone, kNone, "" };
+    QTest::newRow("non-string values") << QByteArray(R"({"name":null,"ip":7,"sn":{"a":1},"libver":false})")
+                                       << true << Cells { "1", "", "", "", kNone };
+    QTest::newRow("first of duplicate keys") << QByteArray(R"({"sn":"first","SN":"second","sn":"third"})")
+                                             << false << Cells { "1", kNone, kNone, "first", kNone };
     QTest::newRow("UTF-8 name") << QByteArray("{\"name\":\"caf\xC3\xA9\"}") << false
                                 << Cells { "1", QString::fromUtf8("café"), kNone, kNone, kNone };
 }
@@ -147,9 +154,11 @@ void TestTable::announcements_data()
     QTest::newRow("four parts") << QByteArray("192.168.1.20@SN0001@ID7@extra")
                                 << Cells { "1", kNone, "192.168.1.20", "SN0001", "ID7" };
     QTest::newRow("two separators then X") << QByteArray("@@X") << Cells { "1", kNone, "", "", "X" };
-    QTest::newRow("no separator") << QByteArray("just text") << Cells { "1", kNone, "just text", kNone, kNone };
+    QTest::newRow("no separator") << QByteArray("just text")
+                                  << Cells { "1", kNone, "just text", kNone, kNone };
     QTest::newRow("empty text") << QByteArray("") << Cells { "1", kNone, "", kNone, kNone };
-    QTest::newRow("Latin-1 byte") << QByteArray("caf\xE9@S") << Cells { "1", kNone, QString::fromLatin1("caf\xE9"), "S", kNone };
+    QTest::newRow("Latin-1 byte") << QByteArray("caf\xE9@S")
+                                  << Cells { "1", kNone, QString::fromLatin1("caf\xE9"), "S", kNone };
 }
 
 void TestTable::announcements()

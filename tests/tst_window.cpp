@@ -32,7 +32,10 @@ void TestWindow::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(window));
 }
 
-void TestWindow::cleanupTestCase() { delete window; }
+void TestWindow::cleanupTestCase()
+{
+    delete window;
+}
 
 void TestWindow::windowIsFixedAndTitled()
 {
@@ -57,18 +60,30 @@ void TestWindow::widgets_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
-    QTest::newRow("table") << "tableWidget" << "QTableWidget" << QRect(1, 50, 961, 531) << "";
-    QTest::newRow("search") << "pushButton" << "QPushButton" << QRect(10, 10, 75, 23) << "搜索";
-    QTest::newRow("start") << "StartIp" << "MyIpAddrEdit" << QRect(1050, 80, 186, 25) << "";
-    QTest::newRow("heading") << "label" << "QLabel" << QRect(980, 50, 81, 21) << "批量设置IP:";
-    QTest::newRow("start label") << "label_2" << "QLabel" << QRect(980, 90, 54, 12) << "起始IP：";
-    QTest::newRow("end label") << "label_3" << "QLabel" << QRect(980, 130, 54, 12) << "结束IP：";
-    QTest::newRow("end") << "EndIp" << "MyIpAddrEdit" << QRect(1050, 120, 186, 25) << "";
-    QTest::newRow("mask") << "NetMask" << "MyIpAddrEdit" << QRect(1050, 160, 186, 25) << "";
-    QTest::newRow("mask label") << "label_4" << "QLabel" << QRect(980, 170, 54, 12) << "子网掩码：";
-    QTest::newRow("gateway") << "Gateway" << "MyIpAddrEdit" << QRect(1050, 200, 186, 25) << "";
-    QTest::newRow("gateway label") << "label_5" << "QLabel" << QRect(980, 210, 54, 12) << "网关地址：";
-    QTest::newRow("set") << "SetIpButton" << "QPushButton" << QRect(1160, 250, 75, 23) << "设置";
+    QTest::newRow("table") << "tableWidget"
+                           << "QTableWidget" << QRect(1, 50, 961, 531) << "";
+    QTest::newRow("search") << "pushButton"
+                            << "QPushButton" << QRect(10, 10, 75, 23) << "搜索";
+    QTest::newRow("start") << "StartIp"
+                           << "MyIpAddrEdit" << QRect(1050, 80, 186, 25) << "";
+    QTest::newRow("heading") << "label"
+                             << "QLabel" << QRect(980, 50, 81, 21) << "批量设置IP:";
+    QTest::newRow("start label") << "label_2"
+                                 << "QLabel" << QRect(980, 90, 54, 12) << "起始IP：";
+    QTest::newRow("end label") << "label_3"
+                               << "QLabel" << QRect(980, 130, 54, 12) << "结束IP：";
+    QTest::newRow("end") << "EndIp"
+                         << "MyIpAddrEdit" << QRect(1050, 120, 186, 25) << "";
+    QTest::newRow("mask") << "NetMask"
+                          << "MyIpAddrEdit" << QRect(1050, 160, 186, 25) << "";
+    QTest::newRow("mask label") << "label_4"
+                                << "QLabel" << QRect(980, 170, 54, 12) << "子网掩码：";
+    QTest::newRow("gateway") << "Gateway"
+                             << "MyIpAddrEdit" << QRect(1050, 200, 186, 25) << "";
+    QTest::newRow("gateway label") << "label_5"
+                                   << "QLabel" << QRect(980, 210, 54, 12) << "网关地址：";
+    QTest::newRow("set") << "SetIpButton"
+                         << "QPushButton" << QRect(1160, 250, 75, 23) << "设置";
 }
 
 void TestWindow::widgets()

@@ -51,7 +51,8 @@ public:
             unsigned char packet[65536];
             sockaddr_ll from {};
             socklen_t length = sizeof(from);
-            const ssize_t n = recvfrom(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            const ssize_t n
+                = recvfrom(fd, packet, sizeof(packet), 0, reinterpret_cast<sockaddr*>(&from), &length);
             if (n < int(sizeof(iphdr)) || from.sll_protocol != htons(ETH_P_IP)
                 || (from.sll_pkttype == PACKET_OUTGOING) != m_outgoing)
                 continue;
@@ -73,4 +74,3 @@ public:
 private:
     bool m_outgoing = false;
 };
-

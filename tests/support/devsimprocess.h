@@ -253,8 +253,9 @@ public:
             const char* const variable = m_host == LanHost ? "LAN_NETNS" : "LAN2_NETNS";
             const QByteArray netns = qgetenv(variable);
             if (netns.isEmpty()) {
-                m_error = QStringLiteral("%1 is not set; run through tests/netns/isolated --lan or --two-lans")
-                              .arg(variable);
+                m_error
+                    = QStringLiteral("%1 is not set; run through tests/netns/isolated --lan or --two-lans")
+                          .arg(variable);
                 return false;
             }
             arguments.prepend(program);

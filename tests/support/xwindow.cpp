@@ -19,7 +19,8 @@ std::string windowTitle(Display* display, Window window)
     unsigned long count, remaining;
     unsigned char* data = nullptr;
     std::string title;
-    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &count, &remaining, &data)
+    if (XGetWindowProperty(
+            display, window, netName, 0, 1024, False, utf8, &type, &format, &count, &remaining, &data)
             == Success
         && data) {
         title.assign(reinterpret_cast<char*>(data), count);

@@ -397,7 +397,8 @@ int main(int argc, char** argv)
     if (options.verbose) {
         for (const SimDevice& d : MakeDevices(options))
             fprintf(stderr, "devsim: %s %s %s %s%s%s%s\n", d.name.c_str(), d.ip.c_str(), d.sn.c_str(),
-                d.mode.c_str(), d.hasLibver ? "" : " no-libver", d.answersDiscovery ? "" : " announce-only", d.takesSettings ? "" : " ignores-set");
+                d.mode.c_str(), d.hasLibver ? "" : " no-libver", d.answersDiscovery ? "" : " announce-only",
+                d.takesSettings ? "" : " ignores-set");
     }
     printLine("{\"ready\":true,\"devices\":" + std::to_string(options.count) + "}");
     simulator.run(waitMask);
