@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_ARGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: all deps build run test test-plain asan demo package install clean
+.PHONY: all deps build run test test-plain asan demo package install clean format format-check
 
 all: build
 
@@ -37,7 +37,17 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest $(CTEST_ARGS)
 
-test: test-plain asan tsan
+# The formatting first: a file that differs fails the run in a second, before any build.
+test: format-check test-plain asan tsan
+
+# Every C and C++ file git tracks, as the root .clang-format lays it out; `make format`
+# rewrites them in place.
+FORMAT_FILES = $(shell git ls-files '*.c' '*.cpp' '*.h')
+format-check: deps
+	@clang-format --dry-run --Werror $(FORMAT_FILES) || { echo "Run 'make format' to lay them out." >&2; exit 1; }
+
+format: deps
+	clang-format -i $(FORMAT_FILES)
 
 # A dozen simulated devices and the program together in a private network namespace.
 demo: build
