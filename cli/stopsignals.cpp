@@ -1,5 +1,6 @@
 #include "stopsignals.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
 
@@ -116,11 +117,7 @@ bool StopSignals::install(QString* why)
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        unsigned char byte = 0;
-        while (read(g_pipe[0], &byte, 1) == 1)
-            deliver(byte);
-    });
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::deliverPending);
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = onSignal;
@@ -136,6 +133,19 @@ bool StopSignals::install(QString* why)
 void StopSignals::setFinishing()
 {
     g_finishing.store(true);
+}
+
+void StopSignals::deliverPending()
+{
+    if (!m_installed)
+        return;
+#ifdef _WIN32
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+#else
+    unsigned char byte = 0;
+    while (read(g_pipe[0], &byte, 1) == 1)
+        deliver(byte);
+#endif
 }
 
 void StopSignals::deliver(int n)

@@ -31,6 +31,10 @@ public:
     // From now on a further request ends the process at once, exit status 128 + n.
     static void setFinishing();
 
+    // Emits stopRequested() now for requests that came and wait for the event loop, for
+    // work that runs long without returning to it.
+    void deliverPending();
+
 signals:
     // n is one of StopSignal: Windows' Ctrl-C is 2, Ctrl-Break 15, a closed console,
     // log-off or shut-down 1.
