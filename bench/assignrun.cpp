@@ -37,6 +37,10 @@ Row assignRow(bool* complete)
     }
     plan.close();
     QProcess cli;
+    // Its log goes with the plan, never into the home folder.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), dir.path());
+    cli.setProcessEnvironment(env);
     cli.start(QStringLiteral(CLI_PATH),
         { "assign", "--plan", plan.fileName(), "--mask", "255.255.0.0", "--interface", "lo", "--wait", "2",
             "--verify", "30", "--format", "csv" });

@@ -1,8 +1,10 @@
 #include "assign.h"
 
 #include "addressrules.h"
+#include "assignlog.h"
 #include "console.h"
 #include "rowwriter.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -166,15 +168,17 @@ int countStatus(const QList<AssignRow>& rows, AssignStatus status)
 // commands, then the search for the new addresses.
 class AssignRun {
 public:
-    AssignRun(const AssignRequest& request, const QList<Assignment>& plan, const AddressRange& range);
+    AssignRun(const AssignRequest& request, const AssignPlan& plan);
     int exec();
 
 private:
     void answered(const Entry& entry);
+    void stopRequested(int n);
     void searchEnded();
     std::optional<int> afterSearch(); // none: confirming
     std::optional<int> sendAll();
     bool send(AssignRow* row);
+    void settled(const AssignRow& row);
     void startConfirming();
     void confirm(const Entry& entry);
     void showProgress();
@@ -193,6 +197,12 @@ private:
     QElapsedTimer m_clock; // from the first command
     QTimer m_ticker;
     int m_status = kDone;
+    StopSignals m_stops;
+    int m_stoppedBy = 0; // the stop request that ends the run, or 0
+    bool m_sending = false;
+    int m_sent = 0;
+    AssignLog m_log;
+    QString m_logError; // why the log took no more lines
 };
 }
 
@@ -282,10 +292,10 @@ QString SettleUnconfirmed(AssignRow* row)
                               : QStringLiteral("%1 not confirmed: no answer from it").arg(sn);
 }
 
-AssignRun::AssignRun(const AssignRequest& request, const QList<Assignment>& plan, const AddressRange& range)
+AssignRun::AssignRun(const AssignRequest& request, const AssignPlan& plan)
     : m_request(request)
-    , m_plan(plan)
-    , m_range(range)
+    , m_plan(plan.assignments)
+    , m_range(plan.range)
     , m_search(
           request.search, [this](const QString& line) { m_progress.line("devicesearch-cli: " + line); },
           false)
@@ -296,6 +306,11 @@ AssignRun::AssignRun(const AssignRequest& request, const QList<Assignment>& plan
 int AssignRun::exec()
 {
     QString why;
+    if (!m_request.logPath.isEmpty() && !m_log.open(m_request.logPath, &why)) {
+        err(QStringLiteral("devicesearch-cli: cannot keep the log %1: %2; nothing was sent")
+                .arg(m_request.logPath, why));
+        return kUsage;
+    }
     if (!m_search.open(&why)) {
         err("devicesearch-cli: " + why);
         return kNoNetwork;
@@ -303,6 +318,9 @@ int AssignRun::exec()
     QObject::connect(&m_search, &DeviceSearch::answered, [this](const Entry& e) { answered(e); });
     QObject::connect(&m_search, &DeviceSearch::finished, [this] { searchEnded(); });
     QObject::connect(&m_ticker, &QTimer::timeout, [this] { showProgress(); });
+    QObject::connect(&m_stops, &StopSignals::stopRequested, [this](int n) { stopRequested(n); });
+    if (!m_stops.install(&why))
+        m_progress.line("devicesearch-cli: " + why);
     m_progress.show(QStringLiteral("searching for %1 s").arg(m_request.search.waitSeconds));
     m_search.start();
     QCoreApplication::exec();
@@ -317,9 +335,26 @@ void AssignRun::answered(const Entry& entry)
         NoteHeard(&m_heard, entry);
 }
 
+// Nothing more goes out: the search or the confirmation ends now, the commands still to
+// send are not sent, and a further request ends the process at once.
+void AssignRun::stopRequested(int n)
+{
+    StopSignals::setFinishing();
+    m_stoppedBy = n;
+    // The sending loop asks before each command.
+    if (!m_sending)
+        m_search.stop();
+}
+
 void AssignRun::searchEnded()
 {
-    const std::optional<int> status = m_confirming ? report() : afterSearch();
+    if (m_stoppedBy != 0 && !m_confirming) {
+        // Cut short during the first search: the devices known so far, none sent.
+        m_progress.clear();
+        m_rows = PlannedRows(m_plan, m_heard);
+        m_writer.begin();
+    }
+    const std::optional<int> status = m_confirming || m_stoppedBy != 0 ? report() : afterSearch();
     if (!status)
         return;
     m_status = *status;
@@ -358,27 +393,35 @@ std::optional<int> AssignRun::afterSearch()
 
 std::optional<int> AssignRun::sendAll()
 {
-    // Back to back, before any answer is read.
+    // Back to back, before any answer is read; a stop request or a log that fails keeps
+    // the rest back.
     m_clock.start();
-    int sent = 0;
-    for (AssignRow& row : m_rows)
-        sent += send(&row) ? 1 : 0;
-    if (m_request.verifySeconds > 0 && sent > 0) {
+    m_sending = true;
+    for (AssignRow& row : m_rows) {
+        m_stops.deliverPending();
+        if (m_stoppedBy != 0 || !m_logError.isEmpty())
+            break;
+        m_sent += send(&row) ? 1 : 0;
+    }
+    m_sending = false;
+    if (m_request.verifySeconds > 0 && m_sent > 0 && m_stoppedBy == 0) {
         startConfirming();
         return std::nullopt;
     }
-    for (const AssignRow& row : m_rows) {
-        if (row.status == AssignStatus::Sent)
-            m_writer.final(row);
-    }
-    m_writer.finish(m_rows);
-    err(QStringLiteral("%1 of %2 commands sent").arg(sent).arg(m_rows.size()));
-    return sent == m_rows.size() ? kDone : kNoAnswer;
+    return report();
 }
 
 bool AssignRun::send(AssignRow* row)
 {
     QString why;
+    if (m_log.isOpen() && !m_log.write(*row, true, &why)) {
+        m_logError
+            = QStringLiteral("devicesearch-cli: cannot write to the log %1: %2; the commands left were "
+                             "not sent")
+                  .arg(m_request.logPath, why);
+        m_progress.line(m_logError);
+        return false;
+    }
     if (m_search.sendCommand(row->interfaceName, AssignmentFrame(row->planned), &why)) {
         row->status = AssignStatus::Sent;
         row->sentMs = m_clock.elapsed();
@@ -387,8 +430,20 @@ bool AssignRun::send(AssignRow* row)
     row->status = AssignStatus::NotSent;
     m_progress.line(QStringLiteral("devicesearch-cli: the command for %1 was not sent %2")
                         .arg(SerialForMessage(row->planned.sn), why));
-    m_writer.final(*row);
+    settled(*row);
     return false;
+}
+
+// A row's status is final: its line in the log, and in the output as it comes.
+void AssignRun::settled(const AssignRow& row)
+{
+    QString why;
+    if (m_log.isOpen() && m_logError.isEmpty() && !m_log.write(row, false, &why)) {
+        m_logError
+            = QStringLiteral("devicesearch-cli: cannot write to the log %1: %2").arg(m_request.logPath, why);
+        m_progress.line(m_logError);
+    }
+    m_writer.final(row);
 }
 
 void AssignRun::startConfirming()
@@ -415,7 +470,7 @@ void AssignRun::confirm(const Entry& e)
     m_progress.line(
         QStringLiteral("%1 confirmed at %2 after %3 s")
             .arg(TerminalSafe(row.planned.sn), AddressText(row.planned.ip), secondsText(*row.seconds)));
-    m_writer.final(row);
+    settled(row);
     showProgress();
     if (countStatus(m_rows, AssignStatus::Sent) == 0)
         m_search.stop();
@@ -432,31 +487,50 @@ void AssignRun::showProgress()
                         .arg((left + 999) / 1000));
 }
 
+// Every row's final status, the summary and the exit status, however the run ended.
 int AssignRun::report()
 {
     m_ticker.stop();
     m_progress.clear();
+    // Without a confirmation, a command sent is as far as a row gets.
+    const bool verifying = m_request.verifySeconds > 0 && m_sent > 0;
     for (AssignRow& row : m_rows) {
-        if (row.status != AssignStatus::Sent)
+        if (row.status == AssignStatus::Planned)
+            row.status = AssignStatus::NotSent;
+        else if (row.status == AssignStatus::Sent && verifying)
+            err(SettleUnconfirmed(&row));
+        else if (row.status != AssignStatus::Sent)
             continue;
-        err(SettleUnconfirmed(&row));
-        m_writer.final(row);
+        settled(row);
     }
     m_writer.finish(m_rows);
     const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);
-    err(QStringLiteral("%1 of %2 devices confirmed in %3 s")
-            .arg(confirmed)
-            .arg(m_rows.size())
-            .arg(secondsText(m_clock.elapsed() / 1000.0)));
-    return confirmed == m_rows.size() ? kDone : kNoAnswer;
+    const int done = verifying ? confirmed : m_sent;
+    err(verifying ? QStringLiteral("%1 of %2 devices confirmed in %3 s")
+                        .arg(confirmed)
+                        .arg(m_rows.size())
+                        .arg(secondsText(m_clock.elapsed() / 1000.0))
+                  : QStringLiteral("%1 of %2 commands sent").arg(m_sent).arg(m_rows.size()));
+    if (m_stoppedBy != 0)
+        err(QStringLiteral("devicesearch-cli: interrupted by %1; %2 of %3 commands not sent")
+                .arg(StopSignalName(m_stoppedBy))
+                .arg(countStatus(m_rows, AssignStatus::NotSent))
+                .arg(m_rows.size()));
+    if (!m_logError.isEmpty())
+        return kUsage;
+    return m_stoppedBy != 0 ? 128 + m_stoppedBy : done == m_rows.size() ? kDone : kNoAnswer;
 }
 
-int RunAssign(const AssignRequest& request)
+bool PlanAssign(const AssignRequest& request, AssignPlan* plan)
 {
-    QList<Assignment> plan;
-    AddressRange range;
     PlanError problem;
-    if (!planBeforeSearch(request, &plan, &range, &problem))
-        return refuse(request, problem);
-    return AssignRun(request, plan, range).exec();
+    if (planBeforeSearch(request, &plan->assignments, &plan->range, &problem))
+        return true;
+    refuse(request, problem);
+    return false;
+}
+
+int RunAssign(const AssignRequest& request, const AssignPlan& plan)
+{
+    return AssignRun(request, plan).exec();
 }

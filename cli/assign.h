@@ -25,6 +25,14 @@ struct AssignRequest {
     bool all = false; // every configurable device found, in serial-number order
     bool dryRun = false;
     double verifySeconds = 30; // 0: no confirmation
+    QString logPath; // the record of every command; empty: none
+};
+
+// The plan as far as it is known before the search: from a plan file, or a range and its
+// serial numbers; for --all the range alone.
+struct AssignPlan {
+    QList<Assignment> assignments;
+    AddressRange range;
 };
 
 // What the first search heard of one serial number.
@@ -60,5 +68,9 @@ bool NoteAnswerAfterCommand(AssignRow* row, const QString& ip, qint64 ms);
 // The final status of a row still sent when the wait is over, and the line that says why.
 QString SettleUnconfirmed(AssignRow* row);
 
-// The whole command; returns its exit status.
-int RunAssign(const AssignRequest& request);
+// Reads the plan file or the range and checks it, before any look at the network. False
+// after printing why: exit status 2.
+bool PlanAssign(const AssignRequest& request, AssignPlan* plan);
+
+// The rest of the command; returns its exit status: 128 + n after stop request n.
+int RunAssign(const AssignRequest& request, const AssignPlan& plan);

@@ -14,6 +14,15 @@
 // The same in every subcommand.
 enum Exit { kDone = 0, kNoAnswer = 1, kUsage = 2, kNoNetwork = 3 };
 
+// A stop request's name as a Linux user knows it, whatever the system (see StopSignal).
+inline QString StopSignalName(int n)
+{
+    return n == 1 ? QStringLiteral("SIGHUP")
+        : n == 2  ? QStringLiteral("SIGINT")
+        : n == 15 ? QStringLiteral("SIGTERM")
+                  : QStringLiteral("signal %1").arg(n);
+}
+
 // Both streams carry UTF-8 bytes as written. Windows would otherwise turn each "\n" into
 // "\r\n" (CSV's own "\r\n" into "\r\r\n"), and a console would show UTF-8 as its code page.
 inline void UseUtf8Streams()

@@ -1,6 +1,7 @@
 // devicesearch-cli: the window's search on every interface, for scripts and headless
 // machines. Results go to standard output, everything else to standard error.
 #include "assign.h"
+#include "assignlog.h"
 #include "console.h"
 #include "interfaces.h"
 #include "output.h"
@@ -15,8 +16,9 @@ const char kExitStatuses[]
       "confirmed, or every command sent with --no-verify, or every check passed with\n"
       "--dry-run), 1 the network answered but not as wanted (search: no device answered;\n"
       "assign: a device was not found, cannot be configured, or was not confirmed), 2 bad\n"
-      "command line or input file (assign: a check failed and nothing was sent), 3 cannot\n"
-      "use the network.\n";
+      "command line or input file (assign: a check failed and nothing was sent, or the log\n"
+      "cannot be written), 3 cannot use the network; assign stopped by a signal: 128 + its\n"
+      "number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).\n";
 
 // A usage error: the reason and how to get help, on standard error.
 int usage(const QString& command, const QString& why)
@@ -67,6 +69,7 @@ void addSearchOptions(QCommandLineParser& parser)
     });
 }
 
+// Every option but the interfaces, which are chosen once the whole command line is read.
 bool readSearchOptions(const QCommandLineParser& parser, const QString& command, SearchOptions* options,
     OutputFormat* format, int* status)
 {
@@ -88,6 +91,13 @@ bool readSearchOptions(const QCommandLineParser& parser, const QString& command,
             QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
         return false;
     }
+    return true;
+}
+
+// The network's first look: which interfaces to search on.
+bool chooseInterfaces(
+    const QCommandLineParser& parser, const QString& command, SearchOptions* options, int* status)
+{
     QString why;
     if (!ChooseInterfaces(Ipv4Interfaces(), parser.values("interface"), &options->interfaces, &why)) {
         if (parser.values("interface").isEmpty()) {
@@ -128,7 +138,8 @@ int searchCommand(const QStringList& args)
     if (!parseOrHelp(parser, args, "search", &status))
         return status;
     SearchRequest request;
-    if (!readSearchOptions(parser, "search", &request.search, &request.format, &status))
+    if (!readSearchOptions(parser, "search", &request.search, &request.format, &status)
+        || !chooseInterfaces(parser, "search", &request.search, &status))
         return status;
     request.unique = parser.isSet("unique");
     request.verbose = parser.isSet("verbose");
@@ -163,6 +174,14 @@ QString readAssignOptions(const QCommandLineParser& parser, AssignRequest* reque
     }
     if (parser.isSet("verify") && parser.isSet("no-verify"))
         return QStringLiteral("--verify and --no-verify exclude each other");
+    if (parser.isSet("log") && parser.isSet("no-log"))
+        return QStringLiteral("--log and --no-log exclude each other");
+    if (parser.isSet("log") && parser.value("log").isEmpty())
+        return QStringLiteral("--log takes a file name");
+    if (!request->dryRun && !parser.isSet("no-log"))
+        request->logPath = parser.isSet("log")
+            ? parser.value("log")
+            : DefaultAssignLogPath([](const char* name) { return qEnvironmentVariable(name); });
     bool ok = false;
     request->verifySeconds = parser.isSet("no-verify") ? 0 : parser.value("verify").toDouble(&ok);
     if (!parser.isSet("no-verify") && (!ok || !(request->verifySeconds > 0) || request->verifySeconds > 3600))
@@ -199,6 +218,12 @@ int assignCommand(const QStringList& args)
         { "verify", "Wait up to SEC seconds for every device to answer with its new address (default 30).",
             "SEC", "30" },
         { "no-verify", "Send and stop: no confirmation." },
+        { "log",
+            "Append a JSON line to FILE before each command goes out and when a device's status is "
+            "final (default: $XDG_STATE_HOME/devicesearch/assign.jsonl, on Windows under "
+            "%LOCALAPPDATA%; --dry-run writes none).",
+            "FILE" },
+        { "no-log", "Keep no log." },
     });
     int status = kDone;
     if (!parseOrHelp(parser, args, "assign", &status))
@@ -209,7 +234,12 @@ int assignCommand(const QStringList& args)
     const QString why = readAssignOptions(parser, &request);
     if (!why.isEmpty())
         return usage("assign", why);
-    return RunAssign(request);
+    AssignPlan plan;
+    if (!PlanAssign(request, &plan))
+        return kUsage;
+    if (!chooseInterfaces(parser, "assign", &request.search, &status))
+        return status;
+    return RunAssign(request, plan);
 }
 }
 

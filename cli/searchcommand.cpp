@@ -2,8 +2,10 @@
 
 #include "console.h"
 #include "rowwriter.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QStringList>
 
 bool EntryFilter::keep(const Entry& entry)
@@ -16,7 +18,8 @@ bool EntryFilter::keep(const Entry& entry)
     return true;
 }
 
-QString SearchSummary(int entries, int serials, const SearchStats& stats, const SearchOptions& options)
+QString SearchSummary(int entries, int serials, const SearchStats& stats, const SearchOptions& options,
+    int stoppedBy, double seconds)
 {
     QStringList names;
     for (const InterfaceInfo& info : options.interfaces)
@@ -29,6 +32,9 @@ QString SearchSummary(int entries, int serials, const SearchStats& stats, const 
               .arg(stats.announcements)
               .arg(names.join(", "))
               .arg(options.waitSeconds);
+    if (stoppedBy != 0)
+        summary += QStringLiteral(", interrupted by %1 after %2 s")
+                       .arg(StopSignalName(stoppedBy), QString::number(seconds, 'f', 1));
     // Windows keeps no per-socket drop count: say so rather than claim none were lost.
     summary += stats.drops >= 0 ? QStringLiteral(", %1 datagrams dropped by the kernel").arg(stats.drops)
                                 : QStringLiteral(", datagrams dropped by the kernel: unknown");
@@ -64,11 +70,23 @@ int RunSearch(const SearchRequest& request)
         writer.final(entry);
     });
     QObject::connect(&search, &DeviceSearch::finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    // A stop request ends the wait early: what was heard is printed as at its end.
+    StopSignals stops;
+    int stoppedBy = 0;
+    QObject::connect(&stops, &StopSignals::stopRequested, [&](int n) {
+        StopSignals::setFinishing();
+        stoppedBy = n;
+        search.stop();
+    });
+    stops.install();
+    QElapsedTimer clock;
+    clock.start();
     search.start();
     QCoreApplication::exec();
 
     writer.finish(entries);
-    err(SearchSummary(entries.size(), filter.serials(), search.stats(), request.search));
+    err(SearchSummary(entries.size(), filter.serials(), search.stats(), request.search, stoppedBy,
+        clock.elapsed() / 1000.0));
     const QString warning = DropWarning(search.stats());
     if (!warning.isEmpty())
         err(warning);

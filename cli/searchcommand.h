@@ -32,8 +32,10 @@ private:
 };
 
 // The line that ends a search, and the warning that follows it when the kernel dropped
-// answers (empty when it did not).
-QString SearchSummary(int entries, int serials, const SearchStats& stats, const SearchOptions& options);
+// answers (empty when it did not). stoppedBy: the stop request that cut the wait short, or
+// 0; seconds: how long it listened then.
+QString SearchSummary(int entries, int serials, const SearchStats& stats, const SearchOptions& options,
+    int stoppedBy = 0, double seconds = 0);
 QString DropWarning(const SearchStats& stats);
 
 // The whole command; returns its exit status.

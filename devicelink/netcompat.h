@@ -6,6 +6,7 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <io.h>
 #include <process.h>
 // clang-format off
 // Winsock 2 before windows.h, so that the old winsock.h never comes in
@@ -54,6 +55,12 @@ inline void setLastError(int error)
     WSASetLastError(error);
 }
 
+// Waits until what was written to the file descriptor is on disk.
+inline bool syncFile(int fd)
+{
+    return _commit(fd) == 0;
+}
+
 // Runs fn on a detached thread; false when the thread could not be started.
 inline bool startDetachedThread(void (*fn)())
 {
@@ -92,6 +99,11 @@ inline int lastError()
 inline void setLastError(int error)
 {
     errno = error;
+}
+
+inline bool syncFile(int fd)
+{
+    return ::fsync(fd) == 0;
 }
 
 inline bool startDetachedThread(void (*fn)())

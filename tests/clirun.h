@@ -8,6 +8,9 @@
 #include <QStringList>
 #include <QTest>
 
+#include <csignal>
+#include <sys/types.h>
+
 // The program under test; DEVICESEARCH_CLI runs the same checks on another build of it
 // (the Windows one under Wine, through a wrapper).
 inline QString CliPath()
@@ -31,6 +34,8 @@ struct CliRun {
 class Cli {
 public:
     explicit Cli(const QStringList& args) { m_process.start(CliPath(), args); }
+    // Sends signal n to the program; false when it is not running.
+    bool signal(int n) { return m_process.processId() > 0 && ::kill(pid_t(m_process.processId()), n) == 0; }
     // Waits for the end; a hang shows as status -1.
     CliRun finish(int timeoutMs = 30000)
     {
@@ -65,6 +70,12 @@ private:
 inline CliRun runCli(const QStringList& args)
 {
     return Cli(args).finish();
+}
+
+// Signals reach the Linux build only: under Wine the program is started through a wrapper.
+inline bool SignalsReachTheProgram()
+{
+    return qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI");
 }
 
 inline QJsonArray jsonOf(const CliRun& run)

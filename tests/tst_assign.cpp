@@ -1,6 +1,7 @@
 // devicesearch-cli assign end to end, inside the private network: what devsim receives,
 // what the devices answer afterwards, and that no check failure lets a command out.
 #include "clirun.h"
+#include "csvreader.h"
 #include "devsimprocess.h"
 #include "netsettext.h"
 #include "service.h"
@@ -55,6 +56,85 @@ QMap<QString, QJsonObject> rowsBySerial(const CliRun& run)
     return rows;
 }
 
+// The serial numbers devsim received a set-network command for.
+QSet<QString> commandedSerials(DevsimProcess& devsim)
+{
+    QSet<QString> serials;
+    for (const QString& payload : commandsReceived(devsim))
+        serials.insert(QJsonDocument::fromJson(payload.toUtf8()).object().value("sn").toString());
+    return serials;
+}
+
+// Each row's status by serial number, from any machine format.
+QMap<QString, QString> statusesOf(const CliRun& run, const QString& format)
+{
+    QMap<QString, QString> statuses;
+    if (format == "csv") {
+        QVector<QStringList> records;
+        if (!ReadCsv(QString::fromUtf8(run.out), &records) || records.isEmpty())
+            return statuses;
+        for (const QStringList& r : records.mid(1))
+            statuses.insert(r.value(0), r.value(6));
+        return statuses;
+    }
+    QJsonArray rows = jsonOf(run);
+    if (format == "jsonl") {
+        for (const QByteArray& line : run.out.split('\n'))
+            if (!line.isEmpty())
+                rows.append(QJsonDocument::fromJson(line).object());
+    }
+    for (const QJsonValue& v : rows)
+        statuses.insert(v.toObject().value("sn").toString(), v.toObject().value("status").toString());
+    return statuses;
+}
+
+// The log's lines, each an object; a line that is not one shows as an empty object.
+QList<QJsonObject> logLines(const QString& name)
+{
+    QFile file(name);
+    QList<QJsonObject> lines;
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (!line.isEmpty())
+            lines << QJsonDocument::fromJson(line).object();
+    return lines;
+}
+
+// The serial numbers of the log's lines with this event.
+QSet<QString> loggedSerials(const QList<QJsonObject>& lines, const QString& event)
+{
+    QSet<QString> serials;
+    for (const QJsonObject& line : lines)
+        if (line.value("event") == event)
+            serials.insert(line.value("sn").toString());
+    return serials;
+}
+
+bool isCommand(const QJsonObject& line)
+{
+    return line.value("port").toInt() == kCommandPort && line.value("cmd").toInt() == 1;
+}
+
+bool isProbe(const QJsonObject& line)
+{
+    return line.value("port").toInt() == kCommandPort && line.value("cmd").toInt() == 0;
+}
+
+// A plan for devsim's devices SN0001.. at 10.1.0.1..: new addresses from 10.2.0.2, none a gateway.
+QByteArray numberedPlan(int devices)
+{
+    QByteArray plan = "sn,ip\n";
+    for (int k = 1; k <= devices; ++k)
+        plan += QStringLiteral("SN%1,10.2.%2.%3\n")
+                    .arg(k, 4, 10, QChar('0'))
+                    .arg(k / 200)
+                    .arg(k % 200 + 2)
+                    .toUtf8();
+    return plan;
+}
+const QStringList kNumberedDevices { "--base-ip", "10.1.0.0" };
+
 QString writePlan(
     QTemporaryDir& dir, const QByteArray& bytes, const QString& fileName = QStringLiteral("plan.csv"))
 {
@@ -79,6 +159,11 @@ private slots:
     void searchErrorsSendNothing_data();
     void searchErrorsSendNothing();
     void planOverTwoLans();
+    void stopReportsEveryDevice_data();
+    void stopReportsEveryDevice();
+    void logAfterKillListsEveryFrame();
+    void unusableLogSendsNothing_data();
+    void unusableLogSendsNothing();
 
 private:
     QTemporaryDir m_dir;
@@ -90,6 +175,9 @@ void TestAssign::initTestCase()
     if (!InsidePrivateNetwork(&why))
         QFAIL(qPrintable(why));
     QVERIFY(m_dir.isValid());
+    // The default log goes here, never into the home folder.
+    qputenv("XDG_STATE_HOME", m_dir.filePath("state").toUtf8());
+    qputenv("LOCALAPPDATA", m_dir.filePath("state").toUtf8());
 }
 
 void TestAssign::rangeSendsTheWindowsFramesAndConfirms_data()
@@ -116,6 +204,8 @@ void TestAssign::rangeSendsTheWindowsFramesAndConfirms()
                                   "--wait", "0.5", "--verify", "10", "--format", "json" }
         + args);
     QVERIFY2(run.status == 0, run.err.constData());
+    if (SignalsReachTheProgram()) // Wine may keep its own LOCALAPPDATA
+        QVERIFY(QFile::exists(m_dir.filePath("state/devicesearch/assign.jsonl")));
 
     QStringList wanted;
     for (const QString& pair : expected)
@@ -303,6 +393,132 @@ void TestAssign::planOverTwoLans()
     // Each LAN got its own devices' commands and no other.
     QCOMPARE(commandsReceived(first, "veth0"), wantedFirst);
     QCOMPARE(commandsReceived(second, "veth2"), wantedSecond);
+}
+
+void TestAssign::stopReportsEveryDevice_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("phase"); // when the signal comes
+    QTest::addColumn<QString>("format");
+    QTest::newRow("INT during the search") << int(SIGINT) << "search"
+                                           << "json";
+    QTest::newRow("TERM during the search") << int(SIGTERM) << "search"
+                                            << "csv";
+    QTest::newRow("HUP during the search") << int(SIGHUP) << "search"
+                                           << "jsonl";
+    QTest::newRow("INT while sending") << int(SIGINT) << "sending"
+                                       << "json";
+    QTest::newRow("TERM while sending") << int(SIGTERM) << "sending"
+                                        << "csv";
+    QTest::newRow("HUP during the confirmation") << int(SIGHUP) << "confirmation"
+                                                 << "jsonl";
+    QTest::newRow("TERM during the confirmation") << int(SIGTERM) << "confirmation"
+                                                  << "json";
+}
+
+// Whenever the signal comes, every device of the plan is reported, exactly those sent a
+// command have one at devsim, and the log says the same.
+void TestAssign::stopReportsEveryDevice()
+{
+    QFETCH(int, n);
+    QFETCH(QString, phase);
+    QFETCH(QString, format);
+    if (!SignalsReachTheProgram())
+        QSKIP("the Windows build runs under Wine through a wrapper, which a test cannot send a console event "
+              "to");
+    const int devices = 200;
+    DevsimProcess devsim;
+    // SN0001 ignores its command, so the confirmation lasts until the signal.
+    QVERIFY2(devsim.start(
+                 kNumberedDevices + QStringList { "--count", QString::number(devices), "--ignore-set=1" }),
+        qPrintable(devsim.error()));
+    const QString plan = writePlan(m_dir, numberedPlan(devices));
+    const QString log = m_dir.filePath(QStringLiteral("stop-%1.jsonl").arg(QTest::currentDataTag()));
+    Cli cli({ "assign", "--plan", plan, "--mask", "255.255.0.0", "--wait", phase == "search" ? "60" : "0.3",
+        "--verify", "60", "--format", format, "--log", log });
+    const int seen = phase == "confirmation" ? devices : 1;
+    if (!devsim.waitForCount(phase == "search" ? isProbe : isCommand, seen, 20000))
+        QFAIL(cli.finish(1000).err.constData());
+    QVERIFY(cli.signal(n));
+    const CliRun run = cli.finish(20000);
+    QVERIFY2(run.status == 128 + n, run.err.constData());
+    const QByteArray name = n == SIGINT ? "SIGINT" : n == SIGTERM ? "SIGTERM" : "SIGHUP";
+    QVERIFY2(run.err.contains("interrupted by " + name), run.err.constData());
+
+    const QMap<QString, QString> statuses = statusesOf(run, format);
+    QCOMPARE(statuses.size(), devices);
+    const QSet<QString> commanded = commandedSerials(devsim);
+    const QStringList finals { "confirmed", "not confirmed", "other address", "not sent" };
+    for (auto row = statuses.constBegin(); row != statuses.constEnd(); ++row) {
+        QVERIFY2(finals.contains(row.value()), qPrintable(row.key() + ": " + row.value()));
+        QVERIFY2(commanded.contains(row.key()) == (row.value() != "not sent"), qPrintable(row.key()));
+    }
+    if (phase == "search")
+        QVERIFY(commanded.isEmpty());
+    if (phase == "confirmation")
+        QCOMPARE(commanded.size(), devices);
+    QCOMPARE(statuses.value("SN0001"),
+        phase == "search" ? QStringLiteral("not sent") : QStringLiteral("not confirmed"));
+
+    const QList<QJsonObject> lines = logLines(log);
+    QCOMPARE(loggedSerials(lines, "sending"), commanded);
+    for (const QString& status : finals) {
+        QSet<QString> withStatus;
+        for (auto row = statuses.constBegin(); row != statuses.constEnd(); ++row)
+            if (row.value() == status)
+                withStatus.insert(row.key());
+        QCOMPARE(loggedSerials(lines, status), withStatus);
+    }
+}
+
+// Each line is on disk before its command goes out, so a killed run leaves them all.
+void TestAssign::logAfterKillListsEveryFrame()
+{
+    const int devices = 50;
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(
+                 kNumberedDevices + QStringList { "--count", QString::number(devices), "--ignore-set=1" }),
+        qPrintable(devsim.error()));
+    const QString log = m_dir.filePath("killed.jsonl");
+    QProcess cli;
+    cli.start(CliPath(),
+        { "assign", "--plan", writePlan(m_dir, numberedPlan(devices)), "--mask", "255.255.0.0", "--wait",
+            "0.3", "--verify", "60", "--log", log });
+    QVERIFY(devsim.waitForCount(isCommand, devices, 20000));
+    cli.kill();
+    QVERIFY(cli.waitForFinished(10000));
+    const QList<QJsonObject> lines = logLines(log);
+    const QSet<QString> commanded = commandedSerials(devsim);
+    QCOMPARE(commanded.size(), devices);
+    QCOMPARE(loggedSerials(lines, "sending"), commanded);
+    const QRegularExpression utcMs("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$");
+    for (const QJsonObject& line : lines)
+        QVERIFY2(
+            utcMs.match(line.value("time").toString()).hasMatch(), QJsonDocument(line).toJson().constData());
+}
+
+void TestAssign::unusableLogSendsNothing_data()
+{
+    QTest::addColumn<QString>("log");
+    QTest::newRow("in a folder that is a file") << "plan.csv/assign.jsonl";
+    QTest::newRow("a folder") << ".";
+}
+
+// Refused before the network: not even the search goes out.
+void TestAssign::unusableLogSendsNothing()
+{
+    QFETCH(QString, log);
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
+    QVERIFY(!writePlan(m_dir, "sn,ip\nSN0001,192.168.1.20\n").isEmpty());
+    const CliRun run = runCli({ "assign", "--all", "--start", "192.168.1.20", "--mask", "255.255.255.0",
+        "--wait", "0.5", "--log", m_dir.filePath(log) });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.startsWith("devicesearch-cli: cannot keep the log "), run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(commandsReceived(devsim), QStringList());
+    const auto& lines = devsim.received();
+    QVERIFY(std::none_of(lines.begin(), lines.end(), isProbe));
 }
 
 QTEST_GUILESS_MAIN(TestAssign)

@@ -49,11 +49,18 @@ private slots:
     void busyAnnouncementPortLeavesReplies();
     void exitStatuses_data();
     void exitStatuses();
+    void usageBeforeTheNetwork_data();
+    void usageBeforeTheNetwork();
+    void signalEndsTheWaitEarly_data();
+    void signalEndsTheWaitEarly();
     void searchesEveryLan();
     void interfaceByEitherName_data();
     void interfaceByEitherName();
     // Last: it starts the window's command channel, which stays open to the end.
     void sameEntriesAsTheWindow();
+
+private:
+    QTemporaryDir m_state;
 };
 
 void TestCli::initTestCase()
@@ -61,6 +68,10 @@ void TestCli::initTestCase()
     QString why;
     if (!InsidePrivateNetwork(&why))
         QFAIL(qPrintable(why));
+    // An assign that got as far as its log would write it here, never into the home folder.
+    QVERIFY(m_state.isValid());
+    qputenv("XDG_STATE_HOME", m_state.path().toUtf8());
+    qputenv("LOCALAPPDATA", m_state.path().toUtf8());
 }
 
 // It runs over SSH and on machines without a desktop.
@@ -306,6 +317,87 @@ void TestCli::exitStatuses()
         QVERIFY(run.out.isEmpty()); // the usage goes to standard error
     if (status == 0)
         QVERIFY(run.out.contains("Exit status: 0 done"));
+}
+
+void TestCli::usageBeforeTheNetwork_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("assign without arguments") << QStringList { "assign" } << QByteArray("give a range");
+    QTest::newRow("assign, a plan that is missing")
+        << QStringList { "assign", "--plan", "/nonexistent/plan.csv" } << QByteArray("/nonexistent/plan.csv");
+    QTest::newRow("assign, --log and --no-log") << QStringList { "assign", "--all", "--start", "10.0.0.2",
+        "--mask", "255.0.0.0", "--log", "x", "--no-log" }
+                                                << QByteArray("exclude each other");
+    QTest::newRow("search, unknown format")
+        << QStringList { "search", "--format", "xml" } << QByteArray("unknown format");
+}
+
+// A namespace of its own with loopback down: no interface at all, yet the command line is
+// judged first.
+void TestCli::usageBeforeTheNetwork()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, said);
+    if (!SignalsReachTheProgram())
+        QSKIP("needs the Linux build: the Windows one runs through a wrapper");
+    QProcess cli;
+    cli.start("unshare", QStringList { "-rn", CliPath() } + args);
+    QVERIFY(cli.waitForFinished(30000));
+    QCOMPARE(cli.exitCode(), 2);
+    QVERIFY(cli.readAllStandardError().contains(said));
+}
+
+void TestCli::signalEndsTheWaitEarly_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("INT, json") << int(SIGINT) << "json";
+    QTest::newRow("TERM, csv") << int(SIGTERM) << "csv";
+    QTest::newRow("HUP, jsonl") << int(SIGHUP) << "jsonl";
+}
+
+// What was heard before the signal is printed whole, and the status is the wait's.
+void TestCli::signalEndsTheWaitEarly()
+{
+    QFETCH(int, n);
+    QFETCH(QString, format);
+    if (!SignalsReachTheProgram())
+        QSKIP("the Windows build runs under Wine through a wrapper, which a test cannot send a console event "
+              "to");
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "3", "--verbose" }), qPrintable(devsim.error()));
+    QElapsedTimer clock;
+    clock.start();
+    Cli cli({ "search", "--wait", "60", "--format", format });
+    // Sent before the signal, so in the socket's buffer, which the end of the wait reads.
+    const QByteArray reply = "bytes to " + QByteArray::number(kReplyPort) + '\n';
+    QVERIFY(QTest::qWaitFor([&] { return devsim.stderrText().count(reply) >= 3; }, 20000));
+    QVERIFY(cli.signal(n));
+    const CliRun run = cli.finish(20000);
+    QVERIFY(clock.elapsed() < 30000);
+    QCOMPARE(run.status, 0);
+    QVector<QStringList> records;
+    if (format == "json") {
+        for (const QJsonValue& v : jsonOf(run))
+            records << QStringList { v.toObject().value("kind").toString(),
+                v.toObject().value("sn").toString() };
+    } else if (format == "jsonl") {
+        for (const QByteArray& line : run.out.split('\n'))
+            if (!line.isEmpty())
+                records << QStringList { QJsonDocument::fromJson(line).object().value("kind").toString(),
+                    QJsonDocument::fromJson(line).object().value("sn").toString() };
+    } else {
+        QVERIFY(ReadCsv(QString::fromUtf8(run.out), &records));
+        records.removeFirst();
+        for (QStringList& r : records)
+            r = QStringList { r.value(0), r.value(3) };
+    }
+    for (const char* sn : { "SN0001", "SN0002", "SN0003" })
+        QVERIFY2(records.contains(QStringList { "reply", sn }), run.out.constData());
+    const QByteArray name = n == SIGINT ? "SIGINT" : n == SIGTERM ? "SIGTERM" : "SIGHUP";
+    QVERIFY2(run.err.startsWith(QByteArray::number(records.size()) + " entries, "), run.err.constData());
+    QVERIFY2(run.err.contains(", interrupted by " + name + " after "), run.err.constData());
 }
 
 void TestCli::searchesEveryLan()

@@ -1,6 +1,7 @@
 // The command line's output as plain functions: search's entries and assign's rows in each
 // format, hostile texts read back from the machine formats, and search's summary.
 #include "addressrules.h"
+#include "assignlog.h"
 #include "csvreader.h"
 #include "output.h"
 #include "searchcommand.h"
@@ -87,6 +88,10 @@ private slots:
     void searchSummary_data();
     void searchSummary();
     void uniqueKeepsTheFirstPerSerial();
+    void logLines_data();
+    void logLines();
+    void defaultLogPath_data();
+    void defaultLogPath();
 };
 
 void TestOutput::terminalSafe_data()
@@ -302,6 +307,8 @@ void TestOutput::searchSummary()
     stats.replyBuffer = 212992;
     QCOMPARE(SearchSummary(3, 2, stats, options), summary);
     QCOMPARE(DropWarning(stats), warning);
+    QCOMPARE(SearchSummary(3, 2, stats, options, 15, 0.75),
+        summary.replace(", in 1.5 s", ", in 1.5 s, interrupted by SIGTERM after 0.8 s"));
 }
 
 void TestOutput::uniqueKeepsTheFirstPerSerial()
@@ -320,6 +327,62 @@ void TestOutput::uniqueKeepsTheFirstPerSerial()
         QCOMPARE(kept, QList<bool>({ true, !unique, true, true, true, true }));
         QCOMPARE(filter.serials(), 2);
     }
+}
+
+void TestOutput::logLines_data()
+{
+    QTest::addColumn<bool>("sending");
+    QTest::addColumn<int>("statusNumber");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray time = R"({"time":"2024-03-01T09:05:07.042Z",)";
+    const QByteArray settings
+        = R"("gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20","mask":"255.255.255.0",)"
+          R"("old_ip":"10.0.0.9",)";
+    QTest::newRow("sending") << true << int(AssignStatus::Planned)
+                             << time + R"("event":"sending",)" + settings + R"("sn":"S\"1"})" + '\n';
+    QTest::newRow("confirmed") << false << int(AssignStatus::Confirmed)
+                               << time + R"("event":"confirmed",)" + settings
+            + R"("seconds":1.25,"sn":"S\"1"})" + '\n';
+    QTest::newRow("not sent") << false << int(AssignStatus::NotSent)
+                              << time + R"("event":"not sent",)" + settings + R"("seconds":null,"sn":"S\"1"})"
+            + '\n';
+}
+
+void TestOutput::logLines()
+{
+    QFETCH(bool, sending);
+    QFETCH(int, statusNumber);
+    QFETCH(QByteArray, line);
+    const AssignStatus status = AssignStatus(statusNumber);
+    const std::optional<double> seconds
+        = status == AssignStatus::Confirmed ? std::optional<double>(1.25) : std::nullopt;
+    // Any zone in, UTC out.
+    const QDateTime time(QDate(2024, 3, 1), QTime(10, 5, 7, 42), Qt::OffsetFromUTC, 3600);
+    QCOMPARE(AssignLogLine(time, row("S\"1", QString("10.0.0.9"), "eth0", status, seconds), sending), line);
+}
+
+void TestOutput::defaultLogPath_data()
+{
+    QTest::addColumn<QString>("stateHome");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("XDG_STATE_HOME") << "/var/st/"
+                                    << "/var/st/devicesearch/assign.jsonl";
+    QTest::newRow("unset") << ""
+                           << "/home/u/.local/state/devicesearch/assign.jsonl";
+    QTest::newRow("relative, so ignored") << "st"
+                                          << "/home/u/.local/state/devicesearch/assign.jsonl";
+}
+
+void TestOutput::defaultLogPath()
+{
+    QFETCH(QString, stateHome);
+    QFETCH(QString, path);
+    const auto variable = [&](const char* name) {
+        return QByteArray(name) == "XDG_STATE_HOME" ? stateHome
+            : QByteArray(name) == "HOME"            ? QStringLiteral("/home/u")
+                                                    : QString();
+    };
+    QCOMPARE(DefaultAssignLogPath(variable), path);
 }
 
 QTEST_GUILESS_MAIN(TestOutput)

@@ -1,0 +1,61 @@
+#include "assignlog.h"
+
+#include "netcompat.h"
+#include "output.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable)
+{
+#ifdef _WIN32
+    QString base = variable("LOCALAPPDATA");
+#else
+    QString base = variable("XDG_STATE_HOME");
+    // Relative values are to be ignored, as if unset.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = variable("HOME") + QStringLiteral("/.local/state");
+#endif
+    return QDir::cleanPath(base + QStringLiteral("/devicesearch/assign.jsonl"));
+}
+
+QByteArray AssignLogLine(const QDateTime& time, const AssignRow& row, bool sending)
+{
+    QJsonObject object = ToJson(row);
+    object.remove(QStringLiteral("status"));
+    if (sending)
+        object.remove(QStringLiteral("seconds"));
+    object.insert(
+        QStringLiteral("event"), sending ? QStringLiteral("sending") : AssignStatusText(row.status));
+    // The time first for people who read it; the other keys in order, "event" leading them.
+    return "{\"time\":\"" + time.toUTC().toString(Qt::ISODateWithMs).toLatin1() + "\","
+        + CompactJsonLine(object).mid(1);
+}
+
+bool AssignLog::open(const QString& path, QString* why)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        *why = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+        return false;
+    }
+    const bool existed = info.exists();
+    m_file.setFileName(path);
+    if (info.isDir() || !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *why = info.isDir() ? QStringLiteral("is a folder") : m_file.errorString();
+        return false;
+    }
+    if (!existed)
+        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
+bool AssignLog::write(const AssignRow& row, bool sending, QString* why)
+{
+    const QByteArray line = AssignLogLine(QDateTime::currentDateTimeUtc(), row, sending);
+    if (m_file.write(line) != line.size() || !m_file.flush() || !net::syncFile(m_file.handle())) {
+        *why = m_file.errorString();
+        return false;
+    }
+    return true;
+}

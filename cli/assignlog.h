@@ -1,0 +1,35 @@
+// The record of an assignment, one JSON line per event appended to a file: "sending" just
+// before a device's set-network command goes out, and its final status once it has one.
+// Each line is on disk before the run goes on, so even a killed run leaves a line for
+// every command that went out.
+#pragma once
+
+#include "assignrow.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+// Where the log goes unless --log names a file: $XDG_STATE_HOME/devicesearch/assign.jsonl,
+// with ~/.local/state for an unset XDG_STATE_HOME; on Windows under %LOCALAPPDATA%.
+// variable returns an environment variable's value, empty when unset.
+QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable);
+
+// One line with its newline: "time" (UTC, milliseconds), "event", and the row's settings;
+// "sending" before the command, else the row's final status and "seconds".
+QByteArray AssignLogLine(const QDateTime& time, const AssignRow& row, bool sending);
+
+class AssignLog {
+public:
+    // Opens path for appending, creating it (readable by its owner alone) and its folder.
+    // False with the reason.
+    bool open(const QString& path, QString* why);
+    bool isOpen() const { return m_file.isOpen(); }
+    // Appends the row's line and waits until it is on disk. False with the reason.
+    bool write(const AssignRow& row, bool sending, QString* why);
+
+private:
+    QFile m_file;
+};
