@@ -1,0 +1,147 @@
+#include "stopsignals.h"
+
+#include <QMetaObject>
+#include <QSocketNotifier>
+
+#include <atomic>
+#include <cstdlib>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+// Shared with the handler: only lock-free atomics and plain writes there.
+std::atomic<bool> g_finishing { false };
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler may only touch lock-free atomics");
+
+#ifdef _WIN32
+std::atomic<StopSignals*> g_instance { nullptr };
+
+int stopNumber(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+        return kStopInterrupt;
+    case CTRL_BREAK_EVENT:
+        return kStopTerminate;
+    default: // the console closed, the user logs off, the system shuts down
+        return kStopHangUp;
+    }
+}
+
+// Runs on a thread of its own that the system starts for each event.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    const int n = stopNumber(event);
+    StopSignals* instance = g_instance.load();
+    if (g_finishing.load() || !instance)
+        _exit(128 + n);
+    QMetaObject::invokeMethod(instance, "deliver", Qt::QueuedConnection, Q_ARG(int, n));
+    // The system ends the process when this returns after a closed console: leave the
+    // event loop its few seconds to report first.
+    if (n == kStopHangUp)
+        Sleep(INFINITE);
+    return TRUE;
+}
+#else
+int g_pipe[2] = { -1, -1 }; // the handler writes the number, the event loop reads it
+const int kCaught[] = { SIGHUP, SIGINT, SIGTERM };
+
+void onSignal(int n)
+{
+    if (g_finishing.load())
+        _exit(128 + n);
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(n);
+    // A full pipe already holds more requests than anyone waits for.
+    [[maybe_unused]] const ssize_t written = write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+#endif
+}
+
+StopSignals::StopSignals(QObject* parent)
+    : QObject(parent)
+{
+}
+
+StopSignals::~StopSignals()
+{
+    if (!m_installed)
+        return;
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    g_instance.store(nullptr);
+#else
+    for (int n : kCaught)
+        signal(n, SIG_DFL);
+    delete m_notifier;
+    close(g_pipe[0]);
+    close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+#endif
+    g_finishing.store(false);
+}
+
+bool StopSignals::install(QString* why)
+{
+    if (m_installed)
+        return true;
+#ifdef _WIN32
+    g_instance.store(this);
+    if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) {
+        g_instance.store(nullptr);
+        if (why)
+            *why = QStringLiteral("cannot catch Ctrl-C (error %1)").arg(GetLastError());
+        return false;
+    }
+#else
+    if (pipe(g_pipe) != 0) {
+        if (why)
+            *why = QStringLiteral("cannot catch signals: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    for (int fd : g_pipe) {
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        while (read(g_pipe[0], &byte, 1) == 1)
+            deliver(byte);
+    });
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int n : kCaught)
+        sigaction(n, &action, nullptr);
+#endif
+    m_installed = true;
+    return true;
+}
+
+void StopSignals::setFinishing()
+{
+    g_finishing.store(true);
+}
+
+void StopSignals::deliver(int n)
+{
+    // A request read after the first one was taken up ends the process, as in the handler.
+    if (g_finishing.load())
+        _exit(128 + n);
+    emit stopRequested(n);
+}
