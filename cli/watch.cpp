@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "devicetracker.h"
+#include "stopsignals.h"
 #include "watchoutput.h"
 
 #include <QCoreApplication>
@@ -50,6 +51,15 @@ private:
 int WatchRun::run()
 {
     QString why;
+    StopSignals stops;
+    // Caught before the network is touched, so that no stop is lost; the first one ends the
+    // loop and a second while the summary is written ends the process.
+    QObject::connect(&stops, &StopSignals::stopRequested, [] {
+        StopSignals::setFinishing();
+        QCoreApplication::exit(kDone);
+    });
+    if (!stops.install(&why))
+        err("devicesearch-cli: cannot catch the stop signals: " + why);
     if (!m_search.open(&why)) {
         err("devicesearch-cli: " + why);
         return kNoNetwork;
