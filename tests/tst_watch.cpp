@@ -1,9 +1,21 @@
 // watch's bookkeeping and output as plain functions: which answers make which events, the
-// limit on devices tracked, and what the formats and the live view print.
+// limit on devices tracked, and what the formats and the live view print. Then the program
+// against devsim in the private network: devices that appear, change, fall silent and come
+// back, and a search on the wire once a round.
+#include "clirun.h"
 #include "devicetracker.h"
+#include "devsimprocess.h"
+#include "netsettext.h"
+#include "protocol.h"
+#include "udptestsocket.h"
 #include "watchoutput.h"
+#include "wireheader.h"
 
+#include <QNetworkInterface>
+#include <QUdpSocket>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 // "r SN ip iface ms [name]": a reply with libver; "n ...": one without; "a SN ip iface ms":
@@ -34,6 +46,26 @@ QString eventText(const WatchEvent& event)
     return text;
 }
 
+// The frames of one kind that arrived at socket: the probe, or a DeviceFrame with command.
+int countFrames(const UdpTestSocket& socket, const QByteArray& start)
+{
+    int count = 0;
+    for (const QByteArray& frame : socket.takePending())
+        count += frame.startsWith(start);
+    return count;
+}
+
+// "event sn" of each JSON line of watch's output so far; lines held in events.
+QStringList readEvents(QProcess& watch, QList<QJsonObject>* events)
+{
+    while (watch.canReadLine())
+        events->append(QJsonDocument::fromJson(watch.readLine()).object());
+    QStringList texts;
+    for (const QJsonObject& e : *events)
+        texts << e.value("event").toString() + ' ' + e.value("sn").toString();
+    return texts;
+}
+
 QStringList play(DeviceTracker& tracker, const QStringList& steps)
 {
     QStringList events;
@@ -57,6 +89,9 @@ private slots:
     void jsonCarriesTheEntryAndWhatWas();
     void eventLinesAreAlignedAndSafe();
     void liveViewIsSortedAndFitsTheScreen();
+    void badUsageTouchesNoNetwork_data();
+    void badUsageTouchesNoNetwork();
+    void devicesComeChangeGoAndComeBack();
 };
 
 void TestWatch::events_data()
@@ -159,6 +194,85 @@ void TestWatch::liveViewIsSortedAndFitsTheScreen()
     const QStringList cut = LiveViewText(tracker, 5000, status, 5).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(cut.size(), 5);
     QCOMPARE(cut[3], QStringLiteral("... and 1 more"));
+}
+
+void TestWatch::badUsageTouchesNoNetwork_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("--every 0") << QStringList { "--every", "0" };
+    QTest::newRow("--every over an hour") << QStringList { "--every", "3601" };
+    QTest::newRow("--every not a number") << QStringList { "--every", "x" };
+    QTest::newRow("--gone-after 0") << QStringList { "--gone-after", "0" };
+    QTest::newRow("csv is no watch format") << QStringList { "--format", "csv" };
+    QTest::newRow("unknown interface") << QStringList { "--interface", "nosuch0" };
+    QTest::newRow("an argument too many") << QStringList { "now" };
+}
+
+void TestWatch::badUsageTouchesNoNetwork()
+{
+    QFETCH(QStringList, args);
+    UdpTestSocket probes(kProbePort, true);
+    const CliRun run = runCli(QStringList { "watch" } + args);
+    QCOMPARE(run.status, 2);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(run.err.contains("Try 'devicesearch-cli watch --help'."));
+    QVERIFY(probes.takePending().isEmpty());
+}
+
+void TestWatch::devicesComeChangeGoAndComeBack()
+{
+    QString why;
+    QVERIFY2(InsidePrivateNetwork(&why), qPrintable(why));
+    const UdpTestSocket probes(kProbePort, true);
+    const UdpTestSocket commands(kCommandPort, true);
+    QProcess watch;
+    watch.start(
+        CliPath(), { "watch", "--every", "1", "--format", "jsonl", "--interface", DefaultInterface() });
+    QList<QJsonObject> events;
+    // Devices that appear once watch runs.
+    const QByteArray probe = QByteArray::fromHex("82000900000000f0000000");
+    int probesSeen = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((probesSeen += countFrames(probes, probe)) > 0, 10000);
+    DevsimProcess stays;
+    DevsimProcess leaves;
+    QVERIFY2(stays.start({ "--sn-prefix", "A", "--base-ip", "10.0.0.10" }), qPrintable(stays.error()));
+    QVERIFY2(leaves.start({ "--sn-prefix", "B", "--base-ip", "10.0.0.20" }), qPrintable(leaves.error()));
+    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events).size(), 2, 10000);
+    QCOMPARE(QSet<QString>({ events[0].value("sn").toString(), events[1].value("sn").toString() }),
+        QSet<QString>({ "A0001", "B0001" }));
+
+    QByteArray frame = QByteArray::fromHex("820000f001112233440000")
+        + WindowNetSetText("A0001", "10.0.0.99", "255.255.255.0", "10.0.0.1").toUtf8();
+    frame[2] = char(frame.size());
+    QUdpSocket sender;
+    QVERIFY(sender.bind(QHostAddress(QHostAddress::AnyIPv4), 0));
+    sender.setMulticastInterface(QNetworkInterface::interfaceFromName(DefaultInterface()));
+    QCOMPARE(sender.writeDatagram(frame, QHostAddress(QString::fromLatin1(kGroupAddress)), kCommandPort),
+        qint64(frame.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events).size(), 3, 10000);
+    QCOMPARE(events[2].value("ip").toString(), QStringLiteral("10.0.0.99"));
+    QCOMPARE(events[2].value("was").toObject(), QJsonObject({ { "ip", "10.0.0.11" } }));
+
+    ::kill(pid_t(leaves.process().processId()), SIGUSR1);
+    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events).size(), 4, 10000);
+    ::kill(pid_t(leaves.process().processId()), SIGUSR2);
+    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events).size(), 5, 10000);
+
+    ::kill(pid_t(watch.processId()), SIGTERM);
+    QVERIFY(watch.waitForFinished(10000));
+    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch.exitCode(), 0);
+    QCOMPARE(readEvents(watch, &events).mid(2), QStringList({ "changed A0001", "gone B0001", "back B0001" }));
+    const QString summary = QString::fromUtf8(watch.readAllStandardError());
+    const QRegularExpressionMatch m
+        = QRegularExpression("^(\\d+) rounds in \\d+ s on lo: 2 devices, 2 online, "
+                             "0 gone; 2 new, 1 changed, 1 gone, 1 back\n$")
+              .match(summary);
+    QVERIFY2(m.hasMatch(), qPrintable(summary));
+    // Once a round on the one interface: the announcement query and the discovery request.
+    const int rounds = m.captured(1).toInt();
+    QCOMPARE(probesSeen + countFrames(probes, probe), rounds);
+    QCOMPARE(countFrames(commands, QByteArray::fromHex("82000bf000112233440000")), rounds);
 }
 
 QTEST_GUILESS_MAIN(TestWatch)
