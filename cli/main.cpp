@@ -244,7 +244,8 @@ int watchCommand(const QStringList& args)
         QStringLiteral("Searches every few seconds, listens all the time (announcements count too) and\n"
                        "reports each device that appears (new), changes its name, address, id, configurable\n"
                        "or interface (changed), is not heard for a while (gone) or is heard again (back),\n"
-                       "until it is stopped (Ctrl-C, SIGTERM or SIGHUP), with a summary on standard error."));
+                       "until it is stopped (Ctrl-C, SIGTERM or SIGHUP): then a summary on standard error\n"
+                       "and exit status 0."));
     parser.addOptions({
         { "every", "Search every SEC seconds, from 1 to 3600 (default 15).", "SEC", "15" },
         { "gone-after", "A device not heard for SEC seconds is gone (default: three rounds).", "SEC" },
