@@ -47,7 +47,7 @@ Entry MergedAnswer(const Entry& earlier, const Entry& latest)
     return merged;
 }
 
-QList<std::pair<QString, QString>> ChangedFields(const Entry& before, const Entry& after)
+QList<std::pair<QString, QString>> ChangedFields(const Entry& before, const Entry& after, bool replied)
 {
     QList<std::pair<QString, QString>> was;
     const struct {
@@ -56,10 +56,10 @@ QList<std::pair<QString, QString>> ChangedFields(const Entry& before, const Entr
     } kTexts[]
         = { { "name", &DeviceFields::name }, { "ip", &DeviceFields::ip }, { "id", &DeviceFields::id } };
     for (const auto& text : kTexts) {
-        if (before.device.*text.field != after.device.*text.field)
+        if (before.device.*text.field && before.device.*text.field != after.device.*text.field)
             was.append({ QString::fromLatin1(text.key), optionalText(before.device.*text.field) });
     }
-    if (before.device.configurable != after.device.configurable)
+    if (replied && before.device.configurable != after.device.configurable)
         was.append({ QStringLiteral("configurable"), before.device.configurable ? "true" : "false" });
     if (before.interfaceName != after.interfaceName)
         was.append({ QStringLiteral("interface"), before.interfaceName });
@@ -81,13 +81,14 @@ QList<WatchEvent> DeviceTracker::heard(const Entry& entry, qint64 nowMs)
             countUntracked(key);
             return {};
         }
-        m_devices.emplace(key, TrackedDevice { entry, nowMs, false });
+        m_devices.emplace(key, TrackedDevice { entry, nowMs, false, entry.device.kind == AnswerKind::Reply });
         return { { WatchEventKind::New, entry, {} } };
     }
     TrackedDevice& device = found->second;
     const Entry merged = MergedAnswer(device.entry, entry);
-    const QList<std::pair<QString, QString>> was = ChangedFields(device.entry, merged);
+    const QList<std::pair<QString, QString>> was = ChangedFields(device.entry, merged, device.replied);
     device.entry = merged;
+    device.replied = device.replied || entry.device.kind == AnswerKind::Reply;
     device.heardMs = nowMs;
     QList<WatchEvent> events;
     if (device.gone) {

@@ -27,6 +27,7 @@ struct TrackedDevice {
     Entry entry; // the last answer, with the fields it did not carry kept from earlier ones
     qint64 heardMs = 0;
     bool gone = false;
+    bool replied = false; // a reply was heard, so configurable is known
 };
 
 // Devices by serial number first, then those without one by interface and address.
@@ -38,8 +39,9 @@ TrackKey TrackKeyOf(const Entry& entry);
 Entry MergedAnswer(const Entry& earlier, const Entry& latest);
 
 // The fields that tell a change (name, ip, id, configurable, interface) that differ, with
-// their old values ("true"/"false" for configurable, "" for an absent field).
-QList<std::pair<QString, QString>> ChangedFields(const Entry& before, const Entry& after);
+// their old values ("true"/"false" for configurable). A field not known before (only
+// announcements heard: no name, configurable unknown) changes nothing when it becomes known.
+QList<std::pair<QString, QString>> ChangedFields(const Entry& before, const Entry& after, bool replied);
 
 class DeviceTracker {
 public:
