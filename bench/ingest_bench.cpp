@@ -41,13 +41,14 @@ void printTable(FILE* out, const std::vector<Row>& rows)
     fflush(out);
 }
 
-const char* const kUsage = "usage: ingest_bench [--only PHASES] [--rows N]\n"
-                           "  --only PHASES  comma-separated, from bare,real,program,growth,cli,assign\n"
-                           "                 (default: all)\n"
-                           "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
+const char* const kUsage
+    = "usage: ingest_bench [--only PHASES] [--rows N]\n"
+      "  --only PHASES  comma-separated, from bare,real,program,growth,cli,assign,watch\n"
+      "                 (default: all)\n"
+      "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
 
 struct BenchOptions {
-    QStringList phases { "bare", "cli", "assign", "real", "program", "growth" };
+    QStringList phases { "bare", "cli", "assign", "watch", "real", "program", "growth" };
     int rows = kGrowthRows;
 };
 
@@ -62,7 +63,8 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
                 ok = ok
-                    && QStringList({ "bare", "cli", "assign", "real", "program", "growth" }).contains(phase);
+                    && QStringList({ "bare", "cli", "assign", "watch", "real", "program", "growth" })
+                           .contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
             ok = ok && options->rows >= 2 * kGrowthBlock;
@@ -150,7 +152,7 @@ QString loadAverage()
 // What the phases measured.
 struct Results {
     std::vector<Ingest> bare, cli, own;
-    std::vector<Row> assign, real, growth, buffers;
+    std::vector<Row> assign, watch, real, growth, buffers;
     bool complete = true; // no phase failed
 };
 
@@ -177,6 +179,10 @@ Results runPhases(const BenchOptions& options, const std::vector<Traffic>& cases
     if (options.phases.contains("assign")) {
         progress(QStringLiteral("devicesearch-cli assign"));
         r.assign.push_back(assignRow(&r.complete));
+    }
+    if (options.phases.contains("watch")) {
+        progress(QStringLiteral("devicesearch-cli watch for a minute"));
+        r.watch = watchRows(&r.complete);
     }
     // Then the real program, before this process shows a window of the same title.
     if (options.phases.contains("real"))
@@ -217,6 +223,7 @@ std::vector<Row> tableOf(const std::vector<Traffic>& cases, Results& r)
         r.complete = r.complete && (c.error.isEmpty() || c.error == QLatin1String("not run"));
     table.insert(table.end(), cliTable.begin(), cliTable.end());
     table.insert(table.end(), r.assign.begin(), r.assign.end());
+    table.insert(table.end(), r.watch.begin(), r.watch.end());
     table.insert(table.begin(), r.buffers.begin(), r.buffers.end());
     table.insert(table.end(), r.growth.begin(), r.growth.end());
     table.insert(table.end(), r.real.begin(), r.real.end());

@@ -75,5 +75,8 @@ Ingest cliIngest(const Traffic& traffic);
 // devicesearch-cli assign gives 1,000 devices their addresses (assignrun.cpp).
 Row assignRow(bool* complete);
 
+// devicesearch-cli watch on 5,000 devices for a minute: CPU and memory (watchrun.cpp).
+std::vector<Row> watchRows(bool* complete);
+
 // The real program under Xvfb: start-up, exit and idle wake-ups (realprogram.cpp).
 std::vector<Row> realProgramRows(const QString& display, bool* complete);

@@ -6,6 +6,7 @@
 #include "interfaces.h"
 #include "output.h"
 #include "searchcommand.h"
+#include "watch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -241,6 +242,63 @@ int assignCommand(const QStringList& args)
         return status;
     return RunAssign(request, plan);
 }
+
+// Seconds from min to max in option name, decimals allowed; false with the usage error.
+bool readSeconds(const QCommandLineParser& parser, const QString& name, double min, double max,
+    double* seconds, int* status)
+{
+    bool ok = false;
+    *seconds = parser.value(name).toDouble(&ok);
+    if (ok && *seconds >= min && *seconds <= max)
+        return true;
+    *status = usage("watch",
+        QStringLiteral("--%1 takes seconds from %2 to %3: '%4'")
+            .arg(name)
+            .arg(min)
+            .arg(max)
+            .arg(parser.value(name)));
+    return false;
+}
+
+int watchCommand(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Searches every few seconds, listens all the time (announcements count too) and\n"
+                       "reports each device that appears (new), changes its name, address, id, configurable\n"
+                       "or interface (changed), is not heard for a while (gone) or is heard again (back),\n"
+                       "until it is stopped (Ctrl-C, SIGTERM or SIGHUP): then a summary on standard error\n"
+                       "and exit status 0."));
+    parser.addOptions({
+        { "every", "Search every SEC seconds, from 1 to 3600 (default 15).", "SEC", "15" },
+        { "gone-after", "A device not heard for SEC seconds is gone (default: three rounds).", "SEC" },
+        { "interface",
+            "Search on NAME only; repeat for several (default: every interface that is up "
+            "and can multicast, loopback only when there is no other).",
+            "NAME" },
+        { "format",
+            "Output: table (default; on a terminal a live view of every device, else a line "
+            "per event) or jsonl (an object per event).",
+            "FORMAT", "table" },
+    });
+    int status = kDone;
+    if (!parseOrHelp(parser, args, "watch", &status))
+        return status;
+    WatchRequest request;
+    if (!readSeconds(parser, "every", 1, 3600, &request.everySeconds, &status))
+        return status;
+    request.goneAfterSeconds = 3 * request.everySeconds;
+    if (parser.isSet("gone-after")
+        && !readSeconds(parser, "gone-after", 1, 86400, &request.goneAfterSeconds, &status))
+        return status;
+    if (!ParseOutputFormat(parser.value("format"), &request.format)
+        || (request.format != OutputFormat::Table && request.format != OutputFormat::JsonLines))
+        return usage(
+            "watch", QStringLiteral("watch prints table or jsonl, not '%1'").arg(parser.value("format")));
+    if (!chooseInterfaces(parser, "watch", &request.search, &status))
+        return status;
+    return RunWatch(request);
+}
 }
 
 int main(int argc, char** argv)
@@ -251,11 +309,12 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(DEVICESEARCH_VERSION));
     QStringList args = QCoreApplication::arguments();
     const QString command = args.size() > 1 ? args.at(1) : QString();
-    if (command == "search" || command == "assign" || command == "interfaces") {
+    if (command == "search" || command == "assign" || command == "watch" || command == "interfaces") {
         args.removeAt(1);
         args[0] = QStringLiteral("devicesearch-cli ") + command;
         return command == "search" ? searchCommand(args)
             : command == "assign"  ? assignCommand(args)
+            : command == "watch"   ? watchCommand(args)
                                    : interfacesCommand(args);
     }
     if (command == "--version" || command == "-v") {
@@ -268,6 +327,7 @@ int main(int argc, char** argv)
                        "Commands:\n"
                        "  search      search on every interface and print the answers\n"
                        "  assign      give found devices new addresses from a range or a plan file\n"
+                       "  watch       search every few seconds and report devices that come, change and go\n"
                        "  interfaces  list the IPv4 interfaces and which a search uses\n\n"
                        "'devicesearch-cli COMMAND --help' describes a command's options.\n")
             + kExitStatuses);

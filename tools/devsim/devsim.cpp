@@ -30,10 +30,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_stop = 0;
+// SIGUSR1 and SIGUSR2: the devices fall silent and speak again, as if unplugged.
+volatile sig_atomic_t g_silent = 0;
 
 void onSignal(int)
 {
     g_stop = 1;
+}
+
+void onSilence(int signal)
+{
+    g_silent = signal == SIGUSR1;
 }
 
 // -1 with errno set when it cannot be opened.
@@ -141,6 +148,8 @@ private:
 // Prebuilt replies straight to the socket: nothing between two sends but the send itself.
 void Simulator::sendReplies(const Frames& frames, size_t from, size_t to)
 {
+    if (g_silent)
+        return;
     for (size_t i = from; i < to; ++i) {
         const ssize_t sent = sendto(m_sendSocket, frames[i].data(), frames[i].size(), 0,
             reinterpret_cast<const sockaddr*>(&m_replyTo), sizeof(m_replyTo));
@@ -167,6 +176,8 @@ void Simulator::pace(Clock::time_point now)
 
 void Simulator::send(const Datagram& datagram)
 {
+    if (g_silent)
+        return;
     const sockaddr_in to = GroupDestination(datagram.port);
     const ssize_t sent = sendto(m_sendSocket, datagram.bytes.data(), datagram.bytes.size(), 0,
         reinterpret_cast<const sockaddr*>(&to), sizeof(to));
@@ -358,13 +369,18 @@ int main(int argc, char** argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGUSR1);
+    sigaddset(&stopSignals, SIGUSR2);
     sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGINT);
+    for (const int signal : { SIGTERM, SIGINT, SIGUSR1, SIGUSR2 })
+        sigdelset(&waitMask, signal);
     struct sigaction action { };
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onSilence;
+    sigaction(SIGUSR1, &action, nullptr);
+    sigaction(SIGUSR2, &action, nullptr);
     // A reader that went away must not kill the simulator in the middle of a test.
     signal(SIGPIPE, SIG_IGN);
 

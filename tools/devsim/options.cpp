@@ -26,6 +26,8 @@ const char* const kDevsimUsage
       "  --duration SEC         exit after SEC seconds (0: on SIGTERM/SIGINT only)\n"
       "  --verbose              log sends on stderr\n"
       "LIST is a comma-separated list of 1-based device numbers.\n"
+      "SIGUSR1 silences every device (nothing is sent, received datagrams are still reported);\n"
+      "SIGUSR2 lets them speak again.\n"
       "After each burst or paced run it prints {\"sent\":N,\"first\":T,\"last\":T}, T being the\n"
       "CLOCK_MONOTONIC time in nanoseconds of the first and the last send.\n";
 
