@@ -73,9 +73,11 @@ inline CliRun runCli(const QStringList& args)
 }
 
 // Signals reach the Linux build only: under Wine the program is started through a wrapper.
-inline bool SignalsReachTheProgram()
+// Wine hands a Windows program SIGINT as Ctrl-C, which its console handler takes; it ends
+// the program on SIGTERM and SIGHUP itself.
+inline bool SignalReachesTheProgram(int n)
 {
-    return qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI");
+    return qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI") || n == SIGINT;
 }
 
 inline QJsonArray jsonOf(const CliRun& run)

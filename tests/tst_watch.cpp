@@ -92,6 +92,8 @@ private slots:
     void badUsageTouchesNoNetwork_data();
     void badUsageTouchesNoNetwork();
     void devicesComeChangeGoAndComeBack();
+    void eachSignalEndsIt_data();
+    void eachSignalEndsIt();
 };
 
 void TestWatch::events_data()
@@ -262,21 +264,50 @@ void TestWatch::devicesComeChangeGoAndComeBack()
     ::kill(pid_t(leaves.process().processId()), SIGUSR2);
     QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events).size(), 5, 10000);
 
-    ::kill(pid_t(watch.processId()), SIGTERM);
+    ::kill(pid_t(watch.processId()), SignalReachesTheProgram(SIGTERM) ? SIGTERM : SIGINT);
     QVERIFY(watch.waitForFinished(10000));
     QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
     QCOMPARE(watch.exitCode(), 0);
     QCOMPARE(readEvents(watch, &events).mid(2), QStringList({ "changed A0001", "gone B0001", "back B0001" }));
     const QString summary = QString::fromUtf8(watch.readAllStandardError());
     const QRegularExpressionMatch m
-        = QRegularExpression("^(\\d+) rounds in \\d+ s on lo: 2 devices, 2 online, "
-                             "0 gone; 2 new, 1 changed, 1 gone, 1 back\n$")
+        = QRegularExpression("^(\\d+) rounds in \\d+ s on " + QRegularExpression::escape(DefaultInterface())
+            + ": 2 devices, 2 online, 0 gone; 2 new, 1 changed, 1 gone, 1 back\n$")
               .match(summary);
     QVERIFY2(m.hasMatch(), qPrintable(summary));
     // Once a round on the one interface: the announcement query and the discovery request.
     const int rounds = m.captured(1).toInt();
     QCOMPARE(probesSeen + countFrames(probes, probe), rounds);
     QCOMPARE(countFrames(commands, QByteArray::fromHex("82000bf000112233440000")), rounds);
+}
+
+void TestWatch::eachSignalEndsIt_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::newRow("INT") << int(SIGINT);
+    QTest::newRow("TERM") << int(SIGTERM);
+    QTest::newRow("HUP") << int(SIGHUP);
+}
+
+// Stopped by any of the three, watch sums up and exits 0.
+void TestWatch::eachSignalEndsIt()
+{
+    QFETCH(int, n);
+    if (!SignalReachesTheProgram(n))
+        QSKIP("Wine ends a Windows program on SIGTERM and SIGHUP; Windows has Ctrl-C, which is SIGINT here");
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(), qPrintable(devsim.error()));
+    QProcess watch;
+    watch.start(CliPath(), { "watch", "--every", "1", "--format", "jsonl" });
+    QList<QJsonObject> events;
+    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events), QStringList { "new SN0001" }, 10000);
+    ::kill(pid_t(watch.processId()), n);
+    QVERIFY(watch.waitForFinished(10000));
+    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch.exitCode(), 0);
+    const QByteArray summary = watch.readAllStandardError();
+    QVERIFY2(summary.endsWith(": 1 devices, 1 online, 0 gone; 1 new, 0 changed, 0 gone, 0 back\n"),
+        summary.constData());
 }
 
 QTEST_GUILESS_MAIN(TestWatch)
