@@ -1,6 +1,7 @@
 #include "ingestcommon.h"
 
 #include "devsimprocess.h"
+#include "numberedplan.h"
 
 #include <QtCore>
 
@@ -23,13 +24,7 @@ Row assignRow(bool* complete)
     }
     QTemporaryDir dir;
     QFile plan(dir.filePath("plan.csv"));
-    QByteArray text = "sn,ip\n";
-    for (int k = 1; k <= kDevices; ++k)
-        text += QStringLiteral("SN%1,10.40.%2.%3\n")
-                    .arg(k, 4, 10, QChar('0'))
-                    .arg(k / 200)
-                    .arg(k % 200 + 2)
-                    .toUtf8();
+    const QByteArray text = NumberedPlan(kDevices, "10.40");
     if (!dir.isValid() || !plan.open(QIODevice::WriteOnly) || plan.write(text) != text.size()) {
         row.program = QStringLiteral("cannot write the plan");
         *complete = false;

@@ -4,6 +4,7 @@
 #include "csvreader.h"
 #include "devsimprocess.h"
 #include "netsettext.h"
+#include "numberedplan.h"
 #include "service.h"
 #include "wireheader.h"
 
@@ -121,18 +122,7 @@ bool isProbe(const QJsonObject& line)
     return line.value("port").toInt() == kCommandPort && line.value("cmd").toInt() == 0;
 }
 
-// A plan for devsim's devices SN0001.. at 10.1.0.1..: new addresses from 10.2.0.2, none a gateway.
-QByteArray numberedPlan(int devices)
-{
-    QByteArray plan = "sn,ip\n";
-    for (int k = 1; k <= devices; ++k)
-        plan += QStringLiteral("SN%1,10.2.%2.%3\n")
-                    .arg(k, 4, 10, QChar('0'))
-                    .arg(k / 200)
-                    .arg(k % 200 + 2)
-                    .toUtf8();
-    return plan;
-}
+// devsim's devices SN0001.. at 10.1.0.1..; NumberedPlan(n, "10.2") gives them new addresses.
 const QStringList kNumberedDevices { "--base-ip", "10.1.0.0" };
 
 QString writePlan(
@@ -431,7 +421,7 @@ void TestAssign::stopReportsEveryDevice()
     QVERIFY2(devsim.start(
                  kNumberedDevices + QStringList { "--count", QString::number(devices), "--ignore-set=1" }),
         qPrintable(devsim.error()));
-    const QString plan = writePlan(m_dir, numberedPlan(devices));
+    const QString plan = writePlan(m_dir, NumberedPlan(devices, "10.2"));
     const QString log = m_dir.filePath(QStringLiteral("stop-%1.jsonl").arg(QTest::currentDataTag()));
     Cli cli({ "assign", "--plan", plan, "--mask", "255.255.0.0", "--wait", phase == "search" ? "60" : "0.3",
         "--verify", "60", "--format", format, "--log", log });
@@ -481,8 +471,8 @@ void TestAssign::logAfterKillListsEveryFrame()
     const QString log = m_dir.filePath("killed.jsonl");
     QProcess cli;
     cli.start(CliPath(),
-        { "assign", "--plan", writePlan(m_dir, numberedPlan(devices)), "--mask", "255.255.0.0", "--wait",
-            "0.3", "--verify", "60", "--log", log });
+        { "assign", "--plan", writePlan(m_dir, NumberedPlan(devices, "10.2")), "--mask", "255.255.0.0",
+            "--wait", "0.3", "--verify", "60", "--log", log });
     QVERIFY(devsim.waitForCount(isCommand, devices, 20000));
     cli.kill();
     QVERIFY(cli.waitForFinished(10000));
