@@ -164,6 +164,13 @@ int countStatus(const QList<AssignRow>& rows, AssignStatus status)
         rows.begin(), rows.end(), [status](const AssignRow& row) { return row.status == status; }));
 }
 
+// Rows whose command went out, whatever came of it since.
+int countSent(const QList<AssignRow>& rows)
+{
+    return int(rows.size()) - countStatus(rows, AssignStatus::Planned)
+        - countStatus(rows, AssignStatus::NotSent);
+}
+
 // One run of the command over one event loop: the search, then the checks and the
 // commands, then the search for the new addresses.
 class AssignRun {
@@ -177,7 +184,7 @@ private:
     void searchEnded();
     std::optional<int> afterSearch(); // none: confirming
     std::optional<int> sendAll();
-    bool send(AssignRow* row);
+    void send(AssignRow* row);
     void settled(const AssignRow& row);
     void startConfirming();
     void confirm(const Entry& entry);
@@ -200,7 +207,6 @@ private:
     StopSignals m_stops;
     int m_stoppedBy = 0; // the stop request that ends the run, or 0
     bool m_sending = false;
-    int m_sent = 0;
     AssignLog m_log;
     QString m_logError; // why the log took no more lines
 };
@@ -401,17 +407,17 @@ std::optional<int> AssignRun::sendAll()
         m_stops.deliverPending();
         if (m_stoppedBy != 0 || !m_logError.isEmpty())
             break;
-        m_sent += send(&row) ? 1 : 0;
+        send(&row);
     }
     m_sending = false;
-    if (m_request.verifySeconds > 0 && m_sent > 0 && m_stoppedBy == 0) {
+    if (m_request.verifySeconds > 0 && countSent(m_rows) > 0 && m_stoppedBy == 0) {
         startConfirming();
         return std::nullopt;
     }
     return report();
 }
 
-bool AssignRun::send(AssignRow* row)
+void AssignRun::send(AssignRow* row)
 {
     QString why;
     if (m_log.isOpen() && !m_log.write(*row, true, &why)) {
@@ -420,18 +426,17 @@ bool AssignRun::send(AssignRow* row)
                              "not sent")
                   .arg(m_request.logPath, why);
         m_progress.line(m_logError);
-        return false;
+        return;
     }
     if (m_search.sendCommand(row->interfaceName, AssignmentFrame(row->planned), &why)) {
         row->status = AssignStatus::Sent;
         row->sentMs = m_clock.elapsed();
-        return true;
+        return;
     }
     row->status = AssignStatus::NotSent;
     m_progress.line(QStringLiteral("devicesearch-cli: the command for %1 was not sent %2")
                         .arg(SerialForMessage(row->planned.sn), why));
     settled(*row);
-    return false;
 }
 
 // A row's status is final: its line in the log, and in the output as it comes.
@@ -493,7 +498,8 @@ int AssignRun::report()
     m_ticker.stop();
     m_progress.clear();
     // Without a confirmation, a command sent is as far as a row gets.
-    const bool verifying = m_request.verifySeconds > 0 && m_sent > 0;
+    const int sent = countSent(m_rows);
+    const bool verifying = m_request.verifySeconds > 0 && sent > 0;
     for (AssignRow& row : m_rows) {
         if (row.status == AssignStatus::Planned)
             row.status = AssignStatus::NotSent;
@@ -505,12 +511,12 @@ int AssignRun::report()
     }
     m_writer.finish(m_rows);
     const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);
-    const int done = verifying ? confirmed : m_sent;
+    const int done = verifying ? confirmed : sent;
     err(verifying ? QStringLiteral("%1 of %2 devices confirmed in %3 s")
                         .arg(confirmed)
                         .arg(m_rows.size())
                         .arg(secondsText(m_clock.elapsed() / 1000.0))
-                  : QStringLiteral("%1 of %2 commands sent").arg(m_sent).arg(m_rows.size()));
+                  : QStringLiteral("%1 of %2 commands sent").arg(sent).arg(m_rows.size()));
     if (m_stoppedBy != 0)
         err(QStringLiteral("devicesearch-cli: interrupted by %1; %2 of %3 commands not sent")
                 .arg(StopSignalName(m_stoppedBy))

@@ -87,3 +87,11 @@ QString InterfacesText(const QList<InterfaceInfo>& all)
     }
     return AlignedText(lines);
 }
+
+QStringList InterfaceNames(const QList<InterfaceInfo>& interfaces)
+{
+    QStringList names;
+    for (const InterfaceInfo& info : interfaces)
+        names << info.name;
+    return names;
+}

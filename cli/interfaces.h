@@ -30,5 +30,8 @@ QList<InterfaceInfo> Ipv4Interfaces();
 bool ChooseInterfaces(
     const QList<InterfaceInfo>& all, const QStringList& names, QList<InterfaceInfo>* chosen, QString* error);
 
+// The names users know the interfaces by, in order.
+QStringList InterfaceNames(const QList<InterfaceInfo>& interfaces);
+
 // One aligned line per interface, with a title line.
 QString InterfacesText(const QList<InterfaceInfo>& all);

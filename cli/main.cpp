@@ -55,15 +55,21 @@ bool parseOrHelp(QCommandLineParser& parser, const QStringList& args, const QStr
     return true;
 }
 
+// --interface, as search, assign and watch take it.
+QCommandLineOption interfaceOption()
+{
+    return { "interface",
+        "Search on NAME only; repeat for several (default: every interface that is up "
+        "and can multicast, loopback only when there is no other).",
+        "NAME" };
+}
+
 // The options search and assign share: how to search and what to print.
 void addSearchOptions(QCommandLineParser& parser)
 {
     parser.addOptions({
         { "wait", "Listen for SEC seconds (default 2; decimals allowed).", "SEC", "2" },
-        { "interface",
-            "Search on NAME only; repeat for several (default: every interface that is up "
-            "and can multicast, loopback only when there is no other).",
-            "NAME" },
+        interfaceOption(),
         { "probes", "Send the search N times spread over the wait, for lossy networks (default 1).", "N",
             "1" },
         { "format", "Output: table (default), csv, json or jsonl.", "FORMAT", "table" },
@@ -272,10 +278,7 @@ int watchCommand(const QStringList& args)
     parser.addOptions({
         { "every", "Search every SEC seconds, from 1 to 3600 (default 15).", "SEC", "15" },
         { "gone-after", "A device not heard for SEC seconds is gone (default: three rounds).", "SEC" },
-        { "interface",
-            "Search on NAME only; repeat for several (default: every interface that is up "
-            "and can multicast, loopback only when there is no other).",
-            "NAME" },
+        interfaceOption(),
         { "format",
             "Output: table (default; on a terminal a live view of every device, else a line "
             "per event) or jsonl (an object per event).",

@@ -21,16 +21,13 @@ bool EntryFilter::keep(const Entry& entry)
 QString SearchSummary(int entries, int serials, const SearchStats& stats, const SearchOptions& options,
     int stoppedBy, double seconds)
 {
-    QStringList names;
-    for (const InterfaceInfo& info : options.interfaces)
-        names << info.name;
     QString summary
         = QStringLiteral("%1 entries, %2 serial numbers, %3 replies, %4 announcements, on %5, in %6 s")
               .arg(entries)
               .arg(serials)
               .arg(stats.replies)
               .arg(stats.announcements)
-              .arg(names.join(", "))
+              .arg(InterfaceNames(options.interfaces).join(", "))
               .arg(options.waitSeconds);
     if (stoppedBy != 0)
         summary += QStringLiteral(", interrupted by %1 after %2 s")

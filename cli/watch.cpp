@@ -80,10 +80,7 @@ int WatchRun::run()
     m_tick.stop();
     if (m_live)
         draw();
-    QStringList names;
-    for (const InterfaceInfo& info : m_request.search.interfaces)
-        names << info.name;
-    err(WatchSummary(m_tracker, status(), names));
+    err(WatchSummary(m_tracker, status(), InterfaceNames(m_request.search.interfaces)));
     return kDone;
 }
 
