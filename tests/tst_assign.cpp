@@ -154,6 +154,8 @@ private slots:
     void logAfterKillListsEveryFrame();
     void unusableLogSendsNothing_data();
     void unusableLogSendsNothing();
+    void logGoesWhereAsked_data();
+    void logGoesWhereAsked();
 
 private:
     QTemporaryDir m_dir;
@@ -508,6 +510,49 @@ void TestAssign::unusableLogSendsNothing()
     QCOMPARE(commandsReceived(devsim), QStringList());
     const auto& lines = devsim.received();
     QVERIFY(std::none_of(lines.begin(), lines.end(), isProbe));
+}
+
+void TestAssign::logGoesWhereAsked_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("log"); // under a fresh state folder; empty: no file anywhere
+    QTest::newRow("default, with its folder") << QStringList() << "state/devicesearch/assign.jsonl";
+    QTest::newRow("--log") << QStringList { "--log", "chosen.jsonl" } << "chosen.jsonl";
+    QTest::newRow("--no-log") << QStringList { "--no-log" } << "";
+    QTest::newRow("--dry-run") << QStringList { "--dry-run" } << "";
+}
+
+void TestAssign::logGoesWhereAsked()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, log);
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+        QSKIP("Wine may keep its own LOCALAPPDATA");
+    QTemporaryDir dir;
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", dir.filePath("state").toUtf8());
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(), qPrintable(devsim.error()));
+    for (QString& arg : args)
+        arg.replace("chosen.jsonl", dir.filePath("chosen.jsonl"));
+    const CliRun run = runCli(QStringList { "assign", "--sn", "SN0001", "--start", "192.168.1.20", "--mask",
+                                  "255.255.255.0", "--wait", "0.5", "--verify", "10" }
+        + args);
+    qputenv("XDG_STATE_HOME", state);
+    QVERIFY2(run.status == 0, run.err.constData());
+    QDirIterator files(dir.path(), QDir::Files, QDirIterator::Subdirectories);
+    QStringList written;
+    while (files.hasNext())
+        written << QDir(dir.path()).relativeFilePath(files.next());
+    QCOMPARE(written, log.isEmpty() ? QStringList() : QStringList { log });
+    if (log.isEmpty())
+        return;
+    QCOMPARE(QFileInfo(dir.filePath(log)).permissions(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    const QList<QJsonObject> lines = logLines(dir.filePath(log));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0].value("event").toString(), QStringLiteral("sending"));
+    QCOMPARE(lines[1].value("event").toString(), QStringLiteral("confirmed"));
 }
 
 QTEST_GUILESS_MAIN(TestAssign)
