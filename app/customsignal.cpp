@@ -1,5 +1,7 @@
 #include "customsignal.h"
 
+#include "service.h"
+
 #include <QCoreApplication>
 
 #include <atomic>
@@ -8,6 +10,8 @@ std::atomic<CustomSignal*> g_customSignal { nullptr };
 
 namespace {
 char g_replyRing[kReplyRingSlots][kReplyRingSlotSize];
+// The interface each slot's reply came in on.
+std::atomic<int> g_replyRingInterface[kReplyRingSlots];
 // Atomic: the receive thread advances it, and tests also call the callback on the GUI
 // thread while the receive thread may still be finishing its previous call.
 std::atomic<unsigned char> g_replyIndex { 0 };
@@ -41,6 +45,7 @@ int DiscoverCallback(int status, const char*, const char* body)
         g_replyIndex.store(static_cast<unsigned char>((index + 1) % kReplyRingSlots));
         char* slot = g_replyRing[index];
         CopyReplyBody(slot, body);
+        g_replyRingInterface[index].store(ServiceReplyInterface());
         emit carrier->sig_DiscoverDetDevice(slot, 1, 0);
     }
     g_inFlight.fetch_sub(1);
@@ -52,4 +57,13 @@ void DiscoverCallbackClose()
     g_closed.store(true);
     while (g_inFlight.load() > 0)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+int ReplyInterfaceOf(const char* payload)
+{
+    for (int i = 0; i < kReplyRingSlots; ++i) {
+        if (payload == g_replyRing[i])
+            return g_replyRingInterface[i].load();
+    }
+    return 0;
 }

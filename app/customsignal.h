@@ -27,5 +27,9 @@ int DiscoverCallback(int status, const char* head, const char* body);
 // GUI thread's posted events meanwhile so that a blocked emitter can finish.
 void DiscoverCallbackClose();
 
+// The interface the reply at payload came in on: 0 when payload is not a reply the callback
+// handed out, or the system did not say.
+int ReplyInterfaceOf(const char* payload);
+
 constexpr int kReplyRingSlots = 10;
 constexpr int kReplyRingSlotSize = kReplyBodyLimit + 1;

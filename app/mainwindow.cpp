@@ -1,12 +1,14 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "adapters.h"
 #include "aicheckboxheader.h"
 #include "customsignal.h"
 #include "devicefields.h"
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "service.h"
+#include "threadgetdevice.h"
 
 #include <QFont>
 #include <QHeaderView>
@@ -23,6 +25,11 @@ sockaddr_in g_probeDestination;
 // bars, which costs far more than the row itself; rows that come in quick succession are
 // painted together, at most once per this many milliseconds, quicker than the eye follows.
 constexpr int kTablePaintIntervalMs = 40;
+
+// Where a row keeps, unseen, the interface its device answered on: on the ordinal's cell,
+// which every row has.
+constexpr int kOrdinalColumn = 1;
+constexpr int kAdapterRole = Qt::UserRole;
 
 // The parts of the table that an added row repaints: the cells, and the scroll bars with
 // the frames that hold them. The header is left out: a click on its check box must show
@@ -104,7 +111,22 @@ MainWindow::MainWindow(QWidget* parent)
     setFixedSize(width(), height());
 
     openGroupSocket();
+    refreshAdapters(); // before the channel opens, so that it joins on each of them
     ServiceInit(0, ProgramSenderId, DiscoverCallback);
+}
+
+std::vector<GroupAdapter> MainWindow::refreshAdapters()
+{
+    const std::vector<GroupAdapter> adapters = GroupAdapters(Ipv4Interfaces());
+    ServiceUseAdapters(adapters);
+    ListenerUseAdapters(adapters);
+    return adapters;
+}
+
+int MainWindow::rowAdapter(int row) const
+{
+    const QTableWidgetItem* ordinal = ui->tableWidget->item(row, kOrdinalColumn);
+    return ordinal ? ordinal->data(kAdapterRole).toInt() : 0;
 }
 
 MainWindow::~MainWindow()
@@ -153,7 +175,15 @@ void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
         box->setCheckState(Qt::Unchecked);
         table->setItem(device_count, 0, box);
     }
-    table->setItem(device_count, 1, centredItem(QString::number(device_count + 1)));
+    QTableWidgetItem* ordinal = centredItem(QString::number(device_count + 1));
+    int adapter = kind == 0 ? AnnounceInterfaceOf(payload) : ReplyInterfaceOf(payload);
+    if (device->sn && !device->sn->isEmpty()) {
+        if (adapter != 0 && !serialAdapter.contains(*device->sn))
+            serialAdapter.insert(*device->sn, adapter);
+        adapter = serialAdapter.value(*device->sn, adapter);
+    }
+    ordinal->setData(kAdapterRole, adapter);
+    table->setItem(device_count, kOrdinalColumn, ordinal);
     if (device->name)
         table->setItem(device_count, 2, new QTableWidgetItem(*device->name));
     if (device->ip)
@@ -173,8 +203,9 @@ void MainWindow::on_pushButton_clicked()
     ui->tableWidget->setRowCount(0);
     ui->tableWidget->clearContents();
     device_count = 0;
-    net::sendTo(groupSock, SearchProbe, sizeof(SearchProbe), g_probeDestination);
-    ServiceSendCmd(0, nullptr);
+    serialAdapter.clear();
+    // Adapters come and go (a cable, a VPN): each search takes them as they are now.
+    ServiceSearch(groupSock, g_probeDestination, refreshAdapters());
 }
 
 void MainWindow::on_table_checkbox_all(bool checked)

@@ -1,9 +1,13 @@
 // The application's single window: the device table with its search, and the batch form.
 #pragma once
 
+#include "groupmembership.h"
 #include "netcompat.h"
 
+#include <QHash>
 #include <QMainWindow>
+
+#include <vector>
 
 class QTimer;
 
@@ -39,9 +43,17 @@ private slots:
 
 private:
     void holdTablePaint();
+    // Reads the adapters again and brings both receive sockets' memberships up to date.
+    std::vector<GroupAdapter> refreshAdapters();
+    // The interface the row's device answered on; 0 when not known.
+    int rowAdapter(int row) const;
+    void assignAddresses(int start, int end, const QString& mask, const QString& gateway);
 
     Ui::MainWindow* ui = nullptr;
     int device_count = 0;
     net::Socket groupSock = 0;
     QTimer* tablePaintHold = nullptr;
+    // Per serial number, the interface it was first heard on since the search began: a
+    // device that answers on two adapters keeps the first for its command.
+    QHash<QString, int> serialAdapter;
 };

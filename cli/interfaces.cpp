@@ -4,37 +4,6 @@
 
 #include <algorithm>
 
-QList<InterfaceInfo> Ipv4Interfaces()
-{
-    QList<InterfaceInfo> found;
-    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
-        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
-            if (entry.ip().protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            InterfaceInfo info;
-            // The same as name() on Linux; Windows names adapters by LUID there.
-            info.name = iface.humanReadableName();
-            info.systemName = iface.name();
-            info.index = iface.index();
-            info.address = entry.ip();
-            info.prefix = entry.prefixLength();
-            const QNetworkInterface::InterfaceFlags flags = iface.flags();
-            info.up = flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning);
-            info.multicast = flags.testFlag(QNetworkInterface::CanMulticast);
-            info.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
-            info.iface = iface;
-            found.append(info);
-            break;
-        }
-    }
-    const auto usable = [](const InterfaceInfo& i) { return i.up && i.multicast; };
-    const bool other = std::any_of(
-        found.begin(), found.end(), [&](const InterfaceInfo& i) { return usable(i) && !i.loopback; });
-    for (InterfaceInfo& info : found)
-        info.byDefault = usable(info) && (!info.loopback || !other);
-    return found;
-}
-
 bool ChooseInterfaces(
     const QList<InterfaceInfo>& all, const QStringList& names, QList<InterfaceInfo>* chosen, QString* error)
 {

@@ -1,5 +1,7 @@
 #include "diagnostics.h"
 
+#include "netcompat.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -15,6 +17,9 @@ void DiagPrintf(const char* format, ...)
 void DiagPerror(const char* what)
 {
     fflush(stdout);
-    perror(what);
+    if (net::kErrnoTellsSocketErrors)
+        perror(what);
+    else
+        fprintf(stderr, "%s: socket error %d\n", what, net::lastError());
     fflush(stderr);
 }

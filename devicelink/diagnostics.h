@@ -8,5 +8,6 @@ void DiagPrintf(const char* format, ...)
 #endif
     ;
 
-// perror, flushed likewise.
+// perror for a failed socket call, flushed likewise; where errno does not tell socket
+// errors (Winsock), the socket error number after the text instead.
 void DiagPerror(const char* what);

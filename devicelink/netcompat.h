@@ -12,6 +12,7 @@
 // Winsock 2 before windows.h, so that the old winsock.h never comes in
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
 #include <windows.h>
 // clang-format on
 #else
@@ -23,9 +24,12 @@
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
+#include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 namespace net {
@@ -55,10 +59,82 @@ inline void setLastError(int error)
     WSASetLastError(error);
 }
 
+// Winsock never sets errno: a socket diagnostic names WSAGetLastError() instead.
+inline constexpr bool kErrnoTellsSocketErrors = false;
+
 // Waits until what was written to the file descriptor is on disk.
 inline bool syncFile(int fd)
 {
     return _commit(fd) == 0;
+}
+
+// Linux hears every group any socket of the host joined unless told otherwise; Winsock
+// delivers only what this socket joined.
+inline bool hearOwnMembershipsOnly(Socket)
+{
+    return true;
+}
+
+// WSARecvMsg is an extension that each provider hands out through WSAIoctl.
+inline LPFN_WSARECVMSG loadReceiveMessage(Socket s)
+{
+    GUID guid = WSAID_WSARECVMSG;
+    LPFN_WSARECVMSG fn = nullptr;
+    DWORD bytes = 0;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &guid, sizeof(guid), &fn, sizeof(fn), &bytes, nullptr,
+            nullptr)
+        != 0)
+        return nullptr;
+    return fn;
+}
+inline LPFN_WSARECVMSG& receiveMessageFunction()
+{
+    static LPFN_WSARECVMSG fn = nullptr;
+    return fn;
+}
+
+// Asks the socket to tell with each datagram which interface it came in on.
+inline bool enablePacketInfo(Socket s)
+{
+    const DWORD on = 1;
+    if (::setsockopt(s, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on), sizeof(on)) != 0)
+        return false;
+    static const LPFN_WSARECVMSG fn = loadReceiveMessage(s);
+    receiveMessageFunction() = fn;
+    return fn != nullptr;
+}
+
+// recvfrom that also gives the index of the interface the datagram came in on (0 when the
+// system did not say).
+inline int receiveWithInterface(
+    Socket s, unsigned char* buf, int size, sockaddr_in* from, SockLen* fromLen, int* ifindex)
+{
+    *ifindex = 0;
+    const LPFN_WSARECVMSG fn = receiveMessageFunction();
+    if (!fn)
+        return static_cast<int>(
+            ::recvfrom(s, reinterpret_cast<char*>(buf), size, 0, reinterpret_cast<sockaddr*>(from), fromLen));
+    WSABUF data { static_cast<ULONG>(size), reinterpret_cast<CHAR*>(buf) };
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSAMSG msg {};
+    msg.name = reinterpret_cast<sockaddr*>(from);
+    msg.namelen = *fromLen;
+    msg.lpBuffers = &data;
+    msg.dwBufferCount = 1;
+    msg.Control.len = sizeof(control);
+    msg.Control.buf = control;
+    DWORD received = 0;
+    if (fn(s, &msg, &received, nullptr, nullptr) != 0)
+        return -1;
+    *fromLen = msg.namelen;
+    for (WSACMSGHDR* c = WSA_CMSG_FIRSTHDR(&msg); c; c = WSA_CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            IN_PKTINFO info;
+            memcpy(&info, WSA_CMSG_DATA(c), sizeof(info));
+            *ifindex = static_cast<int>(info.ipi_ifindex);
+        }
+    }
+    return static_cast<int>(received);
 }
 
 // Runs fn on a detached thread; false when the thread could not be started.
@@ -101,9 +177,53 @@ inline void setLastError(int error)
     errno = error;
 }
 
+inline constexpr bool kErrnoTellsSocketErrors = true;
+
 inline bool syncFile(int fd)
 {
     return ::fsync(fd) == 0;
+}
+
+// Otherwise a socket bound to the wildcard address hears the group joined by any socket of
+// the host, on any interface; Winsock delivers only what the socket itself joined.
+inline bool hearOwnMembershipsOnly(Socket s)
+{
+    const int off = 0;
+    return ::setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof(off)) == 0;
+}
+
+inline bool enablePacketInfo(Socket s)
+{
+    const int on = 1;
+    return ::setsockopt(s, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on)) == 0;
+}
+
+inline int receiveWithInterface(
+    Socket s, unsigned char* buf, int size, sockaddr_in* from, SockLen* fromLen, int* ifindex)
+{
+    *ifindex = 0;
+    iovec data { buf, static_cast<size_t>(size) };
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg {};
+    msg.msg_name = from;
+    msg.msg_namelen = fromLen ? *fromLen : 0;
+    msg.msg_iov = &data;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    const ssize_t n = ::recvmsg(s, &msg, 0);
+    if (n < 0)
+        return -1;
+    if (fromLen)
+        *fromLen = msg.msg_namelen;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            memcpy(&info, CMSG_DATA(c), sizeof(info));
+            *ifindex = info.ipi_ifindex;
+        }
+    }
+    return static_cast<int>(n);
 }
 
 inline bool startDetachedThread(void (*fn)())
@@ -168,6 +288,33 @@ inline int sendTo(Socket s, const unsigned char* buf, int size, const sockaddr_i
 inline int setOption(Socket s, int level, int name, const void* value, int size)
 {
     return ::setsockopt(s, level, name, static_cast<const char*>(value), size);
+}
+
+// Membership of the group on the interface with that address (network order; INADDR_ANY
+// lets the system choose), and its end.
+inline bool joinGroup(Socket s, uint32_t group, uint32_t interfaceAddress)
+{
+    ip_mreq membership {};
+    membership.imr_multiaddr.s_addr = group;
+    membership.imr_interface.s_addr = interfaceAddress;
+    return setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) == 0;
+}
+inline bool leaveGroup(Socket s, uint32_t group, uint32_t interfaceAddress)
+{
+    ip_mreq membership {};
+    membership.imr_multiaddr.s_addr = group;
+    membership.imr_interface.s_addr = interfaceAddress;
+    return setOption(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof(membership)) == 0;
+}
+
+// The interface that the socket's multicast leaves by, named by its address as Winsock
+// documents it (network order; INADDR_ANY: the routing table's choice). It sticks to the
+// socket, so every send names its own.
+inline bool setMulticastInterface(Socket s, uint32_t interfaceAddress)
+{
+    in_addr addr {};
+    addr.s_addr = interfaceAddress;
+    return setOption(s, IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof(addr)) == 0;
 }
 
 // Room for hundreds of replies that arrive together; the kernel may grant less (on Linux

@@ -2,7 +2,10 @@
 
 #include "deviceframe.h"
 #include "diagnostics.h"
+#include "groupmembership.h"
 #include "netcompat.h"
+
+#include <atomic>
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,11 @@ ServiceCallback g_callback = nullptr;
 // One byte more than the largest datagram kept, so a datagram that fills the frame
 // buffer still gets its terminator and a longer one is seen as too long.
 unsigned char g_recvBuf[kFrameBufferSize + 1];
+
+// The interface the reply being handled came in on, for the callback to read.
+std::atomic<int> g_replyInterface { 0 };
+
+GroupMemberships g_memberships([](net::Socket s) { DiagPrintf("socket_fd=%d\n", static_cast<int>(s)); });
 }
 
 int ServiceInit(int reserved, const unsigned char* senderId, ServiceCallback callback)
@@ -55,18 +63,7 @@ int ServiceOpenSocket(int reserved, unsigned short port)
         net::closeSocket(s);
         return -1;
     }
-    char localIp[32] = {};
-    ServiceGetLocalIpAddress(reserved, localIp);
-
-    ip_mreq membership {};
-    membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);
-    membership.imr_interface.s_addr = ServiceMembershipInterface(localIp);
-    if (net::setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0) {
-        DiagPrintf("socket_fd=%d\n", static_cast<int>(s));
-        net::closeSocket(s);
-        return -1;
-    }
-
+    // Winsock wants a socket bound before it joins a group.
     sockaddr_in local {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -75,6 +72,17 @@ int ServiceOpenSocket(int reserved, unsigned short port)
         DiagPrintf("Bind port %u failed!\n", static_cast<unsigned>(port));
         net::closeSocket(s);
         return -static_cast<int>(port);
+    }
+    net::hearOwnMembershipsOnly(s);
+    net::enablePacketInfo(s);
+
+    char localIp[32] = {};
+    ServiceGetLocalIpAddress(reserved, localIp);
+    // One membership per adapter; the socket is of no use only when none of them held.
+    if (g_memberships.attach(s, ServiceMembershipInterface(localIp)) == 0) {
+        g_memberships.detach();
+        net::closeSocket(s);
+        return -1;
     }
     g_commandSocket = s;
     return 0;
@@ -93,8 +101,9 @@ int ServiceGetLocalIpAddress(int, char* out)
     return 0;
 }
 
-void ServiceHandleDatagram(unsigned char* buf, int n, int error)
+void ServiceHandleDatagram(unsigned char* buf, int n, int error, int interfaceIndex)
 {
+    g_replyInterface.store(interfaceIndex);
     if (n > kFrameBufferSize) {
         // Longer than a frame buffer: report it as Winsock reports a truncated datagram.
         n = -1;
@@ -122,6 +131,11 @@ void ServiceHandleDatagram(unsigned char* buf, int n, int error)
     }
 }
 
+int ServiceReplyInterface()
+{
+    return g_replyInterface.load();
+}
+
 void ServiceSetCallbackForTest(ServiceCallback callback)
 {
     g_callback = callback;
@@ -133,12 +147,30 @@ void ServiceRecvThread()
     sockaddr_in from {};
     net::SockLen fromLen = sizeof(from);
     for (;;) {
-        const int n = net::receiveFrom(g_commandSocket, g_recvBuf, sizeof(g_recvBuf), &from, &fromLen);
-        ServiceHandleDatagram(g_recvBuf, n, n < 0 ? net::lastError() : 0);
+        fromLen = sizeof(from);
+        int interfaceIndex = 0;
+        const int n = net::receiveWithInterface(
+            g_commandSocket, g_recvBuf, sizeof(g_recvBuf), &from, &fromLen, &interfaceIndex);
+        ServiceHandleDatagram(g_recvBuf, n, n < 0 ? net::lastError() : 0, interfaceIndex);
     }
 }
 
+void ServiceUseAdapters(const std::vector<GroupAdapter>& adapters)
+{
+    g_memberships.use(adapters);
+}
+
+std::vector<GroupAdapter> ServiceHeldAdapters()
+{
+    return g_memberships.held();
+}
+
 int ServiceSendCmd(unsigned int command, const char* payload)
+{
+    return ServiceSendCmdVia(command, payload, GroupAdapter());
+}
+
+int ServiceSendCmdVia(unsigned int command, const char* payload, const GroupAdapter& adapter)
 {
     sockaddr_in to {};
     to.sin_family = AF_INET;
@@ -151,6 +183,24 @@ int ServiceSendCmd(unsigned int command, const char* payload)
     const int length = BuildDeviceFrame(frame, command, g_senderId, payload);
     if (length <= 0)
         return length;
+    // Where the adapter is gone, nothing goes out rather than the frame by another adapter.
+    if (!net::setMulticastInterface(g_commandSocket, adapter.address))
+        return -1;
     // A send that failed is not reported as sent: the batch shows only addresses that went out.
     return net::sendTo(g_commandSocket, frame, length, to) == length ? 0 : -1;
+}
+
+int ServiceSearch(
+    net::Socket probeSocket, const sockaddr_in& probeTo, const std::vector<GroupAdapter>& adapters)
+{
+    int sent = 0;
+    for (const GroupAdapter& adapter : adapters) {
+        // The probe, then the discovery request, by each adapter in turn.
+        if (net::setMulticastInterface(probeSocket, adapter.address)
+            && net::sendTo(probeSocket, SearchProbe, sizeof(SearchProbe), probeTo) == sizeof(SearchProbe))
+            ++sent;
+        if (ServiceSendCmdVia(kDiscoveryCommand, nullptr, adapter) == 0)
+            ++sent;
+    }
+    return sent;
 }

@@ -2,6 +2,7 @@
 
 #include "deviceframe.h"
 #include "diagnostics.h"
+#include "groupmembership.h"
 #include "netcompat.h"
 #include "service.h"
 
@@ -13,6 +14,10 @@ namespace {
 // One byte more than a slot's datagram, so a full 128-byte announcement keeps its
 // terminator and a longer one can be told apart and ignored.
 unsigned char g_announceRing[kAnnounceRingSlots][kAnnounceSlotSize + 1];
+// The interface each slot's announcement came in on.
+std::atomic<int> g_announceRingInterface[kAnnounceRingSlots];
+
+GroupMemberships g_memberships([](net::Socket) { DiagPerror("setsockopt"); });
 
 // The stop request and the loopback port of the wake socket that run() also waits on.
 std::atomic<bool> g_stopRequested { false };
@@ -37,19 +42,16 @@ net::Socket openWakeSocket()
     return s;
 }
 
+// The announcement socket bound and joined; kInvalidSocket when it cannot be created or
+// bound, since an unbound socket fails every wait at once on Winsock and would spin.
 net::Socket openAnnounceSocket()
 {
     net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (!net::isValid(s))
+    if (!net::isValid(s)) {
         DiagPerror("socket");
-    else
-        net::requestReceiveBuffer(s);
-
-    ip_mreq membership {};
-    membership.imr_multiaddr.s_addr = inet_addr(kGroupAddress);
-    membership.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (net::setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) != 0)
-        DiagPerror("setsockopt");
+        return s;
+    }
+    net::requestReceiveBuffer(s);
 
     char localIp[16] = {};
     if (ServiceGetLocalIpAddress(0, localIp) == 0)
@@ -57,14 +59,42 @@ net::Socket openAnnounceSocket()
     else
         DiagPrintf("ServiceGetLocalIpAddress is error!\n");
 
+    // Winsock wants a socket bound before it joins a group.
     sockaddr_in local {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(kAnnouncePort);
-    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
+    if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
         qDebug() << "sendto is error, errno=" << net::lastError();
+        net::closeSocket(s);
+        return net::kInvalidSocket;
+    }
+    net::hearOwnMembershipsOnly(s);
+    net::enablePacketInfo(s);
+    // A failed membership is reported and the socket still receives what reaches it.
+    g_memberships.attach(s, htonl(INADDR_ANY));
     return s;
 }
+}
+
+void ListenerUseAdapters(const std::vector<GroupAdapter>& adapters)
+{
+    g_memberships.use(adapters);
+}
+
+std::vector<GroupAdapter> ListenerHeldAdapters()
+{
+    return g_memberships.held();
+}
+
+int AnnounceInterfaceOf(const char* payload)
+{
+    for (int i = 0; i < kAnnounceRingSlots; ++i) {
+        const unsigned char* slot = g_announceRing[i];
+        if (reinterpret_cast<const unsigned char*>(payload) == slot + kFrameHeaderSize)
+            return g_announceRingInterface[i].load();
+    }
+    return 0;
 }
 
 ThreadGetDevice::ThreadGetDevice()
@@ -120,7 +150,10 @@ void ThreadGetDevice::run()
         if (ready != s)
             continue; // time-out or error: test the stop request and wait again
         unsigned char* slot = g_announceRing[index];
-        const int n = net::receiveFrom(s, slot, kAnnounceSlotSize + 1, &from, &fromLen);
+        fromLen = sizeof(from);
+        int interfaceIndex = 0;
+        const int n
+            = net::receiveWithInterface(s, slot, kAnnounceSlotSize + 1, &from, &fromLen, &interfaceIndex);
         switch (CheckAnnounce(slot, n)) {
         case AnnounceOutcome::Ignored:
             continue;
@@ -130,6 +163,7 @@ void ThreadGetDevice::run()
             continue;
         case AnnounceOutcome::Accepted:
             slot[n] = 0;
+            g_announceRingInterface[index].store(interfaceIndex);
             emit sig_getdevice(reinterpret_cast<char*>(slot + kFrameHeaderSize), 0,
                 static_cast<unsigned int>(n - kFrameHeaderSize));
             index = static_cast<unsigned char>((index + 1) % kAnnounceRingSlots);
@@ -137,6 +171,7 @@ void ThreadGetDevice::run()
         }
     }
     g_wakePort.store(0);
+    g_memberships.detach();
     net::closeSocket(s);
     if (net::isValid(wake))
         net::closeSocket(wake);

@@ -1,5 +1,6 @@
 // The batch form: the checks on the set button, the per-device assignment loop, and
 // the gateway that follows the start address.
+#include "adapters.h"
 #include "addressrules.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
@@ -25,18 +26,28 @@ bool isTicked(const QTableWidget* table, int row)
     return box && box->checkState() == Qt::Checked;
 }
 
-// Sends one set-network command; true only when the frame went out.
-bool sendNetSet(
-    const QByteArray& serial, const QByteArray& ip, const QByteArray& mask, const QByteArray& gateway)
+// Sends one set-network command by each of the adapters; true when it went out by one.
+bool sendNetSet(const QByteArray& serial, const QByteArray& ip, const QByteArray& mask,
+    const QByteArray& gateway, const std::vector<GroupAdapter>& adapters)
 {
     const QByteArray text = BatchNetSetJson(serial, ip, mask, gateway);
-    return !text.isEmpty() && ServiceSendCmd(kSetNetworkCommand, text.constData()) == 0;
+    if (text.isEmpty())
+        return false;
+    bool sent = false;
+    for (const GroupAdapter& adapter : adapters)
+        sent = ServiceSendCmdVia(kSetNetworkCommand, text.constData(), adapter) == 0 || sent;
+    return sent;
+}
+
 }
 
 // Gives the k-th ticked row start + k until the range runs out. end is 0 for a single row.
-void assignAddresses(
-    QTableWidget* table, int rowCount, int start, int end, const QString& mask, const QString& gateway)
+// Each row's command leaves by the adapter its device answered on.
+void MainWindow::assignAddresses(int start, int end, const QString& mask, const QString& gateway)
 {
+    QTableWidget* table = ui->tableWidget;
+    const int rowCount = table->rowCount();
+    const std::vector<GroupAdapter> adapters = GroupAdapters(Ipv4Interfaces());
     const QByteArray maskUtf8 = mask.toUtf8();
     const QByteArray gatewayUtf8 = gateway.toUtf8();
 
@@ -50,7 +61,7 @@ void assignAddresses(
         const QTableWidgetItem* serialItem = table->item(row, kSerialColumn);
         const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
 
-        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8)) {
+        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8, CommandAdapters(rowAdapter(row), adapters))) {
             if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
                 ipItem->setText(shown);
             else
@@ -66,7 +77,6 @@ void assignAddresses(
         if (current > end)
             break;
     }
-}
 }
 
 void MainWindow::on_SetIpButton_clicked()
@@ -113,7 +123,7 @@ void MainWindow::on_SetIpButton_clicked()
         break;
     }
 
-    assignAddresses(table, rowCount, start, end, mask, gateway);
+    assignAddresses(start, end, mask, gateway);
 }
 
 void MainWindow::on_ipddr_changed(const QString& text)
