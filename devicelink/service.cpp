@@ -22,7 +22,13 @@ unsigned char g_recvBuf[kFrameBufferSize + 1];
 // The interface the reply being handled came in on, for the callback to read.
 std::atomic<int> g_replyInterface { 0 };
 
-GroupMemberships g_memberships([](net::Socket s) { DiagPrintf("socket_fd=%d\n", static_cast<int>(s)); });
+// Never destroyed: a receive thread may still be about when the process ends.
+GroupMemberships& memberships()
+{
+    static GroupMemberships* const kept
+        = new GroupMemberships([](net::Socket s) { DiagPrintf("socket_fd=%d\n", static_cast<int>(s)); });
+    return *kept;
+}
 }
 
 int ServiceInit(int reserved, const unsigned char* senderId, ServiceCallback callback)
@@ -79,8 +85,8 @@ int ServiceOpenSocket(int reserved, unsigned short port)
     char localIp[32] = {};
     ServiceGetLocalIpAddress(reserved, localIp);
     // One membership per adapter; the socket is of no use only when none of them held.
-    if (g_memberships.attach(s, ServiceMembershipInterface(localIp)) == 0) {
-        g_memberships.detach();
+    if (memberships().attach(s, ServiceMembershipInterface(localIp)) == 0) {
+        memberships().detach();
         net::closeSocket(s);
         return -1;
     }
@@ -157,12 +163,12 @@ void ServiceRecvThread()
 
 void ServiceUseAdapters(const std::vector<GroupAdapter>& adapters)
 {
-    g_memberships.use(adapters);
+    memberships().use(adapters);
 }
 
 std::vector<GroupAdapter> ServiceHeldAdapters()
 {
-    return g_memberships.held();
+    return memberships().held();
 }
 
 int ServiceSendCmd(unsigned int command, const char* payload)

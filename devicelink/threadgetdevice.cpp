@@ -17,7 +17,12 @@ unsigned char g_announceRing[kAnnounceRingSlots][kAnnounceSlotSize + 1];
 // The interface each slot's announcement came in on.
 std::atomic<int> g_announceRingInterface[kAnnounceRingSlots];
 
-GroupMemberships g_memberships([](net::Socket) { DiagPerror("setsockopt"); });
+// Never destroyed: a receive thread may still be about when the process ends.
+GroupMemberships& memberships()
+{
+    static GroupMemberships* const kept = new GroupMemberships([](net::Socket) { DiagPerror("setsockopt"); });
+    return *kept;
+}
 
 // The stop request and the loopback port of the wake socket that run() also waits on.
 std::atomic<bool> g_stopRequested { false };
@@ -72,19 +77,19 @@ net::Socket openAnnounceSocket()
     net::hearOwnMembershipsOnly(s);
     net::enablePacketInfo(s);
     // A failed membership is reported and the socket still receives what reaches it.
-    g_memberships.attach(s, htonl(INADDR_ANY));
+    memberships().attach(s, htonl(INADDR_ANY));
     return s;
 }
 }
 
 void ListenerUseAdapters(const std::vector<GroupAdapter>& adapters)
 {
-    g_memberships.use(adapters);
+    memberships().use(adapters);
 }
 
 std::vector<GroupAdapter> ListenerHeldAdapters()
 {
-    return g_memberships.held();
+    return memberships().held();
 }
 
 int AnnounceInterfaceOf(const char* payload)
@@ -171,7 +176,7 @@ void ThreadGetDevice::run()
         }
     }
     g_wakePort.store(0);
-    g_memberships.detach();
+    memberships().detach();
     net::closeSocket(s);
     if (net::isValid(wake))
         net::closeSocket(wake);
