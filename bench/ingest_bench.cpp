@@ -44,7 +44,8 @@ void printTable(FILE* out, const std::vector<Row>& rows)
 const char* const kUsage
     = "usage: ingest_bench [--only PHASES] [--rows N]\n"
       "  --only PHASES  comma-separated, from bare,real,program,growth,cli,assign,watch\n"
-      "                 (default: all)\n"
+      "                 (default: all), or lans: the window on two LANs, inside\n"
+      "                 tests/netns/isolated --two-lans\n"
       "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
 
 struct BenchOptions {
@@ -63,7 +64,7 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
                 ok = ok
-                    && QStringList({ "bare", "cli", "assign", "watch", "real", "program", "growth" })
+                    && QStringList({ "bare", "cli", "assign", "watch", "real", "program", "growth", "lans" })
                            .contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
@@ -152,7 +153,7 @@ QString loadAverage()
 // What the phases measured.
 struct Results {
     std::vector<Ingest> bare, cli, own;
-    std::vector<Row> assign, watch, real, growth, buffers;
+    std::vector<Row> assign, watch, real, growth, buffers, lans;
     bool complete = true; // no phase failed
 };
 
@@ -188,6 +189,15 @@ Results runPhases(const BenchOptions& options, const std::vector<Traffic>& cases
     if (options.phases.contains("real"))
         r.real = realProgramRows(display, &r.complete);
 
+    if (options.phases.contains("lans")) {
+        if (qEnvironmentVariableIsEmpty("LAN2_NETNS")) {
+            progress(QStringLiteral("lans needs tests/netns/isolated --two-lans"));
+            r.complete = false;
+        } else {
+            ProgramInProcess program;
+            r.lans = twoLanRows(program, &r.complete);
+        }
+    }
     // Last, the program's pieces in this process.
     if (options.phases.contains("program") || options.phases.contains("growth")) {
         progress(QStringLiteral("the program's pieces in this process"));
@@ -227,6 +237,7 @@ std::vector<Row> tableOf(const std::vector<Traffic>& cases, Results& r)
     table.insert(table.begin(), r.buffers.begin(), r.buffers.end());
     table.insert(table.end(), r.growth.begin(), r.growth.end());
     table.insert(table.end(), r.real.begin(), r.real.end());
+    table.insert(table.end(), r.lans.begin(), r.lans.end());
     return table;
 }
 

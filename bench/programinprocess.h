@@ -25,3 +25,6 @@ public:
 // Rows added one by one from a thread up to rows: the first and the last block of them,
 // and the memory they take.
 std::vector<Row> tableGrowthRows(ProgramInProcess& program, int rows);
+
+// The window on two LANs: bursts on both adapters at once, and a search on twenty adapters.
+std::vector<Row> twoLanRows(ProgramInProcess& program, bool* complete);

@@ -350,10 +350,8 @@ void TestAssign::planOverTwoLans()
     if (qEnvironmentVariableIsEmpty("LAN2_NETNS"))
         QSKIP("needs two LAN hosts; runs as tst_assign_lans");
     DevsimProcess first(DevsimProcess::LanHost), second(DevsimProcess::SecondLanHost);
-    QVERIFY2(first.start({ "--count", "100", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
-        qPrintable(first.error()));
-    QVERIFY2(second.start({ "--count", "100", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
-        qPrintable(second.error()));
+    QString started;
+    QVERIFY2(StartOnBothLans(first, 100, second, 100, &started), qPrintable(started));
     // Interleaved, so that consecutive commands leave on different interfaces.
     QByteArray plan = "sn,ip,mask\r\n";
     QStringList wantedFirst, wantedSecond;

@@ -405,10 +405,8 @@ void TestCli::searchesEveryLan()
         QSKIP("needs two LAN hosts; runs as tst_cli_lans");
     DevsimProcess first(DevsimProcess::LanHost);
     DevsimProcess second(DevsimProcess::SecondLanHost);
-    QVERIFY2(first.start({ "--count", "2", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
-        qPrintable(first.error()));
-    QVERIFY2(second.start({ "--count", "3", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
-        qPrintable(second.error()));
+    QString started;
+    QVERIFY2(StartOnBothLans(first, 2, second, 3, &started), qPrintable(started));
 
     WireCapture onFirst("veth0"), onSecond("veth2");
     const CliRun both = runCli({ "search", "--wait", "1", "--format", "json" });

@@ -144,10 +144,8 @@ void TestLan::oneSearchReachesBothLans()
         QSKIP("needs two LAN hosts; runs as tst_lan_two");
     DevsimProcess first(DevsimProcess::LanHost);
     DevsimProcess second(DevsimProcess::SecondLanHost);
-    QVERIFY2(first.start({ "--count", "6", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
-        qPrintable(first.error()));
-    QVERIFY2(second.start({ "--count", "4", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
-        qPrintable(second.error()));
+    QString started;
+    QVERIFY2(StartOnBothLans(first, 6, second, 4, &started), qPrintable(started));
     DeviceSearchFixture& fixture = *m_fixture;
     fixture.search();
     // Ten replies and ten announcements.
@@ -182,10 +180,8 @@ void TestLan::adapterThatComesAndGoes()
         QSKIP("needs two LAN hosts; runs as tst_lan_two");
     DevsimProcess first(DevsimProcess::LanHost);
     DevsimProcess second(DevsimProcess::SecondLanHost);
-    QVERIFY2(first.start({ "--count", "2", "--sn-prefix", "A", "--base-ip", "10.77.0.100" }),
-        qPrintable(first.error()));
-    QVERIFY2(second.start({ "--count", "3", "--sn-prefix", "B", "--base-ip", "10.78.0.100" }),
-        qPrintable(second.error()));
+    QString started;
+    QVERIFY2(StartOnBothLans(first, 2, second, 3, &started), qPrintable(started));
     DeviceSearchFixture& fixture = *m_fixture;
     const auto running = [](const char* name) {
         return QNetworkInterface::interfaceFromName(name).flags().testFlag(QNetworkInterface::IsRunning);

@@ -304,3 +304,17 @@ private:
     QByteArray m_stderr;
 };
 #endif
+
+// Devices on both LANs of `isolated --two-lans`: serial numbers A0001... on the first
+// (10.77.0.101...), B0001... on the second (10.78.0.101...). False with the reason in error.
+inline bool StartOnBothLans(
+    DevsimProcess& first, int firstCount, DevsimProcess& second, int secondCount, QString* error)
+{
+    const bool ok = first.start({ "--count", QString::number(firstCount), "--sn-prefix", "A", "--base-ip",
+                        "10.77.0.100" })
+        && second.start(
+            { "--count", QString::number(secondCount), "--sn-prefix", "B", "--base-ip", "10.78.0.100" });
+    if (!ok)
+        *error = first.error() + second.error();
+    return ok;
+}
