@@ -7,9 +7,9 @@
 
 namespace {
 // One adapter by a short description: name, then any of up, mc (multicast), lo, p2p.
-InterfaceInfo adapter(const QString& spec, int index)
+InterfaceInfo adapter(const QString& description, int index)
 {
-    const QStringList words = spec.split(' ');
+    const QStringList words = description.split(' ');
     InterfaceInfo info;
     info.name = info.systemName = words.first();
     info.index = index;
@@ -21,11 +21,11 @@ InterfaceInfo adapter(const QString& spec, int index)
     return info;
 }
 
-QList<InterfaceInfo> adapters(const QString& specs)
+QList<InterfaceInfo> adapters(const QString& descriptions)
 {
     QList<InterfaceInfo> list;
-    for (const QString& spec : specs.split(',', Qt::SkipEmptyParts))
-        list.append(adapter(spec.trimmed(), list.size() + 1));
+    for (const QString& one : descriptions.split(',', Qt::SkipEmptyParts))
+        list.append(adapter(one.trimmed(), list.size() + 1));
     return list;
 }
 
