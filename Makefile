@@ -104,5 +104,14 @@ windows: deps
 test-windows: build windows
 	./tests/netns/isolated --lan sh tests/wine/suite $(WIN_BUILD) $(BUILD)
 
+# The English catalogue brought up to date with the window's texts (then translate what it
+# marks unfinished); the pictures of the README made again.
+.PHONY: lupdate screenshots
+lupdate: build
+	cmake --build $(BUILD) --target lupdate
+
+screenshots: build
+	./tools/screenshots $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -2,6 +2,7 @@
 #include "devicewiring.h"
 #include "mainwindow.h"
 #include "threadgetdevice.h"
+#include "windowlanguage.h"
 
 #include <QApplication>
 #include <QFont>
@@ -10,6 +11,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    InstallWindowLanguage(&app); // the window's texts are translated as it is built
     MainWindow window;
     ThreadGetDevice listener;
     g_customSignal = new CustomSignal;

@@ -12,6 +12,7 @@
 
 #include <QFont>
 #include <QHeaderView>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -94,9 +95,18 @@ MainWindow::MainWindow(QWidget* parent)
     connect(tablePaintHold, &QTimer::timeout, this, [this] {
         if (ui->tableWidget->viewport()->updatesEnabled())
             return; // no row came since the last paint
+        showTally(); // held back with the rows
         setRowPaint(ui->tableWidget, true); // repaints the held rows at once
         tablePaintHold->start();
     });
+
+    foundStatus = new QLabel(ui->statusBar);
+    foundStatus->setObjectName(QStringLiteral("foundStatus"));
+    setStatus = new QLabel(ui->statusBar);
+    setStatus->setObjectName(QStringLiteral("setStatus"));
+    setStatus->setContentsMargins(16, 0, 0, 0); // apart from what the search found
+    ui->statusBar->addWidget(foundStatus);
+    ui->statusBar->addWidget(setStatus, 1);
 
     ui->pushButton->setStyleSheet("border:1px solid black;border-radius:5px;padding:2px 4px;");
     ui->label->setFont(QFont("Abyssinica SIL", 10, QFont::Bold, false));
@@ -115,12 +125,23 @@ MainWindow::MainWindow(QWidget* parent)
     ServiceInit(0, ProgramSenderId, DiscoverCallback);
 }
 
-std::vector<GroupAdapter> MainWindow::refreshAdapters()
+std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* searched)
 {
-    const std::vector<GroupAdapter> adapters = GroupAdapters(Ipv4Interfaces());
+    const QList<InterfaceInfo> interfaces = Ipv4Interfaces();
+    const std::vector<GroupAdapter> adapters = GroupAdapters(interfaces);
     ServiceUseAdapters(adapters);
     ListenerUseAdapters(adapters);
+    if (searched)
+        *searched = SearchedAdapters(interfaces, adapters);
     return adapters;
+}
+
+void MainWindow::showTally()
+{
+    foundStatus->setText(tally.foundText());
+    foundStatus->setToolTip(tally.foundToolTip());
+    setStatus->setText(tally.setText());
+    setStatus->setToolTip(tally.setToolTip());
 }
 
 int MainWindow::rowAdapter(int row) const
@@ -196,6 +217,9 @@ void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
             device->kind == AnswerKind::Reply ? centredItem(*device->id) : new QTableWidgetItem(*device->id));
     }
     ++device_count;
+    tally.addDevice(*device);
+    if (table->viewport()->updatesEnabled())
+        showTally(); // else when the held rows are painted
 }
 
 void MainWindow::on_pushButton_clicked()
@@ -205,7 +229,11 @@ void MainWindow::on_pushButton_clicked()
     device_count = 0;
     serialAdapter.clear();
     // Adapters come and go (a cable, a VPN): each search takes them as they are now.
-    ServiceSearch(groupSock, g_probeDestination, refreshAdapters());
+    QList<SearchedAdapter> searched;
+    const std::vector<GroupAdapter> adapters = refreshAdapters(&searched);
+    tally.startSearch(searched);
+    showTally();
+    ServiceSearch(groupSock, g_probeDestination, adapters);
 }
 
 void MainWindow::on_table_checkbox_all(bool checked)

@@ -1,6 +1,7 @@
 // The application's single window: the device table with its search, and the batch form.
 #pragma once
 
+#include "devicetally.h"
 #include "groupmembership.h"
 #include "netcompat.h"
 
@@ -9,6 +10,7 @@
 
 #include <vector>
 
+class QLabel;
 class QTimer;
 
 namespace Ui {
@@ -43,8 +45,10 @@ private slots:
 
 private:
     void holdTablePaint();
-    // Reads the adapters again and brings both receive sockets' memberships up to date.
-    std::vector<GroupAdapter> refreshAdapters();
+    // Reads the adapters again and brings both receive sockets' memberships up to date;
+    // `searched` gets their names.
+    std::vector<GroupAdapter> refreshAdapters(QList<SearchedAdapter>* searched = nullptr);
+    void showTally();
     // The interface the row's device answered on; 0 when not known.
     int rowAdapter(int row) const;
     void assignAddresses(int start, int end, const QString& mask, const QString& gateway);
@@ -56,4 +60,8 @@ private:
     // Per serial number, the interface it was first heard on since the search began: a
     // device that answers on two adapters keeps the first for its command.
     QHash<QString, int> serialAdapter;
+    // The status line: what the search found, and what the last set achieved.
+    DeviceTally tally;
+    QLabel* foundStatus = nullptr;
+    QLabel* setStatus = nullptr;
 };

@@ -51,6 +51,9 @@ void MainWindow::assignAddresses(int start, int end, const QString& mask, const 
     const QByteArray maskUtf8 = mask.toUtf8();
     const QByteArray gatewayUtf8 = gateway.toUtf8();
 
+    QHash<QString, QString> sentBySerial;
+    int commandsSent = 0;
+
     // The checks keep the last octet of start and end below 255, so this never overflows.
     int current = start;
     for (int row = 0; row < rowCount; ++row) {
@@ -62,6 +65,9 @@ void MainWindow::assignAddresses(int start, int end, const QString& mask, const 
         const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
 
         if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8, CommandAdapters(rowAdapter(row), adapters))) {
+            ++commandsSent;
+            if (!serial.isEmpty())
+                sentBySerial.insert(QString::fromUtf8(serial), shown);
             if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
                 ipItem->setText(shown);
             else
@@ -77,6 +83,8 @@ void MainWindow::assignAddresses(int start, int end, const QString& mask, const 
         if (current > end)
             break;
     }
+    tally.settingsSent(sentBySerial, commandsSent);
+    showTally();
 }
 
 void MainWindow::on_SetIpButton_clicked()
@@ -91,34 +99,34 @@ void MainWindow::on_SetIpButton_clicked()
     const bool several = ticked >= 2;
 
     const auto refuse = [this](const QString& message) {
-        QMessageBox::information(this, QStringLiteral("提示"), message, QMessageBox::Ok);
+        QMessageBox::information(this, tr("提示"), message, QMessageBox::Ok);
     };
 
     // The order matters: each checkvalid() restyles its field's border, and the fields
     // after a failing check keep the border they had.
     if (ticked == 0)
-        return refuse(QStringLiteral("请先选择设备！"));
+        return refuse(tr("请先选择设备！"));
     if (!ui->StartIp->checkvalid())
-        return refuse(QStringLiteral("请设置起始IP！"));
+        return refuse(tr("请设置起始IP！"));
     if (several && !ui->NetMask->checkvalid())
-        return refuse(QStringLiteral("请设置子网掩码！"));
+        return refuse(tr("请设置子网掩码！"));
     if (several && !ui->Gateway->checkvalid())
-        return refuse(QStringLiteral("请设置网关地址！"));
+        return refuse(tr("请设置网关地址！"));
 
     const int start = ipStrToInt(ui->StartIp->text());
     const QString mask = ui->NetMask->text();
     const QString gateway = ui->Gateway->text();
 
     if (several && !ui->EndIp->checkvalid())
-        return refuse(QStringLiteral("有多个设备，请设置结束IP！"));
+        return refuse(tr("有多个设备，请设置结束IP！"));
     const int end = several ? ipStrToInt(ui->EndIp->text()) : 0;
     switch (CheckAddressRange(static_cast<uint32_t>(start), static_cast<uint32_t>(end), several)) {
     case RangeProblem::DifferentSegment:
-        return refuse(QStringLiteral("起始IP和结束IP必需在同一个网段！"));
+        return refuse(tr("起始IP和结束IP必需在同一个网段！"));
     case RangeProblem::StartNotBelowEnd:
-        return refuse(QStringLiteral("起始IP必需小于结束IP！"));
+        return refuse(tr("起始IP必需小于结束IP！"));
     case RangeProblem::LastOctet255:
-        return refuse(QStringLiteral("IP地址最后一位不能为255！"));
+        return refuse(tr("IP地址最后一位不能为255！"));
     case RangeProblem::None:
         break;
     }

@@ -36,6 +36,7 @@ private slots:
 
     void ticksThreeOfSixRows();
     void rangeShorterThanTickedRows();
+    void statusLineTellsWhichTook();
 
 private:
     // One window per process: the command channel starts once.
@@ -201,6 +202,33 @@ void TstBatchE2e::rangeShorterThanTickedRows()
     const QMap<QString, QString> expected { { serials[0], "192.168.1.10" }, { serials[1], "192.168.1.11" },
         { serials[2], thirdBefore } };
     QCOMPARE(addressesBySerial(), expected);
+}
+
+// Five set, two of them ignoring the command: the status line says so after the set and
+// after the next search, and names the two; the table shows what it always showed.
+void TstBatchE2e::statusLineTellsWhichTook()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "5", "--ignore-set=2,4" }), qPrintable(devsim.error()));
+    auto* found = window->findChild<QLabel*>("foundStatus");
+    auto* set = window->findChild<QLabel*>("setStatus");
+    QVERIFY(found && set);
+    QVERIFY(search(5));
+    // The adapters depend on the network the test runs in.
+    QTRY_VERIFY2(found->text().startsWith("找到 5 台设备（"), qPrintable(found->text()));
+    QStringList serials;
+    for (int row = 0; row < 5; ++row)
+        serials << fixture->cell(row, 4);
+
+    setBatch({ 0, 1, 2, 3, 4 }, "192.168.1.10", "192.168.1.14");
+    QCOMPARE(set->text(), QString("已向 5 台设备发送设置，点击“搜索”查看结果"));
+    QCOMPARE(fixture->cell(1, 3), QString("192.168.1.11"));
+
+    QVERIFY(search(5));
+    QTRY_COMPARE(set->text(), QString("5 台中 3 台已使用新地址"));
+    QStringList ignoring { QString("SN0002"), QString("SN0004") };
+    QCOMPARE(set->toolTip(), "尚未在新地址应答：" + ignoring.join("、"));
+    QVERIFY(serials.contains("SN0002") && serials.contains("SN0004"));
 }
 
 QTEST_MAIN(TstBatchE2e)

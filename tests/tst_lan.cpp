@@ -155,6 +155,10 @@ void TestLan::oneSearchReachesBothLans()
     const QStringList once { QStringLiteral("7838 ") + kProbeHex, QStringLiteral("8838 ") + kDiscoveryHex };
     QCOMPARE(queries(first), once);
     QCOMPARE(queries(second), once);
+    // Each device answered twice and is counted once.
+    auto* found = fixture.window.findChild<QLabel*>("foundStatus");
+    QTRY_COMPARE(found->text(), QStringLiteral("找到 10 台设备（2 个网卡：veth0、veth2）"));
+    QCOMPARE(found->toolTip(), QStringLiteral("veth0  10.77.0.1\nveth2  10.78.0.1"));
 
     // Every row ticked in the header; each device's command goes out on its own LAN only.
     QVERIFY(QMetaObject::invokeMethod(&fixture.window, "on_table_checkbox_all", Q_ARG(bool, true)));
@@ -170,6 +174,8 @@ void TestLan::oneSearchReachesBothLans()
     QTest::qWait(300);
     QCOMPARE(commandedSerials(first), serials("A", 6));
     QCOMPARE(commandedSerials(second), serials("B", 4));
+    QCOMPARE(fixture.window.findChild<QLabel*>("setStatus")->text(),
+        QStringLiteral("已向 10 台设备发送设置，点击“搜索”查看结果"));
 }
 
 // A cable plugged in after start is searched at the next press; one pulled leaves the
