@@ -95,7 +95,16 @@ bool planBeforeSearch(
             *error = { 0, QStringLiteral("%1: %2").arg(request.planFile, why) };
             return false;
         }
-        return ReadPlan(bytes, request.mask, request.gateway, plan, error) && CheckAssignments(*plan, error);
+        const TextEncoding encoding { request.encoding, SystemCodePage() };
+        QString used;
+        if (!ReadPlan(bytes, encoding, request.mask, request.gateway, plan, error, &used))
+            return false;
+        // Read in the system's code page: say so, in case the file came from elsewhere.
+        if (request.encoding.isEmpty() && !encoding.fallback.isEmpty()
+            && used == QString::fromLatin1(encoding.fallback))
+            err(QStringLiteral("devicesearch-cli: %1 is not UTF-8: read in the system's code page %2")
+                    .arg(request.planFile, used));
+        return CheckAssignments(*plan, error);
     }
     if (!ReadAddressRange(request.start, request.end, request.mask, request.gateway, range, error))
         return false;
@@ -305,7 +314,7 @@ AssignRun::AssignRun(const AssignRequest& request, const AssignPlan& plan)
     , m_search(
           request.search, [this](const QString& line) { m_progress.line("devicesearch-cli: " + line); },
           false)
-    , m_writer(request.format, AssignCsvHeader())
+    , m_writer(request.format, AssignCsvHeader(request.byteOrderMark))
 {
 }
 

@@ -16,7 +16,9 @@
 struct AssignRequest {
     SearchOptions search;
     OutputFormat format = OutputFormat::Table;
+    bool byteOrderMark = false; // before CSV, for spreadsheets that guess the encoding
     QString planFile; // empty: a range
+    QByteArray encoding; // the plan file's, when it is not UTF-8; empty: not given
     QString start;
     QString end; // empty: as long as the list of devices
     QString mask; // for a plan, the default of an empty or absent cell

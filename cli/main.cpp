@@ -73,12 +73,15 @@ void addSearchOptions(QCommandLineParser& parser)
         { "probes", "Send the search N times spread over the wait, for lossy networks (default 1).", "N",
             "1" },
         { "format", "Output: table (default), csv, json or jsonl.", "FORMAT", "table" },
+        { "bom",
+            "Begin CSV with a UTF-8 byte-order mark, so that a spreadsheet opening the file shows "
+            "names in any script (not for Unix tools, which take it for text)." },
     });
 }
 
 // Every option but the interfaces, which are chosen once the whole command line is read.
 bool readSearchOptions(const QCommandLineParser& parser, const QString& command, SearchOptions* options,
-    OutputFormat* format, int* status)
+    OutputFormat* format, bool* byteOrderMark, int* status)
 {
     bool ok = false;
     options->waitSeconds = parser.value("wait").toDouble(&ok);
@@ -96,6 +99,11 @@ bool readSearchOptions(const QCommandLineParser& parser, const QString& command,
     if (!ParseOutputFormat(parser.value("format"), format)) {
         *status = usage(command,
             QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
+        return false;
+    }
+    *byteOrderMark = parser.isSet("bom");
+    if (*byteOrderMark && *format != OutputFormat::Csv) {
+        *status = usage(command, QStringLiteral("--bom goes with --format csv"));
         return false;
     }
     return true;
@@ -145,7 +153,8 @@ int searchCommand(const QStringList& args)
     if (!parseOrHelp(parser, args, "search", &status))
         return status;
     SearchRequest request;
-    if (!readSearchOptions(parser, "search", &request.search, &request.format, &status)
+    if (!readSearchOptions(
+            parser, "search", &request.search, &request.format, &request.byteOrderMark, &status)
         || !chooseInterfaces(parser, "search", &request.search, &status))
         return status;
     request.unique = parser.isSet("unique");
@@ -170,6 +179,12 @@ QString readAssignOptions(const QCommandLineParser& parser, AssignRequest* reque
         return QStringLiteral("--sn, --all and --end belong to a range, not to --plan");
     if (parser.isSet("plan") && request->planFile.isEmpty())
         return QStringLiteral("--plan takes a file name");
+    request->encoding = parser.value("encoding").toLatin1();
+    if (parser.isSet("encoding") && !parser.isSet("plan"))
+        return QStringLiteral("--encoding belongs to --plan");
+    if (parser.isSet("encoding") && !KnownEncoding(request->encoding))
+        return QStringLiteral("unknown encoding '%1' (GB18030, windows-1252, UTF-16LE, for example)")
+            .arg(parser.value("encoding"));
     if (parser.isSet("start")) {
         if (request->mask.isEmpty())
             return QStringLiteral("a range needs --mask (it has no default)");
@@ -219,8 +234,13 @@ int assignCommand(const QStringList& args)
         { "all", "Range: every configurable device found, in serial-number order." },
         { "plan",
             "A CSV file whose header row names sn and ip, and may name mask and gateway; "
-            "one device per row.",
+            "one device per row. Comma, semicolon or tab between cells, as spreadsheets save it.",
             "FILE" },
+        { "encoding",
+            "The plan file's encoding when it is not UTF-8 or UTF-16 with a byte-order mark: any "
+            "that Qt knows, such as GB18030 or windows-1252 (default: on Windows the system's "
+            "code page; elsewhere such a file is refused).",
+            "NAME" },
         { "dry-run", "Print the plan and send nothing." },
         { "verify", "Wait up to SEC seconds for every device to answer with its new address (default 30).",
             "SEC", "30" },
@@ -236,7 +256,8 @@ int assignCommand(const QStringList& args)
     if (!parseOrHelp(parser, args, "assign", &status))
         return status;
     AssignRequest request;
-    if (!readSearchOptions(parser, "assign", &request.search, &request.format, &status))
+    if (!readSearchOptions(
+            parser, "assign", &request.search, &request.format, &request.byteOrderMark, &status))
         return status;
     const QString why = readAssignOptions(parser, &request);
     if (!why.isEmpty())

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "addressrules.h"
+#include "csvrecords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -44,10 +45,12 @@ QString TerminalSafe(const QString& text)
 
 QString CsvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
+    // Any machine on the LAN may answer with a formula for a name.
+    const QString cell = NeedsFormulaGuard(text) ? QLatin1Char('\'') + text : text;
+    if (!cell.contains(QLatin1Char(',')) && !cell.contains(QLatin1Char('"'))
+        && !cell.contains(QLatin1Char('\r')) && !cell.contains(QLatin1Char('\n')))
+        return cell;
+    QString quoted = cell;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
@@ -76,15 +79,20 @@ QJsonValue nullIfEmpty(const QString& text)
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
+QString markIf(bool byteOrderMark)
+{
+    return byteOrderMark ? QString(QChar(0xFEFF)) : QString();
+}
+
 QString secondsText(const std::optional<double>& seconds)
 {
     return seconds ? QString::number(*seconds, 'f', 2) : QString();
 }
 }
 
-QString CsvHeader()
+QString CsvHeader(bool byteOrderMark)
 {
-    return QStringLiteral("kind,name,ip,sn,id,configurable,from,interface\r\n");
+    return markIf(byteOrderMark) + QStringLiteral("kind,name,ip,sn,id,configurable,from,interface\r\n");
 }
 
 QString CsvRecord(const Entry& entry)
@@ -155,9 +163,9 @@ QString AlignedText(const QList<QStringList>& lines)
     return text;
 }
 
-QString AssignCsvHeader()
+QString AssignCsvHeader(bool byteOrderMark)
 {
-    return QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n");
+    return markIf(byteOrderMark) + QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n");
 }
 
 QString CsvRecord(const AssignRow& row)

@@ -19,9 +19,10 @@ bool ParseOutputFormat(const QString& text, OutputFormat* format);
 // and \\, so a device's name can never move the cursor or clear the screen.
 QString TerminalSafe(const QString& text);
 
-// One RFC 4180 field: quoted when it holds a comma, a quote, CR or LF.
+// One RFC 4180 field: an apostrophe before a text a spreadsheet would run as a formula
+// (NeedsFormulaGuard), then quoted when it holds a comma, a quote, CR or LF.
 QString CsvField(const QString& text);
-QString CsvHeader(); // ends with CRLF
+QString CsvHeader(bool byteOrderMark = false); // ends with CRLF
 QString CsvRecord(const Entry& entry); // ends with CRLF
 
 // The JSON object of an entry or a row; a field the answer did not carry is null.
@@ -53,6 +54,6 @@ QString AlignedText(const QList<QStringList>& lines);
 QString TableText(const QList<Entry>& entries);
 
 // An assignment's rows: the same formats, a row per device.
-QString AssignCsvHeader(); // ends with CRLF
+QString AssignCsvHeader(bool byteOrderMark = false); // ends with CRLF
 QString CsvRecord(const AssignRow& row); // ends with CRLF
 QString TableText(const QList<AssignRow>& rows); // a title line, then a line per row

@@ -76,21 +76,103 @@ bool take(const char* name, const ParsedAddress& address, int line, uint32_t* va
             .arg(name, TerminalSafe(address.text.left(64)), TerminalSafe(address.problem)));
 }
 
+// The names a header cell may give a column, compared as ColumnKey makes them.
+struct ColumnNames {
+    const char* column;
+    QStringList names;
+    const char* shown; // for the message when the column is missing
+};
+
+const QList<ColumnNames>& columnNames()
+{
+    static const QList<ColumnNames> kNames {
+        { "sn", { "sn", "serial", "serialnumber", QStringLiteral("序列号") },
+            "sn, serial, serial number or 序列号" },
+        { "ip", { "ip", "ipaddress", QStringLiteral("ip地址") }, "ip, IP address, new IP or IP地址" },
+        { "mask", { "mask", "netmask", "subnetmask", QStringLiteral("子网掩码") },
+            "mask, netmask, subnet mask or 子网掩码" },
+        { "gateway",
+            { "gateway", "gw", "defaultgateway", QStringLiteral("网关"), QStringLiteral("网关地址") },
+            "gateway, gw, default gateway, 网关 or 网关地址" },
+    };
+    return kNames;
+}
+
+// A header cell as people vary it: case, blanks, hyphens and underscores do not count.
+QString columnKey(const QString& cell)
+{
+    QString key;
+    for (const QChar c : cell.toLower()) {
+        if (!c.isSpace() && c != QLatin1Char('-') && c != QLatin1Char('_'))
+            key += c;
+    }
+    return key;
+}
+
+// The column a header cell names, or empty; "new ..." beats the plain name, so that a
+// search's CSV keeps its ip column for the old address when a "new ip" column is added.
+QString columnOf(const QString& cell, bool* preferred)
+{
+    QString key = columnKey(cell);
+    *preferred = key.startsWith(QLatin1String("new"));
+    if (*preferred)
+        key.remove(0, 3);
+    for (const ColumnNames& names : columnNames()) {
+        if (names.names.contains(key) && (!*preferred || qstrcmp(names.column, "sn") != 0))
+            return QString::fromLatin1(names.column);
+    }
+    return QString();
+}
+
+// A header row's columns: where each is, and whether a "new ..." name gave it.
+struct Columns {
+    QHash<QString, int> at;
+    QHash<QString, bool> preferred;
+};
+
 // The columns the header row names, by name.
 bool readHeader(const CsvFileRecord& header, QHash<QString, int>* columns, PlanError* error)
 {
+    Columns found;
     for (int i = 0; i < header.fields.size(); ++i) {
-        const QString name = header.fields.at(i).trimmed().toLower();
-        if (name != "sn" && name != "ip" && name != "mask" && name != "gateway")
+        bool preferred = false;
+        const QString column = columnOf(header.fields.at(i), &preferred);
+        if (column.isEmpty() || (found.at.contains(column) && found.preferred.value(column) && !preferred))
             continue;
-        if (columns->contains(name))
-            return fail(error, header.line, QStringLiteral("column %1 appears twice").arg(name));
-        columns->insert(name, i);
-    }
-    for (const char* needed : { "sn", "ip" }) {
-        if (!columns->contains(needed))
+        if (found.at.contains(column) && found.preferred.value(column) == preferred)
             return fail(error, header.line,
-                QStringLiteral("no %1 column; the header row must name sn and ip").arg(needed));
+                QStringLiteral("column %1 appears twice ('%2' and '%3')")
+                    .arg(column, TerminalSafe(header.fields.at(found.at.value(column)).trimmed().left(40)),
+                        TerminalSafe(header.fields.at(i).trimmed().left(40))));
+        found.at.insert(column, i);
+        found.preferred.insert(column, preferred);
+    }
+    for (const ColumnNames& names : columnNames().mid(0, 2)) {
+        if (!found.at.contains(names.column))
+            return fail(error, header.line,
+                QStringLiteral("no %1 column; the header row must name sn and ip (%1 may be headed %2, "
+                               "in any case, with or without blanks, - and _)")
+                    .arg(QLatin1String(names.column), QString::fromUtf8(names.shown)));
+    }
+    *columns = found.at;
+    return true;
+}
+
+// The first problem of a field the plan reads: its quoting, or a cell past the header's.
+bool checkFields(const CsvFileRecord& record, const QHash<QString, int>& columns, int width, PlanError* error)
+{
+    for (const FieldProblem& problem : record.problems) {
+        for (auto it = columns.cbegin(); it != columns.cend(); ++it) {
+            if (it.value() == problem.field)
+                return fail(error, problem.line, QStringLiteral("%1: %2").arg(it.key(), problem.text));
+        }
+    }
+    // Spreadsheets leave out empty cells at a row's end, but a cell beyond the header's
+    // means the columns may have shifted.
+    for (int i = width; i < record.fields.size(); ++i) {
+        if (!record.fields.at(i).trimmed().isEmpty())
+            return fail(error, record.line,
+                QStringLiteral("%1 fields, but the header row has %2").arg(record.fields.size()).arg(width));
     }
     return true;
 }
@@ -105,7 +187,10 @@ bool readRow(const CsvFileRecord& record, const QHash<QString, int>& columns, co
     Assignment* a, PlanError* error)
 {
     const auto cell = [&](const char* name) {
-        return columns.contains(name) ? record.fields.at(columns.value(name)).trimmed() : QString();
+        const QString field = record.fields.value(columns.value(name, -1));
+        // A cell that a writer guarded against spreadsheets is the text after the guard.
+        const QString text = WithoutFormulaGuard(field);
+        return text.size() < field.size() ? text : field.trimmed();
     };
     const int line = a->line = record.line;
     a->sn = cell("sn");
@@ -185,35 +270,34 @@ QString SerialForMessage(const QString& sn)
     return TerminalSafe(sn.size() > 40 ? sn.left(40) + QStringLiteral("...") : sn);
 }
 
-bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* out,
-    PlanError* error)
+bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QString& mask,
+    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed)
 {
     out->clear();
     if (bytes.isEmpty())
         return fail(
             error, 1, QStringLiteral("the file is empty; its first line must name the columns sn and ip"));
-    QString text;
+    QString text, used;
     QList<CsvFileRecord> records;
-    if (!DecodeUtf8Text(bytes, &text, error) || !ReadCsvRecords(text, &records, error))
+    if (!DecodeText(bytes, encoding, &text, &used, error) || !ReadCsvRecords(text, &records, error))
         return false;
+    if (encodingUsed)
+        *encodingUsed = used;
     if (records.isEmpty())
         return fail(
             error, 1, QStringLiteral("no header row; the first line must name the columns sn and ip"));
     QHash<QString, int> columns;
-    if (!readHeader(records.first(), &columns, error))
-        return false;
     const int width = records.first().fields.size();
+    if (!readHeader(records.first(), &columns, error) || !checkFields(records.first(), columns, width, error))
+        return false;
     if (records.size() == 1)
         return fail(error, records.first().line, QStringLiteral("a header row and no device"));
 
     const PlanDefaults defaults { readAddress(mask), readAddress(gateway) };
     for (int r = 1; r < records.size(); ++r) {
         const CsvFileRecord& record = records.at(r);
-        if (record.fields.size() != width)
-            return fail(error, record.line,
-                QStringLiteral("%1 fields, but the header row has %2").arg(record.fields.size()).arg(width));
         Assignment a;
-        if (!readRow(record, columns, defaults, &a, error))
+        if (!checkFields(record, columns, width, error) || !readRow(record, columns, defaults, &a, error))
             return false;
         out->append(a);
     }

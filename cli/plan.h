@@ -25,14 +25,16 @@ using PlanError = TextProblem;
 // A plan is read whole, so a larger file is refused before it is read.
 constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
 
-// A CSV plan: a header row naming sn and ip, maybe mask and gateway (any case, in any
-// order; other columns are ignored), then one row per device. A byte-order mark, CRLF or
-// LF line ends, quoted fields and blank lines are accepted; blanks around a cell are not
-// part of it. An absent column or an empty cell takes mask or gateway (empty when not
-// given); the gateway's last fallback is the address's first three octets and .1.
-// Checks the syntax of every row; CheckAssignments does the rest.
-bool ReadPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* out,
-    PlanError* error);
+// A CSV plan, as people and spreadsheets save it (see DecodeText and ReadCsvRecords): a
+// header row naming sn and ip, maybe mask and gateway, under any of the names people give
+// them (in any order; other columns are ignored, whatever they hold), then one row per
+// device. Blanks around a cell are not part of it, and the apostrophe that guards a
+// formula-like cell is taken off. An absent column, a cell a short row leaves out or an
+// empty cell takes mask or gateway (empty when not given); the gateway's last fallback is
+// the address's first three octets and .1. Checks the syntax of every row;
+// CheckAssignments does the rest. encodingUsed, when given, names what the file was read as.
+bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QString& mask,
+    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed = nullptr);
 
 // A range's addresses as read from the command line.
 struct AddressRange {

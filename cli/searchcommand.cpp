@@ -58,7 +58,7 @@ int RunSearch(const SearchRequest& request)
     }
     EntryFilter filter(request.unique);
     QList<Entry> entries;
-    const RowWriter<Entry> writer(request.format, CsvHeader());
+    const RowWriter<Entry> writer(request.format, CsvHeader(request.byteOrderMark));
     writer.begin();
     QObject::connect(&search, &DeviceSearch::answered, [&](const Entry& entry) {
         if (!filter.keep(entry))

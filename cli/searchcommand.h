@@ -11,6 +11,7 @@
 struct SearchRequest {
     SearchOptions search;
     OutputFormat format = OutputFormat::Table;
+    bool byteOrderMark = false; // before CSV, for spreadsheets that guess the encoding
     bool unique = false; // one entry per serial number, the first heard
     bool verbose = false; // also describe every datagram that made no entry
 };

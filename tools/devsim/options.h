@@ -4,11 +4,19 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
+
+// A device's own serial number and name, in place of the numbered ones; empty: numbered.
+struct SimIdentity {
+    std::string sn;
+    std::string name;
+};
 
 struct DevsimOptions {
     int count = 1;
     uint32_t baseIp = 0xC0A80164; // 192.168.1.100; device k (from 1) gets base + k
     std::string snPrefix = "SN";
+    std::vector<SimIdentity> identities; // device k (from 1) takes the k-th
     bool noLibverAll = false;
     std::set<int> noLibver; // 1-based device numbers
     std::set<int> announceOnly;

@@ -140,6 +140,11 @@ SimDevice MakeDevice(const DevsimOptions& options, int k)
     d.mode = std::string(kModePrefix) + numbered("ID", "%04d", k);
     d.mask = "255.255.255.0";
     d.gw = dotted((address & 0xFFFFFF00u) | 1u);
+    if (static_cast<size_t>(k) <= options.identities.size()) {
+        const SimIdentity& own = options.identities[static_cast<size_t>(k) - 1];
+        d.sn = own.sn.empty() ? d.sn : own.sn;
+        d.name = own.name.empty() ? d.name : own.name;
+    }
     d.hasLibver = !options.noLibverAll && options.noLibver.count(k) == 0;
     d.answersDiscovery = options.announceOnly.count(k) == 0;
     d.takesSettings = !options.ignoreSetAll && options.ignoreSet.count(k) == 0;
