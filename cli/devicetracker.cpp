@@ -81,7 +81,8 @@ QList<WatchEvent> DeviceTracker::heard(const Entry& entry, qint64 nowMs)
             countUntracked(key);
             return {};
         }
-        m_devices.emplace(key, TrackedDevice { entry, nowMs, false, entry.device.kind == AnswerKind::Reply });
+        m_devices.emplace(
+            key, TrackedDevice { entry, nowMs, false, entry.device.kind == AnswerKind::Reply, m_round });
         return { { WatchEventKind::New, entry, {} } };
     }
     TrackedDevice& device = found->second;
@@ -90,6 +91,7 @@ QList<WatchEvent> DeviceTracker::heard(const Entry& entry, qint64 nowMs)
     device.entry = merged;
     device.replied = device.replied || entry.device.kind == AnswerKind::Reply;
     device.heardMs = nowMs;
+    device.heardRound = m_round;
     QList<WatchEvent> events;
     if (device.gone) {
         device.gone = false;
@@ -106,13 +108,29 @@ QList<WatchEvent> DeviceTracker::expire(qint64 nowMs)
     // One pass over the map: cheap beside the answers that filled it.
     QList<WatchEvent> events;
     for (auto& [key, device] : m_devices) {
-        if (!device.gone && nowMs - device.heardMs >= m_goneAfterMs) {
+        const bool mayBeDropped
+            = device.heardRound <= m_lastDropRound && m_lastCleanRound <= device.heardRound;
+        if (!device.gone && nowMs - device.heardMs >= m_goneAfterMs && !mayBeDropped) {
             device.gone = true;
             ++m_gone;
             events.append({ WatchEventKind::Gone, device.entry, {} });
         }
     }
     return events;
+}
+
+void DeviceTracker::noteDrops()
+{
+    m_roundDrops = true;
+    m_lastDropRound = m_round;
+}
+
+void DeviceTracker::roundEnded()
+{
+    if (!m_roundDrops)
+        m_lastCleanRound = m_round;
+    m_roundDrops = false;
+    ++m_round;
 }
 
 void DeviceTracker::countUntracked(const TrackKey& key)

@@ -28,6 +28,7 @@ struct TrackedDevice {
     qint64 heardMs = 0;
     bool gone = false;
     bool replied = false; // a reply was heard, so configurable is known
+    int heardRound = 0; // the tracker's round of the last answer
 };
 
 // Devices by serial number first, then those without one by interface and address.
@@ -51,8 +52,14 @@ public:
     // An answer heard at nowMs, and the events it makes: none, "new", "changed", "back",
     // or "back" then "changed" when the device came back different.
     QList<WatchEvent> heard(const Entry& entry, qint64 nowMs);
-    // The devices not heard for the gone time by nowMs, each once.
+    // The devices not heard for the gone time by nowMs, each once. A device last heard in
+    // round h is held back while a round from h on saw drops and none after h ended clean:
+    // its answers may have been the ones the kernel dropped.
     QList<WatchEvent> expire(qint64 nowMs);
+    // The kernel dropped datagrams in the current round.
+    void noteDrops();
+    // Closes the current round, clean when no drops were noted in it.
+    void roundEnded();
 
     const std::map<TrackKey, TrackedDevice>& devices() const { return m_devices; }
     int online() const { return int(m_devices.size()) - m_gone; }
@@ -69,6 +76,10 @@ private:
     int m_limit;
     std::map<TrackKey, TrackedDevice> m_devices;
     int m_gone = 0;
+    int m_round = 0;
+    bool m_roundDrops = false;
+    int m_lastDropRound = -1;
+    int m_lastCleanRound = -1;
     std::vector<bool> m_untrackedSeen; // allocated once the limit is reached
     long long m_untracked = 0;
 };

@@ -187,8 +187,14 @@ void DeviceSearch::finish()
     m_endTimer.stop();
     readPending(&m_replySocket, true);
     readPending(&m_announceSocket, false);
+    readDrops();
+    emit finished();
+}
+
+long long DeviceSearch::readDrops()
+{
     const long long replyDrops = OwnUdpDropsOnPort(kReplyPort);
     const long long announceDrops = m_stats.announcementsHeard ? OwnUdpDropsOnPort(kAnnouncePort) : 0;
     m_stats.drops = replyDrops < 0 || announceDrops < 0 ? -1 : replyDrops + announceDrops;
-    emit finished();
+    return m_stats.drops;
 }

@@ -49,6 +49,8 @@ public:
     // its commands, on the interface named (on every chosen one when the name is empty).
     // False with the reason when it did not go out on each.
     bool sendCommand(const QString& interfaceName, const QByteArray& frame, QString* error);
+    // Reads the kernel's drop count for both sockets now into stats().drops, and returns it.
+    long long readDrops();
     const SearchStats& stats() const { return m_stats; }
 
 signals:

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "devicetracker.h"
+#include "searchcommand.h"
 #include "stopsignals.h"
 #include "watchoutput.h"
 
@@ -31,6 +32,9 @@ public:
 
 private:
     void startRound();
+    void endRound();
+    void readDrops();
+    void reportDrops();
     void heard(Entry entry);
     void tick();
     void report(const QList<WatchEvent>& events);
@@ -46,6 +50,10 @@ private:
     QTimer m_tick;
     int m_rounds = 0;
     int m_counts[4] = {};
+    long long m_drops = 0; // the kernel's count at the last look, since the sockets opened
+    long long m_roundStartDrops = 0;
+    bool m_dropsUnknown = false;
+    int m_dropRounds = 0;
 };
 
 int WatchRun::run()
@@ -66,7 +74,10 @@ int WatchRun::run()
     }
     QObject::connect(&m_search, &DeviceSearch::answered, [this](const Entry& entry) { heard(entry); });
     // Each round lasts until the next one: the sockets stay open and keep listening.
-    QObject::connect(&m_search, &DeviceSearch::finished, [this] { startRound(); });
+    QObject::connect(&m_search, &DeviceSearch::finished, [this] {
+        endRound();
+        startRound();
+    });
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
     if (m_live)
         UseTerminalEscapes();
@@ -78,6 +89,8 @@ int WatchRun::run()
     QCoreApplication::exec();
 
     m_tick.stop();
+    readDrops();
+    reportDrops();
     if (m_live)
         draw();
     err(WatchSummary(m_tracker, status(), InterfaceNames(m_request.search.interfaces)));
@@ -91,6 +104,43 @@ void WatchRun::startRound()
     m_search.searchAgain(m_request.everySeconds, 1);
 }
 
+void WatchRun::endRound()
+{
+    readDrops();
+    reportDrops();
+    m_roundStartDrops = m_drops;
+    m_tracker.roundEnded();
+}
+
+void WatchRun::readDrops()
+{
+    const long long drops = m_search.readDrops();
+    if (drops < 0) {
+        m_dropsUnknown = true;
+        return;
+    }
+    if (drops > m_drops)
+        m_tracker.noteDrops();
+    m_drops = drops;
+}
+
+// A line for the round when the kernel dropped some of its datagrams, and the first time
+// what to do about it.
+void WatchRun::reportDrops()
+{
+    const long long dropped = m_drops - m_roundStartDrops;
+    if (dropped <= 0)
+        return;
+    err(QStringLiteral("devicesearch-cli: round %1: %2 datagrams dropped by the kernel")
+            .arg(m_rounds)
+            .arg(dropped));
+    if (++m_dropRounds == 1) {
+        err(DropWarning(m_search.stats()));
+        err("devicesearch-cli: a device not heard is reported gone only once a round without drops missed it "
+            "too");
+    }
+}
+
 void WatchRun::heard(Entry entry)
 {
     // The search's own clock starts again every round; watch's goes on.
@@ -100,6 +150,8 @@ void WatchRun::heard(Entry entry)
 
 void WatchRun::tick()
 {
+    // Cheap enough to look every tick, so that the tracker knows before it expires anyone.
+    readDrops();
     report(m_tracker.expire(m_clock.elapsed()));
     if (m_live)
         draw();
@@ -133,6 +185,8 @@ WatchStatus WatchRun::status() const
     const qint64 left = qint64(m_request.everySeconds * 1000) - m_roundClock.elapsed();
     s.nextRoundS = int(std::max<qint64>(0, (left + 999) / 1000));
     std::copy(std::begin(m_counts), std::end(m_counts), s.counts);
+    s.drops = m_dropsUnknown ? -1 : m_drops;
+    s.dropRounds = m_dropRounds;
     return s;
 }
 }

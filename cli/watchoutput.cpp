@@ -87,12 +87,14 @@ QString LiveViewText(const DeviceTracker& tracker, qint64 nowMs, const WatchStat
     QString text = AlignedText(lines);
     if (total > lines.size() - 1)
         text += QStringLiteral("... and %1 more\n").arg(total - (lines.size() - 1));
-    text += QStringLiteral("%1 online, %2 gone, %3 rounds, next round in %4 s\n")
+    text += QStringLiteral("%1 online, %2 gone, %3 rounds, next round in %4 s")
                 .arg(tracker.online())
                 .arg(tracker.gone())
                 .arg(status.rounds)
                 .arg(status.nextRoundS);
-    return text;
+    if (status.dropRounds > 0)
+        text += QStringLiteral(", drops in %1 rounds").arg(status.dropRounds);
+    return text + QLatin1Char('\n');
 }
 
 QString WatchSummary(const DeviceTracker& tracker, const WatchStatus& status, const QStringList& interfaces)
@@ -110,6 +112,14 @@ QString WatchSummary(const DeviceTracker& tracker, const WatchStatus& status, co
                           .arg(c[1])
                           .arg(c[2])
                           .arg(c[3]);
+    if (status.drops < 0)
+        summary += QStringLiteral("; datagrams dropped by the kernel: unknown");
+    else if (status.drops == 0)
+        summary += QStringLiteral("; 0 datagrams dropped by the kernel");
+    else
+        summary += QStringLiteral("; %1 datagrams dropped by the kernel in %2 rounds")
+                       .arg(status.drops)
+                       .arg(status.dropRounds);
     if (tracker.untracked() > 0)
         summary += QStringLiteral("\nabout %1 more devices were heard but not tracked: at most %2 are")
                        .arg(tracker.untracked())

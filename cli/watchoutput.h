@@ -15,6 +15,8 @@ struct WatchStatus {
     int nextRoundS = 0; // seconds to the next round
     qint64 elapsedMs = 0; // since watch started
     int counts[4] = {}; // events of each kind, by WatchEventKind
+    long long drops = 0; // datagrams the kernel dropped; -1 when the system keeps no count
+    int dropRounds = 0; // rounds in which it dropped some
 };
 
 // The event's "event", its "time" (ISO 8601, UTC, milliseconds), the keys of search's
