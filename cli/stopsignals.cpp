@@ -96,6 +96,9 @@ bool StopSignals::install(QString* why)
         return true;
 #ifdef _WIN32
     g_instance.store(this);
+    // A program started in a new process group inherits "ignore Ctrl-C"; without this
+    // the handler would never see it.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) {
         g_instance.store(nullptr);
         if (why)
