@@ -102,6 +102,7 @@ QStringList play(DeviceTracker& tracker, const QStringList& steps)
 class TestWatch : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void events_data();
     void events();
     void limitCountsWithoutStoring();
@@ -117,6 +118,13 @@ private slots:
     void eachSignalEndsIt();
     void floodIsToldAndGoneWaits();
 };
+
+void TestWatch::initTestCase()
+{
+    QString why;
+    if (!InsidePrivateNetwork(&why))
+        QFAIL(qPrintable(why));
+}
 
 void TestWatch::events_data()
 {

@@ -1,10 +1,21 @@
 #include "udptestsocket.h"
 
+#include "privatenetwork.h"
 #include "udpstats.h"
 
 #include <algorithm>
 
 namespace {
+// A socket that joins the group must never do so on a real network: a test run by hand
+// outside the namespace stops here, before anything is joined or sent.
+const GroupSocketOptions& insidePrivateNetwork(const GroupSocketOptions& options)
+{
+    QString why;
+    if (!InsidePrivateNetwork(&why))
+        qFatal("%s", qPrintable(why));
+    return options;
+}
+
 GroupSocketOptions plainOptions(unsigned short port, bool join, bool reuse)
 {
     GroupSocketOptions options;
@@ -21,7 +32,7 @@ UdpTestSocket::UdpTestSocket(unsigned short port, bool join, bool reuse)
 }
 
 UdpTestSocket::UdpTestSocket(const GroupSocketOptions& options)
-    : fd(OpenGroupSocket(options))
+    : fd(OpenGroupSocket(insidePrivateNetwork(options)))
     , bound(net::isValid(fd))
 {
 }
