@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 bool readPlanFile(const QString& name, QByteArray* bytes, QString* why)
@@ -39,12 +38,12 @@ bool readPlanFile(const QString& name, QByteArray* bytes, QString* why)
     return true;
 }
 
-// The progress line while standard error is a terminal: rewritten in place, and cleared
-// before any other line.
+// The progress line while standard error is a terminal that takes escapes: rewritten in
+// place, and cleared before any other line.
 class Progress {
 public:
     Progress()
-        : m_terminal(isatty(fileno(stderr)) == 1)
+        : m_terminal(ProgramConsole().useEscapes(2))
     {
     }
     void show(const QString& text)
@@ -509,14 +508,31 @@ int AssignRun::report()
     // Without a confirmation, a command sent is as far as a row gets.
     const int sent = countSent(m_rows);
     const bool verifying = m_request.verifySeconds > 0 && sent > 0;
+    QList<AssignRow> settling;
+    QStringList why; // by row of settling; empty where nothing needs saying
     for (AssignRow& row : m_rows) {
+        QString line;
         if (row.status == AssignStatus::Planned)
             row.status = AssignStatus::NotSent;
         else if (row.status == AssignStatus::Sent && verifying)
-            err(SettleUnconfirmed(&row));
+            line = SettleUnconfirmed(&row);
         else if (row.status != AssignStatus::Sent)
             continue;
-        settled(row);
+        settling << row;
+        why << line;
+    }
+    // The log first and at one go: after a closed console only seconds are left, and the
+    // console may be gone.
+    QString problem;
+    if (m_log.isOpen() && m_logError.isEmpty() && !m_log.writeFinal(settling, &problem)) {
+        m_logError = QStringLiteral("devicesearch-cli: cannot write to the log %1: %2")
+                         .arg(m_request.logPath, problem);
+        err(m_logError);
+    }
+    for (int i = 0; i < settling.size(); ++i) {
+        if (!why[i].isEmpty())
+            err(why[i]);
+        m_writer.final(settling[i]);
     }
     m_writer.finish(m_rows);
     const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);

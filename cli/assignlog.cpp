@@ -32,6 +32,11 @@ QByteArray AssignLogLine(const QDateTime& time, const AssignRow& row, bool sendi
         + CompactJsonLine(object).mid(1);
 }
 
+AssignLog::AssignLog(std::function<bool(int fd)> sync)
+    : m_sync(sync ? std::move(sync) : net::syncFile)
+{
+}
+
 bool AssignLog::open(const QString& path, QString* why)
 {
     const QFileInfo info(path);
@@ -52,9 +57,26 @@ bool AssignLog::open(const QString& path, QString* why)
 
 bool AssignLog::write(const AssignRow& row, bool sending, QString* why)
 {
-    const QByteArray line = AssignLogLine(QDateTime::currentDateTimeUtc(), row, sending);
-    if (m_file.write(line) != line.size() || !m_file.flush() || !net::syncFile(m_file.handle())) {
+    return append(AssignLogLine(QDateTime::currentDateTimeUtc(), row, sending), why);
+}
+
+bool AssignLog::writeFinal(const QList<AssignRow>& rows, QString* why)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QByteArray lines;
+    for (const AssignRow& row : rows)
+        lines += AssignLogLine(now, row, false);
+    return lines.isEmpty() || append(lines, why);
+}
+
+bool AssignLog::append(const QByteArray& lines, QString* why)
+{
+    if (m_file.write(lines) != lines.size() || !m_file.flush()) {
         *why = m_file.errorString();
+        return false;
+    }
+    if (!m_sync(m_file.handle())) {
+        *why = QStringLiteral("cannot make sure it is on disk");
         return false;
     }
     return true;

@@ -23,13 +23,21 @@ QByteArray AssignLogLine(const QDateTime& time, const AssignRow& row, bool sendi
 
 class AssignLog {
 public:
+    // sync waits until what the file descriptor holds is on disk; none: the system's.
+    explicit AssignLog(std::function<bool(int fd)> sync = nullptr);
     // Opens path for appending, creating it (readable by its owner alone) and its folder.
     // False with the reason.
     bool open(const QString& path, QString* why);
     bool isOpen() const { return m_file.isOpen(); }
     // Appends the row's line and waits until it is on disk. False with the reason.
     bool write(const AssignRow& row, bool sending, QString* why);
+    // Appends each row's final line, then waits once until all are on disk: the end of a
+    // run must fit in the seconds Windows leaves a program after its console closed, and a
+    // wait per line for hundreds of devices does not. False with the reason.
+    bool writeFinal(const QList<AssignRow>& rows, QString* why);
 
 private:
+    bool append(const QByteArray& lines, QString* why);
+    std::function<bool(int fd)> m_sync;
     QFile m_file;
 };

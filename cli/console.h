@@ -1,18 +1,12 @@
-// The exit statuses and the two output streams every subcommand shares.
+// The exit statuses, the two output streams every subcommand shares, and what the program
+// changes in the console it runs in.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdio>
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 // The same in every subcommand.
 enum Exit { kDone = 0, kNoAnswer = 1, kUsage = 2, kNoNetwork = 3 };
@@ -26,42 +20,73 @@ inline QString StopSignalName(int n)
                   : QStringLiteral("signal %1").arg(n);
 }
 
+// The calls that read and change a console, one stream at a time (1 standard output,
+// 2 standard error): the system's by default, a test's own in tests.
+struct ConsoleCalls {
+    bool (*getMode)(int stream, unsigned* mode); // false: the stream is no console
+    bool (*setMode)(int stream, unsigned mode);
+    unsigned (*outputCodePage)(); // 0: no console
+    bool (*setOutputCodePage)(unsigned page);
+};
+
+// On Windows the console's own. On Linux a terminal is a console whose mode already asks
+// for escapes and whose code page is UTF-8, so nothing is ever changed there.
+ConsoleCalls SystemConsoleCalls();
+
+// The console mode flag that makes a Windows console act on escape sequences.
+constexpr unsigned kVirtualTerminalMode = 0x0004;
+constexpr unsigned kUtf8CodePage = 65001;
+
+// What the program changes in its console, to put back at its exit: the console belongs
+// to the shell, and to the programs that run in it after this one.
+class ConsoleState {
+public:
+    explicit ConsoleState(const ConsoleCalls& calls);
+    // UTF-8 on a console that shows standard output or standard error. A pipe or a file
+    // takes the bytes as written whatever the code page, so then nothing is changed.
+    void useUtf8();
+    // True when stream is a console that acts on escape sequences now: one that did
+    // already, or one that took (and kept) the mode asking it to. Otherwise nothing is
+    // changed and the caller prints as for a file.
+    bool useEscapes(int stream);
+    // Puts back the modes and the code page that were changed; once, from any thread.
+    void restore();
+
+private:
+    ConsoleCalls m_calls;
+    std::atomic<bool> m_restored { false };
+    unsigned m_codePage = 0; // the one before, or 0 when unchanged
+    unsigned m_modes[3] = {}; // by stream, the mode before
+    bool m_modeChanged[3] = {};
+};
+
+// The program's own.
+ConsoleState& ProgramConsole();
+
 // Both streams carry UTF-8 bytes as written. Windows would otherwise turn each "\n" into
 // "\r\n" (CSV's own "\r\n" into "\r\r\n"), and a console would show UTF-8 as its code page.
-inline void UseUtf8Streams()
-{
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    SetConsoleOutputCP(CP_UTF8);
-#endif
-}
+// The console is put back at exit.
+void UseUtf8Streams();
+
+// Puts the console back as the program found it; at exit, and before any _exit.
+void RestoreConsole();
 
 // The height of the terminal on standard output; 24 when it does not say.
-inline int TerminalRows()
-{
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
-        return info.srWindow.Bottom - info.srWindow.Top + 1;
-#else
-    winsize size {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
-        return size.ws_row;
-#endif
-    return 24;
-}
+int TerminalRows();
 
-// A console on Windows moves the cursor on escape sequences only when asked to.
-inline void UseTerminalEscapes()
-{
-#ifdef _WIN32
-    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(console, &mode))
-        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#endif
-}
+// Where out() writes: standard output unless --output named a file (null: standard
+// output again). Owned by the caller.
+void SetDataFile(FILE* file);
+FILE* DataFile();
+
+// Opens path for --output: created or emptied, written as binary; null with the reason.
+FILE* OpenDataFile(const QString& path, QString* why);
+
+// True when the data goes to standard output (not to a file).
+bool DataToStandardOutput();
+
+// True when a write of out() failed since SetDataFile (a full disk, a closed pipe).
+bool DataWriteFailed();
 
 // A line for people: standard error, at once.
 inline void err(const QString& line)
@@ -70,9 +95,6 @@ inline void err(const QString& line)
     fflush(stderr);
 }
 
-// Data: standard output, at once, so a pipe sees each entry as it comes.
-inline void out(const QByteArray& bytes)
-{
-    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
-}
+// Data: standard output or the --output file, at once, so a pipe sees each entry as it
+// comes.
+void out(const QByteArray& bytes);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "console.h"
 #include "netcompat.h"
 
 #ifndef _WIN32
@@ -21,8 +22,23 @@ namespace {
 std::atomic<bool> g_finishing { false };
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may only touch lock-free atomics");
 
+// Ends the process at once, the console put back first. A Windows handler runs on a thread
+// of its own, where any call may be made; a Linux signal handler has nothing to put back.
+[[noreturn]] void endNow(int n)
+{
 #ifdef _WIN32
-std::atomic<StopSignals*> g_instance { nullptr };
+    RestoreConsole();
+#endif
+    _exit(128 + n);
+}
+
+#ifdef _WIN32
+// The handler's threads against the instance's end: the handler stays registered for the
+// rest of the process, since Windows calls it holding the console's lock, which a
+// removal would wait for behind a closed console's handler that never returns.
+SRWLOCK g_lock = SRWLOCK_INIT;
+StopSignals* g_instance = nullptr;
+bool g_registered = false;
 
 int stopNumber(DWORD event)
 {
@@ -40,12 +56,13 @@ int stopNumber(DWORD event)
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     const int n = stopNumber(event);
-    StopSignals* instance = g_instance.load();
-    if (g_finishing.load() || !instance)
-        _exit(128 + n);
-    QMetaObject::invokeMethod(instance, "deliver", Qt::QueuedConnection, Q_ARG(int, n));
+    AcquireSRWLockExclusive(&g_lock);
+    if (g_finishing.load() || !g_instance)
+        endNow(n);
+    QMetaObject::invokeMethod(g_instance, "deliver", Qt::QueuedConnection, Q_ARG(int, n));
+    ReleaseSRWLockExclusive(&g_lock);
     // The system ends the process when this returns after a closed console: leave the
-    // event loop its few seconds to report first.
+    // event loop its few seconds to report first. The process ends when main returns.
     if (n == kStopHangUp)
         Sleep(INFINITE);
     return TRUE;
@@ -57,7 +74,7 @@ const int kCaught[] = { SIGHUP, SIGINT, SIGTERM };
 void onSignal(int n)
 {
     if (g_finishing.load())
-        _exit(128 + n);
+        endNow(n);
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(n);
     // A full pipe already holds more requests than anyone waits for.
@@ -77,8 +94,9 @@ StopSignals::~StopSignals()
     if (!m_installed)
         return;
 #ifdef _WIN32
-    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    g_instance.store(nullptr);
+    AcquireSRWLockExclusive(&g_lock);
+    g_instance = nullptr;
+    ReleaseSRWLockExclusive(&g_lock);
 #else
     for (int n : kCaught)
         signal(n, SIG_DFL);
@@ -95,16 +113,20 @@ bool StopSignals::install(QString* why)
     if (m_installed)
         return true;
 #ifdef _WIN32
-    g_instance.store(this);
-    // A program started in a new process group inherits "ignore Ctrl-C"; without this
-    // the handler would never see it.
-    SetConsoleCtrlHandler(nullptr, FALSE);
-    if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) {
-        g_instance.store(nullptr);
-        if (why)
-            *why = QStringLiteral("cannot catch Ctrl-C (error %1)").arg(GetLastError());
-        return false;
+    if (!g_registered) {
+        // A program started in a new process group inherits "ignore Ctrl-C"; without this
+        // the handler would never see it.
+        SetConsoleCtrlHandler(nullptr, FALSE);
+        if (!SetConsoleCtrlHandler(onConsoleEvent, TRUE)) {
+            if (why)
+                *why = QStringLiteral("cannot catch Ctrl-C (error %1)").arg(GetLastError());
+            return false;
+        }
+        g_registered = true;
     }
+    AcquireSRWLockExclusive(&g_lock);
+    g_instance = this;
+    ReleaseSRWLockExclusive(&g_lock);
 #else
     if (pipe(g_pipe) != 0) {
         if (why)
@@ -154,6 +176,6 @@ void StopSignals::deliver(int n)
 {
     // A request read after the first one was taken up ends the process, as in the handler.
     if (g_finishing.load())
-        _exit(128 + n);
+        endNow(n);
     emit stopRequested(n);
 }

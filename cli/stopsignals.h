@@ -7,7 +7,8 @@
 //   stops.install();
 //
 // A command that needs time to finish calls StopSignals::setFinishing() once it starts:
-// a further request then ends the process at once with 128 + its number, from the handler.
+// a further request then ends the process at once with 128 + its number, from the handler,
+// the console put back first (RestoreConsole).
 #pragma once
 
 #include <QObject>
@@ -21,7 +22,8 @@ class StopSignals : public QObject {
     Q_OBJECT
 public:
     explicit StopSignals(QObject* parent = nullptr);
-    // Gives the three back to the system's default handling.
+    // Gives the three back to the system's default handling on Linux. On Windows the
+    // handler stays, and a later request ends the process at once.
     ~StopSignals() override;
 
     // Starts catching the three; false, with the reason, when the system refuses. One

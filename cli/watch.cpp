@@ -12,7 +12,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 // How often gone devices are looked for and the live view is drawn.
@@ -25,7 +24,8 @@ public:
         , m_search(
               request.search, [](const QString& line) { err("devicesearch-cli: " + line); }, false)
         , m_tracker(qint64(std::llround(request.goneAfterSeconds * 1000)))
-        , m_live(request.format == OutputFormat::Table && isatty(fileno(stdout)) == 1)
+        , m_live(request.format == OutputFormat::Table && DataToStandardOutput()
+              && ProgramConsole().useEscapes(1))
     {
     }
     int run();
@@ -79,9 +79,7 @@ int WatchRun::run()
         startRound();
     });
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
-    if (m_live)
-        UseTerminalEscapes();
-    else if (m_request.format == OutputFormat::Table)
+    if (!m_live && m_request.format == OutputFormat::Table)
         out(WatchEventHeader().toUtf8());
     m_clock.start();
     m_tick.start(kTickMs);

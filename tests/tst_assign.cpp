@@ -155,6 +155,7 @@ private slots:
     void legacyCodePagePlan();
     void stopReportsEveryDevice_data();
     void stopReportsEveryDevice();
+    void closedConsoleLogsEveryDevice();
     void logAfterKillListsEveryFrame();
     void unusableLogSendsNothing_data();
     void unusableLogSendsNothing();
@@ -556,6 +557,55 @@ void TestAssign::stopReportsEveryDevice()
                 withStatus.insert(row.key());
         QCOMPARE(loggedSerials(lines, status), withStatus);
     }
+}
+
+// A console closed during a plan of 1000 devices (SIGHUP here; under Wine the event that
+// Windows sends, raised by tests/wine/console-event): every device has its final line in
+// the log, and the time from the event to the last line is printed, to hold against the
+// 5 s that Windows leaves.
+void TestAssign::closedConsoleLogsEveryDevice()
+{
+    const QString raiser = qEnvironmentVariable("DEVICESEARCH_CONSOLE_EVENT");
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI") && raiser.isEmpty())
+        QSKIP("needs DEVICESEARCH_CONSOLE_EVENT to close the Windows program's console");
+    const int devices = 1000;
+    DevsimProcess devsim;
+    QVERIFY2(
+        devsim.start(kNumberedDevices + QStringList { "--count", QString::number(devices), "--ignore-set" }),
+        qPrintable(devsim.error()));
+    const QString log = m_dir.filePath("closed.jsonl");
+    Cli cli({ "assign", "--plan", writePlan(m_dir, NumberedPlan(devices, "10.2"), "plan1000.csv"), "--mask",
+        "255.255.0.0", "--wait", "3", "--probes", "3", "--verify", "60", "--format", "jsonl", "--log", log });
+    if (!devsim.waitForCount(isCommand, 1, 60000))
+        QFAIL(cli.finish(1000).err.constData());
+    const QDateTime event = QDateTime::currentDateTimeUtc();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(raiser.isEmpty() ? cli.signal(SIGHUP) : QProcess::execute(raiser, { "close" }) == 0);
+    const CliRun run = cli.finish(60000);
+    const qint64 exitMs = clock.elapsed();
+    QVERIFY2(run.status == 129, run.err.constData());
+
+    const QList<QJsonObject> lines = logLines(log);
+    const QSet<QString> commanded = commandedSerials(devsim);
+    QCOMPARE(loggedSerials(lines, "sending"), commanded);
+    QSet<QString> settled;
+    QDateTime last = event;
+    for (const QJsonObject& line : lines) {
+        const QString sn = line.value("sn").toString();
+        const QString status = line.value("event").toString();
+        if (status == "sending")
+            continue;
+        QVERIFY2(status == (commanded.contains(sn) ? "not confirmed" : "not sent"),
+            qPrintable(sn + ": " + status));
+        QVERIFY2(!settled.contains(sn), qPrintable(sn + " twice"));
+        settled.insert(sn);
+        last = std::max(last, QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs));
+    }
+    QCOMPARE(settled.size(), devices);
+    qInfo(
+        "%d commands sent, %d final lines; the last %lld ms after the event, the program gone after %lld ms",
+        int(commanded.size()), int(settled.size()), event.msecsTo(last), exitMs);
 }
 
 // Each line is on disk before its command goes out, so a killed run leaves them all.
