@@ -10,6 +10,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 const char kExitStatuses[]
@@ -17,9 +19,9 @@ const char kExitStatuses[]
       "confirmed, or every command sent with --no-verify, or every check passed with\n"
       "--dry-run), 1 the network answered but not as wanted (search: no device answered;\n"
       "assign: a device was not found, cannot be configured, or was not confirmed), 2 bad\n"
-      "command line or input file (assign: a check failed and nothing was sent, or the log\n"
-      "cannot be written), 3 cannot use the network; assign stopped by a signal: 128 + its\n"
-      "number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).\n";
+      "command line, input file or --output file (assign: a check failed and nothing was\n"
+      "sent, or the log cannot be written), 3 cannot use the network; assign stopped by a\n"
+      "signal: 128 + its number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).\n";
 
 // A usage error: the reason and how to get help, on standard error.
 int usage(const QString& command, const QString& why)
@@ -64,6 +66,78 @@ QCommandLineOption interfaceOption()
         "NAME" };
 }
 
+QCommandLineOption outputOption()
+{
+    return { "output",
+        "Write the output to FILE (created, or emptied first) instead of standard output, as "
+        "UTF-8 bytes whatever the console or shell would make of them.",
+        "FILE" };
+}
+
+// Whether two names are one file, the second perhaps not there yet.
+bool sameFile(const QString& a, const QString& b)
+{
+    const QFileInfo first(a), second(b);
+    if (first.exists() && second.exists())
+        return first.canonicalFilePath() == second.canonicalFilePath();
+#ifdef _WIN32
+    const Qt::CaseSensitivity names = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity names = Qt::CaseSensitive;
+#endif
+    return QDir::cleanPath(first.absoluteFilePath())
+               .compare(QDir::cleanPath(second.absoluteFilePath()), names)
+        == 0;
+}
+
+QString g_outputPath; // --output's, once open
+
+// --output: the data goes to its file from now on, unless it names one of the files the
+// command reads or appends to (emptying it would lose the plan or the log). False with
+// exit status 2.
+bool openOutput(
+    const QCommandLineParser& parser, const QString& command, const QStringList& keep, int* status)
+{
+    if (!parser.isSet("output"))
+        return true;
+    const QString path = parser.value("output");
+    if (path.isEmpty()) {
+        *status = usage(command, QStringLiteral("--output takes a file name"));
+        return false;
+    }
+    for (const QString& other : keep) {
+        if (!other.isEmpty() && sameFile(path, other)) {
+            *status = usage(command, QStringLiteral("--output names %1, which would be emptied").arg(other));
+            return false;
+        }
+    }
+    QString why;
+    FILE* file = OpenDataFile(path, &why);
+    if (!file) {
+        err(QStringLiteral("devicesearch-cli: cannot write %1: %2; nothing was sent").arg(path, why));
+        *status = kUsage;
+        return false;
+    }
+    SetDataFile(file);
+    g_outputPath = path;
+    return true;
+}
+
+// The end of the --output file: a write that failed makes a success exit status 2.
+int closeOutput(int status)
+{
+    if (g_outputPath.isEmpty())
+        return status;
+    FILE* file = DataFile();
+    const bool failed = DataWriteFailed();
+    SetDataFile(nullptr);
+    if (fclose(file) != 0 || failed) {
+        err(QStringLiteral("devicesearch-cli: %1 is incomplete: a write to it failed").arg(g_outputPath));
+        return status == kDone || status == kNoAnswer ? kUsage : status;
+    }
+    return status;
+}
+
 // The options search and assign share: how to search and what to print.
 void addSearchOptions(QCommandLineParser& parser)
 {
@@ -76,6 +150,7 @@ void addSearchOptions(QCommandLineParser& parser)
         { "bom",
             "Begin CSV with a UTF-8 byte-order mark, so that a spreadsheet opening the file shows "
             "names in any script (not for Unix tools, which take it for text)." },
+        outputOption(),
     });
 }
 
@@ -155,6 +230,7 @@ int searchCommand(const QStringList& args)
     SearchRequest request;
     if (!readSearchOptions(
             parser, "search", &request.search, &request.format, &request.byteOrderMark, &status)
+        || !openOutput(parser, "search", {}, &status)
         || !chooseInterfaces(parser, "search", &request.search, &status))
         return status;
     request.unique = parser.isSet("unique");
@@ -265,7 +341,8 @@ int assignCommand(const QStringList& args)
     AssignPlan plan;
     if (!PlanAssign(request, &plan))
         return kUsage;
-    if (!chooseInterfaces(parser, "assign", &request.search, &status))
+    if (!openOutput(parser, "assign", { request.planFile, request.logPath }, &status)
+        || !chooseInterfaces(parser, "assign", &request.search, &status))
         return status;
     return RunAssign(request, plan);
 }
@@ -304,6 +381,7 @@ int watchCommand(const QStringList& args)
             "Output: table (default; on a terminal a live view of every device, else a line "
             "per event) or jsonl (an object per event).",
             "FORMAT", "table" },
+        outputOption(),
     });
     int status = kDone;
     if (!parseOrHelp(parser, args, "watch", &status))
@@ -319,7 +397,8 @@ int watchCommand(const QStringList& args)
         || (request.format != OutputFormat::Table && request.format != OutputFormat::JsonLines))
         return usage(
             "watch", QStringLiteral("watch prints table or jsonl, not '%1'").arg(parser.value("format")));
-    if (!chooseInterfaces(parser, "watch", &request.search, &status))
+    if (!openOutput(parser, "watch", {}, &status)
+        || !chooseInterfaces(parser, "watch", &request.search, &status))
         return status;
     return RunWatch(request);
 }
@@ -336,10 +415,10 @@ int main(int argc, char** argv)
     if (command == "search" || command == "assign" || command == "watch" || command == "interfaces") {
         args.removeAt(1);
         args[0] = QStringLiteral("devicesearch-cli ") + command;
-        return command == "search" ? searchCommand(args)
-            : command == "assign"  ? assignCommand(args)
-            : command == "watch"   ? watchCommand(args)
-                                   : interfacesCommand(args);
+        return closeOutput(command == "search" ? searchCommand(args)
+                : command == "assign"          ? assignCommand(args)
+                : command == "watch"           ? watchCommand(args)
+                                               : interfacesCommand(args));
     }
     if (command == "--version" || command == "-v") {
         out(QStringLiteral("devicesearch-cli %1\n").arg(DEVICESEARCH_VERSION).toUtf8());

@@ -125,6 +125,10 @@ bool isProbe(const QJsonObject& line)
 // devsim's devices SN0001.. at 10.1.0.1..; NumberedPlan(n, "10.2") gives them new addresses.
 const QStringList kNumberedDevices { "--base-ip", "10.1.0.0" };
 
+// Serial numbers as any device may send them: CSV's and JSON's specials, a formula, a
+// terminal's controls, Chinese.
+const QStringList kHostileSerials { "=SN1+1", "SN,\"2\"", QStringLiteral("设备三"), "SN\x1b[2J4", "SN\\5" };
+
 QString writePlan(
     QTemporaryDir& dir, const QByteArray& bytes, const QString& fileName = QStringLiteral("plan.csv"))
 {
@@ -157,8 +161,10 @@ private slots:
     void stopReportsEveryDevice();
     void closedConsoleLogsEveryDevice();
     void logAfterKillListsEveryFrame();
-    void unusableLogSendsNothing_data();
-    void unusableLogSendsNothing();
+    void unusableFileSendsNothing_data();
+    void unusableFileSendsNothing();
+    void outputFileHoldsStandardOutput_data();
+    void outputFileHoldsStandardOutput();
     void logGoesWhereAsked_data();
     void logGoesWhereAsked();
 
@@ -634,28 +640,95 @@ void TestAssign::logAfterKillListsEveryFrame()
             utcMs.match(line.value("time").toString()).hasMatch(), QJsonDocument(line).toJson().constData());
 }
 
-void TestAssign::unusableLogSendsNothing_data()
+void TestAssign::unusableFileSendsNothing_data()
 {
-    QTest::addColumn<QString>("log");
-    QTest::newRow("in a folder that is a file") << "plan.csv/assign.jsonl";
-    QTest::newRow("a folder") << ".";
+    const QStringList assign { "assign", "--plan", "DIR/plan.csv", "--mask", "255.255.255.0", "--wait",
+        "0.5" };
+    QTest::addColumn<QStringList>("args"); // DIR: the test's folder
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("log in a folder that is a file")
+        << assign + QStringList { "--log", "DIR/plan.csv/assign.jsonl" }
+        << QByteArray("cannot keep the log ");
+    QTest::newRow("log, a folder") << assign + QStringList { "--log", "DIR" }
+                                   << QByteArray("cannot keep the log ");
+    QTest::newRow("assign --output in a folder that is not there") << assign
+            + QStringList { "--output", "DIR/missing/out.csv" } << QByteArray("cannot write DIR/missing/");
+    QTest::newRow("search --output, a folder")
+        << QStringList { "search", "--wait", "0.5", "--output", "DIR" } << QByteArray("cannot write DIR");
+    QTest::newRow("watch --output in a folder that is not there") << QStringList { "watch", "--every", "1",
+        "--output", "DIR/missing/events" } << QByteArray("cannot write DIR/missing/");
+    QTest::newRow("--output, the plan")
+        << assign + QStringList { "--output", "DIR/plan.csv" } << QByteArray("--output names DIR/plan.csv");
+    QTest::newRow("--output, the log")
+        << assign + QStringList { "--log", "DIR/a.jsonl", "--output", "DIR/a.jsonl" }
+        << QByteArray("--output names DIR/a.jsonl");
 }
 
 // Refused before the network: not even the search goes out.
-void TestAssign::unusableLogSendsNothing()
+void TestAssign::unusableFileSendsNothing()
 {
-    QFETCH(QString, log);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, said);
     DevsimProcess devsim;
     QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
-    QVERIFY(!writePlan(m_dir, "sn,ip\nSN0001,192.168.1.20\n").isEmpty());
-    const CliRun run = runCli({ "assign", "--all", "--start", "192.168.1.20", "--mask", "255.255.255.0",
-        "--wait", "0.5", "--log", m_dir.filePath(log) });
+    const QByteArray plan = "sn,ip\nSN0001,192.168.1.20\n";
+    QVERIFY(!writePlan(m_dir, plan).isEmpty());
+    for (QString& arg : args)
+        arg.replace("DIR", m_dir.path());
+    const CliRun run = runCli(args);
     QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.startsWith("devicesearch-cli: cannot keep the log "), run.err.constData());
+    said.replace("DIR", m_dir.path().toUtf8());
+    QVERIFY2(run.err.startsWith("devicesearch-cli: " + said), run.err.constData());
     QVERIFY(run.out.isEmpty());
+    QFile kept(m_dir.filePath("plan.csv"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), plan);
     QCOMPARE(commandsReceived(devsim), QStringList());
     const auto& lines = devsim.received();
     QVERIFY(std::none_of(lines.begin(), lines.end(), isProbe));
+}
+
+void TestAssign::outputFileHoldsStandardOutput_data()
+{
+    QTest::addColumn<QStringList>("format");
+    QTest::newRow("table") << QStringList { "--format", "table" };
+    QTest::newRow("csv") << QStringList { "--format", "csv" };
+    QTest::newRow("csv with a byte-order mark") << QStringList { "--format", "csv", "--bom" };
+    QTest::newRow("json") << QStringList { "--format", "json" };
+    QTest::newRow("jsonl") << QStringList { "--format", "jsonl" };
+}
+
+// --output writes the very bytes standard output gets, serial numbers in any script and
+// with any character included; standard output then stays empty.
+void TestAssign::outputFileHoldsStandardOutput()
+{
+    QFETCH(QStringList, format);
+    QJsonArray identities;
+    QByteArray plan = "sn,ip\r\n";
+    for (const QString& sn : kHostileSerials) {
+        identities.append(QJsonObject { { "sn", sn } });
+        plan += '"' + QString(sn).replace('"', "\"\"").toUtf8() + "\",10.2.0."
+            + QByteArray::number(10 + identities.size()) + "\r\n";
+    }
+    const QString file = writePlan(m_dir, QJsonDocument(identities).toJson(), "identities.json");
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(kNumberedDevices
+                 + QStringList { "--count", QString::number(identities.size()), "--identities", file }),
+        qPrintable(devsim.error()));
+    const QStringList args = QStringList {
+        "assign", "--plan", writePlan(m_dir, plan), "--mask", "255.255.0.0", "--wait", "0.5", "--dry-run"
+    } + format;
+    const CliRun shown = runCli(args);
+    QVERIFY2(shown.status == 0 && !shown.out.isEmpty(), shown.err.constData());
+    const QString output = m_dir.filePath(QStringLiteral("%1 输出.txt").arg(QTest::currentDataTag()));
+    QVERIFY(writePlan(m_dir, "an older file, longer than what replaces it, all of it" + shown.out,
+                QFileInfo(output).fileName())
+        == output);
+    const CliRun saved = runCli(args + QStringList { "--output", output });
+    QVERIFY2(saved.status == 0 && saved.out.isEmpty(), saved.err.constData());
+    QFile written(output);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), shown.out);
 }
 
 void TestAssign::logGoesWhereAsked_data()

@@ -360,25 +360,48 @@ void TestWatch::devicesComeChangeGoAndComeBack()
 void TestWatch::eachSignalEndsIt_data()
 {
     QTest::addColumn<int>("n");
-    QTest::newRow("INT") << int(SIGINT);
-    QTest::newRow("TERM") << int(SIGTERM);
-    QTest::newRow("HUP") << int(SIGHUP);
+    QTest::addColumn<bool>("toFile"); // --output
+    QTest::newRow("INT") << int(SIGINT) << false;
+    QTest::newRow("TERM") << int(SIGTERM) << false;
+    QTest::newRow("HUP") << int(SIGHUP) << false;
+    QTest::newRow("INT, the events into a file") << int(SIGINT) << true;
 }
 
 // Stopped by any of the three, watch sums up and exits 0.
 void TestWatch::eachSignalEndsIt()
 {
     QFETCH(int, n);
+    QFETCH(bool, toFile);
     if (!SignalReachesTheProgram(n))
         QSKIP("Wine ends a Windows program on SIGTERM and SIGHUP; Windows has Ctrl-C, which is SIGINT here");
     DevsimProcess devsim;
     QVERIFY2(devsim.start(), qPrintable(devsim.error()));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("事件.jsonl"));
     QProcess watch;
-    watch.start(CliPath(), { "watch", "--every", "1", "--format", "jsonl" });
+    watch.start(CliPath(),
+        QStringList { "watch", "--every", "1", "--format", "jsonl" }
+            + (toFile ? QStringList { "--output", file } : QStringList()));
     QList<QJsonObject> events;
-    QTRY_COMPARE_WITH_TIMEOUT(readEvents(watch, &events), QStringList { "new SN0001" }, 10000);
+    const auto heard = [&] {
+        if (!toFile)
+            return readEvents(watch, &events);
+        QFile written(file);
+        QList<QByteArray> lines
+            = written.open(QIODevice::ReadOnly) ? written.readAll().split('\n') : QList<QByteArray>();
+        if (!lines.isEmpty())
+            lines.removeLast(); // empty, or a line still being written
+        QStringList texts;
+        for (const QByteArray& line : lines) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            texts << e.value("event").toString() + ' ' + e.value("sn").toString();
+        }
+        return texts;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(heard(), QStringList { "new SN0001" }, 10000);
     ::kill(pid_t(watch.processId()), n);
     QVERIFY(watch.waitForFinished(10000));
+    QCOMPARE(watch.readAllStandardOutput(), QByteArray());
     QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
     QCOMPARE(watch.exitCode(), 0);
     const QByteArray summary = watch.readAllStandardError();
