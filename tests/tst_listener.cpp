@@ -85,6 +85,12 @@ void TestListener::init()
     g_capture->takeNew();
     listener->start();
     QTRY_VERIFY_WITH_TIMEOUT(PortHeldHere(kAnnouncePort), 10000);
+    // It joins the group just after it binds: until then an announcement is lost, so ask
+    // until one is heard, then let any still on the way arrive.
+    UdpTestSocket device;
+    QTRY_VERIFY_WITH_TIMEOUT(device.sendToGroup(kAnnouncePort, announcement("joined"))
+            && !receiver.calls.isEmpty() && receiver.calls.last().text == "joined",
+        10000);
     sendAndSettle({});
     receiver.calls.clear();
     startOutput = g_capture->takeNew();
