@@ -509,17 +509,15 @@ int AssignRun::report()
     const int sent = countSent(m_rows);
     const bool verifying = m_request.verifySeconds > 0 && sent > 0;
     QList<AssignRow> settling;
-    QStringList why; // by row of settling; empty where nothing needs saying
+    QStringList unconfirmed; // why, for standard error
     for (AssignRow& row : m_rows) {
-        QString line;
         if (row.status == AssignStatus::Planned)
             row.status = AssignStatus::NotSent;
         else if (row.status == AssignStatus::Sent && verifying)
-            line = SettleUnconfirmed(&row);
+            unconfirmed << SettleUnconfirmed(&row);
         else if (row.status != AssignStatus::Sent)
             continue;
         settling << row;
-        why << line;
     }
     // The log first and at one go: after a closed console only seconds are left, and the
     // console may be gone.
@@ -529,11 +527,10 @@ int AssignRun::report()
                          .arg(m_request.logPath, problem);
         err(m_logError);
     }
-    for (int i = 0; i < settling.size(); ++i) {
-        if (!why[i].isEmpty())
-            err(why[i]);
-        m_writer.final(settling[i]);
-    }
+    for (const QString& line : unconfirmed)
+        err(line);
+    for (const AssignRow& row : settling)
+        m_writer.final(row);
     m_writer.finish(m_rows);
     const int confirmed = countStatus(m_rows, AssignStatus::Confirmed);
     const int done = verifying ? confirmed : sent;

@@ -86,10 +86,8 @@ bool ConsoleState::useEscapes(int stream)
         m_calls.setMode(stream, mode);
         return false;
     }
-    if (!m_modeChanged[stream]) {
-        m_modes[stream] = mode;
-        m_modeChanged[stream] = true;
-    }
+    m_modes[stream] = mode;
+    m_modeChanged[stream] = true;
     return true;
 }
 
@@ -162,11 +160,6 @@ void SetDataFile(FILE* file)
 FILE* DataFile()
 {
     return g_data;
-}
-
-bool DataToStandardOutput()
-{
-    return g_data == nullptr;
 }
 
 bool DataWriteFailed()

@@ -77,13 +77,10 @@ int TerminalRows();
 // Where out() writes: standard output unless --output named a file (null: standard
 // output again). Owned by the caller.
 void SetDataFile(FILE* file);
-FILE* DataFile();
+FILE* DataFile(); // null: standard output
 
 // Opens path for --output: created or emptied, written as binary; null with the reason.
 FILE* OpenDataFile(const QString& path, QString* why);
-
-// True when the data goes to standard output (not to a file).
-bool DataToStandardOutput();
 
 // True when a write of out() failed since SetDataFile (a full disk, a closed pipe).
 bool DataWriteFailed();

@@ -24,8 +24,7 @@ public:
         , m_search(
               request.search, [](const QString& line) { err("devicesearch-cli: " + line); }, false)
         , m_tracker(qint64(std::llround(request.goneAfterSeconds * 1000)))
-        , m_live(request.format == OutputFormat::Table && DataToStandardOutput()
-              && ProgramConsole().useEscapes(1))
+        , m_live(request.format == OutputFormat::Table && !DataFile() && ProgramConsole().useEscapes(1))
     {
     }
     int run();

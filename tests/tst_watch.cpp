@@ -58,14 +58,20 @@ int countFrames(const UdpTestSocket& socket, const QByteArray& start)
 }
 
 // "event sn" of each JSON line of watch's output so far; lines held in events.
+// "event sn" for each event.
+QStringList eventTexts(const QList<QJsonObject>& events)
+{
+    QStringList texts;
+    for (const QJsonObject& e : events)
+        texts << e.value("event").toString() + ' ' + e.value("sn").toString();
+    return texts;
+}
+
 QStringList readEvents(QProcess& watch, QList<QJsonObject>* events)
 {
     while (watch.canReadLine())
         events->append(QJsonDocument::fromJson(watch.readLine()).object());
-    QStringList texts;
-    for (const QJsonObject& e : *events)
-        texts << e.value("event").toString() + ' ' + e.value("sn").toString();
-    return texts;
+    return eventTexts(*events);
 }
 
 // The end of the summary when the kernel dropped nothing; Windows keeps no count.
@@ -391,12 +397,10 @@ void TestWatch::eachSignalEndsIt()
             = written.open(QIODevice::ReadOnly) ? written.readAll().split('\n') : QList<QByteArray>();
         if (!lines.isEmpty())
             lines.removeLast(); // empty, or a line still being written
-        QStringList texts;
-        for (const QByteArray& line : lines) {
-            const QJsonObject e = QJsonDocument::fromJson(line).object();
-            texts << e.value("event").toString() + ' ' + e.value("sn").toString();
-        }
-        return texts;
+        events.clear();
+        for (const QByteArray& line : lines)
+            events.append(QJsonDocument::fromJson(line).object());
+        return eventTexts(events);
     };
     QTRY_COMPARE_WITH_TIMEOUT(heard(), QStringList { "new SN0001" }, 10000);
     ::kill(pid_t(watch.processId()), n);
