@@ -676,7 +676,7 @@ void TestAssign::unusableFileSendsNothing()
     for (QString& arg : args)
         arg.replace("DIR", m_dir.path());
     const CliRun run = runCli(args);
-    QCOMPARE(run.status, 2);
+    QVERIFY2(run.status == 2, run.err.constData());
     said.replace("DIR", m_dir.path().toUtf8());
     QVERIFY2(run.err.startsWith("devicesearch-cli: " + said), run.err.constData());
     QVERIFY(run.out.isEmpty());
