@@ -74,20 +74,21 @@ QCommandLineOption outputOption()
         "FILE" };
 }
 
-// Whether two names are one file, the second perhaps not there yet.
+// Whether two names are one file, either perhaps not there yet: the same path, or (both
+// there) the same file behind links.
 bool sameFile(const QString& a, const QString& b)
 {
-    const QFileInfo first(a), second(b);
-    if (first.exists() && second.exists())
-        return first.canonicalFilePath() == second.canonicalFilePath();
 #ifdef _WIN32
     const Qt::CaseSensitivity names = Qt::CaseInsensitive;
 #else
     const Qt::CaseSensitivity names = Qt::CaseSensitive;
 #endif
-    return QDir::cleanPath(first.absoluteFilePath())
-               .compare(QDir::cleanPath(second.absoluteFilePath()), names)
-        == 0;
+    const QFileInfo first(a), second(b);
+    if (QDir::cleanPath(first.absoluteFilePath()).compare(QDir::cleanPath(second.absoluteFilePath()), names)
+        == 0)
+        return true;
+    const QString canonical = first.canonicalFilePath();
+    return !canonical.isEmpty() && canonical.compare(second.canonicalFilePath(), names) == 0;
 }
 
 QString g_outputPath; // --output's, once open

@@ -659,6 +659,8 @@ void TestAssign::unusableFileSendsNothing_data()
         "--output", "DIR/missing/events" } << QByteArray("cannot write DIR/missing/");
     QTest::newRow("--output, the plan")
         << assign + QStringList { "--output", "DIR/plan.csv" } << QByteArray("--output names DIR/plan.csv");
+    QTest::newRow("--output, the plan through a link")
+        << assign + QStringList { "--output", "DIR/link.csv" } << QByteArray("--output names DIR/plan.csv");
     QTest::newRow("--output, the log")
         << assign + QStringList { "--log", "DIR/a.jsonl", "--output", "DIR/a.jsonl" }
         << QByteArray("--output names DIR/a.jsonl");
@@ -673,6 +675,12 @@ void TestAssign::unusableFileSendsNothing()
     QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
     const QByteArray plan = "sn,ip\nSN0001,192.168.1.20\n";
     QVERIFY(!writePlan(m_dir, plan).isEmpty());
+    if (args.contains("DIR/link.csv")) {
+        if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+            QSKIP("a Unix link, which a Windows program sees as a file of its own");
+        QFile::remove(m_dir.filePath("link.csv"));
+        QVERIFY(QFile::link(m_dir.filePath("plan.csv"), m_dir.filePath("link.csv")));
+    }
     for (QString& arg : args)
         arg.replace("DIR", m_dir.path());
     const CliRun run = runCli(args);
