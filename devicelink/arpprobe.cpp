@@ -1,0 +1,246 @@
+#include "arpprobe.h"
+
+#include <cstring>
+
+#ifdef __linux__
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <unordered_map>
+#endif
+
+namespace {
+constexpr unsigned char kBroadcast[6] = { 0xff, 0xff, 0xff, 0xff, 0xff, 0xff };
+
+void put16(unsigned char* p, uint16_t v)
+{
+    p[0] = static_cast<unsigned char>(v >> 8);
+    p[1] = static_cast<unsigned char>(v);
+}
+void put32(unsigned char* p, uint32_t v)
+{
+    put16(p, static_cast<uint16_t>(v >> 16));
+    put16(p + 2, static_cast<uint16_t>(v));
+}
+uint16_t get16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+uint32_t get32(const unsigned char* p)
+{
+    return uint32_t(get16(p)) << 16 | get16(p + 2);
+}
+}
+
+std::array<unsigned char, kArpPacketBytes> ArpProbePacket(const MacAddress& own, uint32_t target)
+{
+    std::array<unsigned char, kArpPacketBytes> p {};
+    put16(&p[0], 1); // Ethernet
+    put16(&p[2], 0x0800); // IPv4
+    p[4] = 6;
+    p[5] = 4;
+    put16(&p[6], 1); // request
+    std::memcpy(&p[8], own.data(), 6);
+    // sender address 0.0.0.0, target MAC unknown: both stay zero
+    put32(&p[24], target);
+    return p;
+}
+
+std::optional<ArpSender> ArpHolder(const unsigned char* data, size_t size, const MacAddress& own)
+{
+    if (!data || size < kArpPacketBytes)
+        return std::nullopt;
+    if (get16(data) != 1 || get16(data + 2) != 0x0800 || data[4] != 6 || data[5] != 4)
+        return std::nullopt;
+    const uint16_t op = get16(data + 6);
+    if (op != 1 && op != 2)
+        return std::nullopt;
+    ArpSender s;
+    std::memcpy(s.mac.data(), data + 8, 6);
+    s.address = get32(data + 14);
+    if (s.address == 0 || s.mac == own)
+        return std::nullopt;
+    return s;
+}
+
+#ifdef __linux__
+namespace {
+using Clock = std::chrono::steady_clock;
+
+struct LinkState {
+    int fd = -1;
+    std::unordered_map<uint32_t, size_t> where; // target to its index
+    ArpLinkResult result;
+    bool open() const { return fd >= 0; }
+};
+
+int openPacketSocket(int index)
+{
+    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
+    if (fd < 0 || index <= 0)
+        return fd;
+    sockaddr_ll here {};
+    here.sll_family = AF_PACKET;
+    here.sll_protocol = htons(ETH_P_ARP);
+    here.sll_ifindex = index;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&here), sizeof here) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+bool adapterGoneError(int error)
+{
+    return error == ENODEV || error == ENXIO || error == ENETDOWN;
+}
+
+void closeLink(LinkState* s, ArpEnd end)
+{
+    if (s->fd >= 0)
+        close(s->fd);
+    s->fd = -1;
+    s->result.end = end;
+}
+
+void sendRound(const ArpLink& link, LinkState* s)
+{
+    sockaddr_ll to {};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_ARP);
+    to.sll_ifindex = link.index;
+    to.sll_halen = 6;
+    std::memcpy(to.sll_addr, kBroadcast, 6);
+    for (size_t i = 0; i < link.targets.size() && s->open(); ++i) {
+        if (s->result.holders[i])
+            continue; // answered already
+        const auto packet = ArpProbePacket(link.own, link.targets[i]);
+        if (sendto(s->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+            continue;
+        // A full queue loses this round's probe only; the next round sends it again.
+        if (adapterGoneError(errno))
+            closeLink(s, ArpEnd::AdapterGone);
+    }
+}
+
+// Reads what is queued, a bounded number at a time so that a flood cannot hold the loop
+// past its deadline.
+void readReplies(const ArpLink& link, LinkState* s)
+{
+    unsigned char buffer[256];
+    for (int n = 0; n < 512 && s->open(); ++n) {
+        sockaddr_ll from {};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got
+            = recvfrom(s->fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0) {
+            if (adapterGoneError(errno))
+                closeLink(s, ArpEnd::AdapterGone);
+            return;
+        }
+        if (from.sll_pkttype == PACKET_OUTGOING)
+            continue; // our own probes, seen on the way out
+        const std::optional<ArpSender> holder = ArpHolder(buffer, size_t(got), link.own);
+        if (!holder)
+            continue;
+        const auto found = s->where.find(holder->address);
+        if (found != s->where.end() && !s->result.holders[found->second])
+            s->result.holders[found->second] = holder->mac; // the first to answer
+    }
+}
+}
+
+std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>& cancel)
+{
+    std::vector<LinkState> states(links.size());
+    std::vector<pollfd> polled;
+    for (size_t k = 0; k < links.size(); ++k) {
+        LinkState& s = states[k];
+        s.result.holders.resize(links[k].targets.size());
+        if (links[k].targets.size() > kMaxArpTargets)
+            continue; // Failed
+        for (size_t i = 0; i < links[k].targets.size(); ++i)
+            s.where.emplace(links[k].targets[i], i);
+        s.fd = openPacketSocket(links[k].index);
+        s.result.end = s.open()       ? ArpEnd::Done
+            : adapterGoneError(errno) ? ArpEnd::AdapterGone
+                                      : ArpEnd::Failed;
+    }
+    const Clock::time_point begin = Clock::now();
+    const auto at = [begin](int ms) { return begin + std::chrono::milliseconds(ms); };
+    const Clock::time_point deadline = at((kArpProbeRounds - 1) * kArpProbeGapMs + kArpListenMs);
+    int roundsSent = 0;
+    while (!cancel) {
+        const Clock::time_point now = Clock::now();
+        if (roundsSent < kArpProbeRounds && now >= at(roundsSent * kArpProbeGapMs)) {
+            for (size_t k = 0; k < links.size(); ++k) {
+                if (states[k].open())
+                    sendRound(links[k], &states[k]);
+            }
+            ++roundsSent;
+            continue;
+        }
+        if (now >= deadline)
+            break;
+        const Clock::time_point next
+            = roundsSent < kArpProbeRounds ? at(roundsSent * kArpProbeGapMs) : deadline;
+        // Short waits, so that a cancel is seen soon.
+        const auto wait = std::min<long long>(
+            50, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1);
+        polled.clear();
+        std::vector<size_t> owner;
+        for (size_t k = 0; k < states.size(); ++k) {
+            if (states[k].open()) {
+                polled.push_back({ states[k].fd, POLLIN, 0 });
+                owner.push_back(k);
+            }
+        }
+        if (polled.empty())
+            break;
+        if (poll(polled.data(), polled.size(), int(wait)) <= 0)
+            continue;
+        for (size_t p = 0; p < polled.size(); ++p) {
+            if (polled[p].revents & (POLLERR | POLLNVAL | POLLHUP))
+                closeLink(&states[owner[p]], ArpEnd::AdapterGone);
+            else if (polled[p].revents & POLLIN)
+                readReplies(links[owner[p]], &states[owner[p]]);
+        }
+    }
+    std::vector<ArpLinkResult> results;
+    for (LinkState& s : states) {
+        if (s.open())
+            closeLink(&s, cancel ? ArpEnd::Failed : ArpEnd::Done);
+        results.push_back(std::move(s.result));
+    }
+    return results;
+}
+
+bool MayProbeWithArp()
+{
+    const int fd = openPacketSocket(0);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+#else
+std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>&)
+{
+    std::vector<ArpLinkResult> results(links.size());
+    for (size_t k = 0; k < links.size(); ++k)
+        results[k].holders.resize(links[k].targets.size());
+    return results;
+}
+
+bool MayProbeWithArp()
+{
+    return false;
+}
+#endif

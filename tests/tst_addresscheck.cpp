@@ -1,0 +1,320 @@
+// Who holds an address: the decisions over the check's verdicts, the ARP packets, and each
+// of the link's methods on a LAN where hosts hold addresses on and off this side's subnet.
+#include "addresscheck.h"
+#include "arpprobe.h"
+#include "linkholders.h"
+#include "privatenetwork.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QTest>
+
+#include <thread>
+
+Q_DECLARE_METATYPE(AddressVerdict)
+
+namespace {
+uint32_t ip(const char* text)
+{
+    return QHostAddress(QString::fromLatin1(text)).toIPv4Address();
+}
+
+constexpr int kLan = 7;
+
+AddressCheckInput searched()
+{
+    AddressCheckInput in;
+    in.heard = { { "SN1", ip("10.81.1.101"), kLan }, { "SN2", ip("10.81.1.102"), kLan },
+        { "", ip("10.81.1.103"), kLan } };
+    in.moving = { "SN1" };
+    in.own = { ip("10.81.1.1") };
+    return in;
+}
+
+QString stateText(const AddressVerdict& v)
+{
+    static const char* const states[] = { "free", "taken", "unchecked" };
+    static const char* const holders[] = { "", " host ", " this computer", " device " };
+    static const char* const reasons[] = { "", " off-link", " gone", " cannot resolve", " unknown adapter" };
+    return QString::fromLatin1(states[int(v.state)]) + holders[int(v.holder)] + v.mac + v.holderSerial
+        + reasons[int(v.reason)];
+}
+
+int veth0()
+{
+    return QNetworkInterface::interfaceIndexFromName("veth0");
+}
+
+// What one method says of each address on veth0, and how long it took.
+QStringList probeOnLan(LinkProbe* link, const QStringList& addresses, qint64* ms = nullptr)
+{
+    std::vector<AddressQuery> queries;
+    for (const QString& a : addresses)
+        queries.push_back({ ip(qPrintable(a)), veth0() });
+    std::atomic<bool> cancel { false };
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<AddressVerdict> verdicts = link->probe(queries, cancel);
+    if (ms)
+        *ms = clock.elapsed();
+    QStringList texts;
+    for (const AddressVerdict& v : verdicts)
+        texts << stateText(v);
+    return texts;
+}
+
+QStringList range254(const char* prefix)
+{
+    QStringList all;
+    for (int i = 1; i <= 254; ++i)
+        all << QString::fromLatin1(prefix) + QString::number(i);
+    return all;
+}
+}
+
+class TestAddressCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void judgedWithoutTheLink_data();
+    void judgedWithoutTheLink();
+    void skipTaken_data();
+    void skipTaken();
+    void oneHolderForMany();
+    void arpPackets_data();
+    void arpPackets();
+    void eachMethodOnTheLan_data();
+    void eachMethodOnTheLan();
+    void freeSubnetWithinTheBound_data();
+    void freeSubnetWithinTheBound();
+    void anAdapterThatGoesAway_data();
+    void anAdapterThatGoesAway();
+
+private:
+    LinkHolders m_holders;
+    QString m_lanMac;
+};
+
+void TestAddressCheck::initTestCase()
+{
+    QString why;
+    if (!LinkHolders::available())
+        return; // the plain functions run anywhere
+    QVERIFY2(InsidePrivateNetwork(&why), qPrintable(why));
+    QVERIFY2(m_holders.hereOnLan("10.81.1.1/24", &why), qPrintable(why));
+    QVERIFY2(m_holders.onLanHost("10.81.1.42/24", &why), qPrintable(why));
+    QVERIFY2(m_holders.onLanHost("10.20.0.7/24", &why), qPrintable(why));
+    m_lanMac = LinkHolders::lanHostMac();
+    QVERIFY(!m_lanMac.isEmpty());
+}
+
+void TestAddressCheck::judgedWithoutTheLink_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("adapter");
+    QTest::addColumn<QString>("verdict"); // empty: ask the link
+    QTest::newRow("this computer's") << "10.81.1.1" << kLan << "taken this computer";
+    QTest::newRow("this computer's, on any adapter") << "10.81.1.1" << 9 << "taken this computer";
+    QTest::newRow("a device that stays") << "10.81.1.102" << kLan << "taken device SN2";
+    QTest::newRow("a device without a serial number") << "10.81.1.103" << kLan << "taken device ";
+    QTest::newRow("a device of the batch moves away") << "10.81.1.101" << kLan << "free";
+    QTest::newRow("a device on another adapter") << "10.81.1.102" << 9 << "";
+    QTest::newRow("nobody of the search") << "10.81.1.50" << kLan << "";
+    QTest::newRow("the adapter not known") << "10.81.1.50" << 0 << "unchecked unknown adapter";
+}
+
+void TestAddressCheck::judgedWithoutTheLink()
+{
+    QFETCH(QString, address);
+    QFETCH(int, adapter);
+    QFETCH(QString, verdict);
+    const AddressQuery q { ip(qPrintable(address)), adapter };
+    const std::optional<AddressVerdict> v = JudgeWithoutLink(q, searched());
+    QCOMPARE(v ? stateText(*v) : QString(), verdict);
+}
+
+void TestAddressCheck::skipTaken_data()
+{
+    QTest::addColumn<QStringList>("taken"); // "last octet@adapter"
+    QTest::addColumn<QList<int>>("adapters"); // of the devices, in order
+    QTest::addColumn<QList<int>>("given"); // last octets; 0: none
+    QTest::newRow("nothing taken") << QStringList() << QList<int> { 1, 1, 1 } << QList<int> { 41, 42, 43 };
+    QTest::newRow("the second taken")
+        << QStringList { "42@1" } << QList<int> { 1, 1, 1 } << QList<int> { 41, 43, 44 };
+    QTest::newRow("taken on the other adapter only")
+        << QStringList { "42@2" } << QList<int> { 1, 1, 2 } << QList<int> { 41, 42, 43 };
+    QTest::newRow("each adapter skips its own")
+        << QStringList { "41@1", "42@2" } << QList<int> { 1, 2, 1 } << QList<int> { 42, 41, 43 };
+    QTest::newRow("the range runs short")
+        << QStringList { "44@1", "45@1" } << QList<int> { 1, 1, 1, 1 } << QList<int> { 41, 42, 43, 0 };
+    QTest::newRow("every address taken")
+        << QStringList { "41@1", "42@1", "43@1", "44@1", "45@1" } << QList<int> { 1 } << QList<int> { 0 };
+}
+
+void TestAddressCheck::skipTaken()
+{
+    QFETCH(QStringList, taken);
+    QFETCH(QList<int>, adapters);
+    QFETCH(QList<int>, given);
+    const auto verdictOf = [&taken](uint32_t address, int adapter) {
+        return taken.contains(QStringLiteral("%1@%2").arg(address & 0xFF).arg(adapter))
+            ? AddressVerdict::host("m")
+            : AddressVerdict::free();
+    };
+    const std::vector<std::optional<uint32_t>> out = SkipTaken(
+        ip("10.0.0.41"), ip("10.0.0.45"), std::vector<int>(adapters.begin(), adapters.end()), verdictOf);
+    QList<int> octets;
+    for (const std::optional<uint32_t>& a : out)
+        octets << (a ? int(*a & 0xFF) : 0);
+    QCOMPARE(octets, given);
+}
+
+void TestAddressCheck::oneHolderForMany()
+{
+    std::vector<AddressVerdict> verdicts(kManyAddressesHolder, AddressVerdict::host("02:00:00:00:00:01"));
+    verdicts.push_back(AddressVerdict::host("02:00:00:00:00:02"));
+    verdicts.push_back(AddressVerdict::free());
+    QCOMPARE(ManyAddressHolders(verdicts), QStringList());
+    verdicts.push_back(AddressVerdict::host("02:00:00:00:00:01"));
+    QCOMPARE(ManyAddressHolders(verdicts), QStringList { "02:00:00:00:00:01" });
+}
+
+void TestAddressCheck::arpPackets_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QString>("holder"); // "address mac", or empty
+    const QByteArray reply = QByteArray::fromHex("0001080006040002"
+                                                 "7e9d2e47c504"
+                                                 "0a51012a"
+                                                 "020000000001"
+                                                 "00000000");
+    QTest::newRow("a reply") << reply << "10.81.1.42 7e:9d:2e:47:c5:04";
+    QByteArray request = reply;
+    request[7] = 1;
+    QTest::newRow("a request from a holder") << request << "10.81.1.42 7e:9d:2e:47:c5:04";
+    QTest::newRow("padded to a frame's length")
+        << reply + QByteArray(18, '\0') << "10.81.1.42 7e:9d:2e:47:c5:04";
+    QTest::newRow("another host's probe") << QByteArray(reply).replace(14, 4, QByteArray(4, '\0')) << "";
+    QTest::newRow("our own") << QByteArray(reply).replace(8, 6, QByteArray::fromHex("020000000001")) << "";
+    QTest::newRow("cut short") << reply.left(27) << "";
+    QTest::newRow("not Ethernet") << QByteArray(reply).replace(1, 1, "\x06") << "";
+    QTest::newRow("not IPv4") << QByteArray(reply).replace(2, 2, QByteArray::fromHex("86dd")) << "";
+    QTest::newRow("another operation") << QByteArray(reply).replace(7, 1, "\x03") << "";
+    QTest::newRow("address lengths off") << QByteArray(reply).replace(4, 1, "\x08") << "";
+}
+
+void TestAddressCheck::arpPackets()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(QString, holder);
+    const MacAddress own { 0x02, 0, 0, 0, 0, 0x01 };
+    const std::optional<ArpSender> s
+        = ArpHolder(reinterpret_cast<const unsigned char*>(packet.constData()), size_t(packet.size()), own);
+    QCOMPARE(s ? QHostAddress(s->address).toString() + " " + MacText(s->mac.data(), 6) : QString(), holder);
+    // A probe is what a holder answers: sender 0.0.0.0, the target's address at the end.
+    const auto probe = ArpProbePacket(own, ip("10.81.1.42"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(probe.data()), int(probe.size())).toHex(),
+        QByteArray("0001080006040001020000000001000000000000000000000a51012a"));
+}
+
+void TestAddressCheck::eachMethodOnTheLan_data()
+{
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<bool>("ignoring"); // the LAN host answers no ARP at all
+    QTest::addColumn<QStringList>("verdicts"); // of .42 (on-link holder), .43 (free), 10.20.0.7 (off-link)
+    // Silent first: the system's table remembers a holder that answered for a while.
+    QTest::newRow("raw probes, a host that ignores ARP")
+        << true << true << QStringList { "free", "free", "free" };
+    QTest::newRow("neighbour resolution, a host that ignores ARP")
+        << false << true << QStringList { "free", "free", "unchecked off-link" };
+    QTest::newRow("raw probes") << true << false
+                                << QStringList { "taken host MAC", "free", "taken host MAC" };
+    QTest::newRow("neighbour resolution")
+        << false << false << QStringList { "taken host MAC", "free", "unchecked off-link" };
+}
+
+void TestAddressCheck::eachMethodOnTheLan()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN host of isolated --lan");
+    QFETCH(bool, raw);
+    QFETCH(bool, ignoring);
+    QFETCH(QStringList, verdicts);
+    LinkHolders quiet;
+    QString why;
+    if (ignoring)
+        QVERIFY2(quiet.lanHostIgnoresArp(&why), qPrintable(why));
+    const std::unique_ptr<LinkProbe> link = raw ? RawArpLinkProbe() : NeighbourLinkProbe();
+    QCOMPARE(link->seesOffLink(), raw);
+    verdicts.replaceInStrings("MAC", m_lanMac);
+    QCOMPARE(probeOnLan(link.get(), { "10.81.1.42", "10.81.1.43", "10.20.0.7" }), verdicts);
+}
+
+void TestAddressCheck::freeSubnetWithinTheBound_data()
+{
+    QTest::addColumn<bool>("raw");
+    QTest::addColumn<int>("boundMs");
+    QTest::newRow("raw probes") << true << 2000;
+    QTest::newRow("neighbour resolution") << false << 4000;
+}
+
+// 254 addresses where only the LAN host holds one: each method within its bound, which its
+// waits make (the margin here is for a busy machine, not for slower code).
+void TestAddressCheck::freeSubnetWithinTheBound()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN host of isolated --lan");
+    QFETCH(bool, raw);
+    QFETCH(int, boundMs);
+    LinkHolders subnet;
+    QString why;
+    QVERIFY2(subnet.hereOnLan("10.84.255.1/16", &why), qPrintable(why));
+    const std::unique_ptr<LinkProbe> link = raw ? RawArpLinkProbe() : NeighbourLinkProbe();
+    qint64 ms = 0;
+    QCOMPARE(probeOnLan(link.get(), range254("10.84.0."), &ms), QVector<QString>(254, "free").toList());
+    qInfo("254 free addresses in %lld ms", ms);
+    QVERIFY2(ms < boundMs + 3000, qPrintable(QString::number(ms)));
+}
+
+void TestAddressCheck::anAdapterThatGoesAway_data()
+{
+    QTest::addColumn<bool>("raw");
+    QTest::newRow("raw probes") << true;
+    QTest::newRow("neighbour resolution") << false;
+}
+
+// A pair of links made here for the test, deleted while its addresses are being checked.
+void TestAddressCheck::anAdapterThatGoesAway()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the private network of isolated --lan");
+    QFETCH(bool, raw);
+    const auto ip4 = [](const QStringList& args) { return QProcess::execute("ip", args) == 0; };
+    QVERIFY(ip4({ "link", "add", "veth2", "type", "veth", "peer", "name", "veth3" }));
+    QVERIFY(ip4({ "addr", "add", "10.82.0.1/24", "dev", "veth2" }));
+    QVERIFY(ip4({ "link", "set", "veth2", "up" }) && ip4({ "link", "set", "veth3", "up" }));
+    const int index = QNetworkInterface::interfaceIndexFromName("veth2");
+    QTRY_VERIFY(QNetworkInterface::interfaceFromIndex(index).flags().testFlag(QNetworkInterface::IsRunning));
+    std::vector<AddressQuery> queries;
+    for (int i = 2; i < 60; ++i)
+        queries.push_back({ ip("10.82.0.0") + uint32_t(i), index });
+    const std::unique_ptr<LinkProbe> link = raw ? RawArpLinkProbe() : NeighbourLinkProbe();
+    std::atomic<bool> cancel { false };
+    std::vector<AddressVerdict> verdicts;
+    QElapsedTimer clock;
+    clock.start();
+    std::thread check([&] { verdicts = link->probe(queries, cancel); });
+    QTest::qWait(300);
+    const bool deleted = ip4({ "link", "del", "veth2" });
+    check.join();
+    QVERIFY(deleted);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(int(verdicts.size()), int(queries.size()));
+    for (const AddressVerdict& v : verdicts)
+        QCOMPARE(stateText(v), QString("unchecked gone"));
+}
+
+QTEST_GUILESS_MAIN(TestAddressCheck)
+#include "tst_addresscheck.moc"
