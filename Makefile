@@ -64,7 +64,7 @@ FUZZ_JOBS    ?= 1
 fuzz:
 	@./tools/install-deps clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
-	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_reply fuzz_announce fuzz_slot fuzz_netset fuzz_output fuzz_plan
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_reply fuzz_announce fuzz_slot fuzz_netset fuzz_output fuzz_plan fuzz_probe
 	FUZZ_JOBS=$(FUZZ_JOBS) ./tests/fuzz/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # The threaded tests under ThreadSanitizer (tests/tsan.supp lists what Qt's uninstrumented

@@ -86,14 +86,19 @@ public:
 };
 
 // The method this process may use now: on Linux raw ARP probes where it may open a packet
-// socket (root, or CAP_NET_RAW), else the system's neighbour resolution for addresses on
-// the adapter's subnets; on Windows that resolution.
+// socket (root, or CAP_NET_RAW), else by the probe helper devicesearch-probe where it is
+// installed (beside the program, or in ../libexec/devicesearch) with CAP_NET_RAW, else the
+// system's neighbour resolution for addresses on the adapter's subnets; on Windows that
+// resolution.
 std::unique_ptr<LinkProbe> SystemLinkProbe();
 
 // Each method alone, whatever this process may do: raw probes (Linux; every address
 // unchecked where no packet socket can be opened) and the neighbour resolution.
 std::unique_ptr<LinkProbe> RawArpLinkProbe();
 std::unique_ptr<LinkProbe> NeighbourLinkProbe();
+// Raw probes by the helper program at path (Linux), for a process that may not send them;
+// where the helper may not either, the neighbour resolution.
+std::unique_ptr<LinkProbe> HelperArpLinkProbe(const QString& path);
 
 // Every IPv4 address of this computer, on any adapter.
 QSet<uint32_t> ThisComputerAddresses();

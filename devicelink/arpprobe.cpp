@@ -8,7 +8,10 @@
 #include <chrono>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -79,7 +82,9 @@ struct LinkState {
     bool open() const { return fd >= 0; }
 };
 
-int openPacketSocket(int index)
+}
+
+int OpenArpSocket(int index)
 {
     const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
     if (fd < 0 || index <= 0)
@@ -97,6 +102,7 @@ int openPacketSocket(int index)
     return fd;
 }
 
+namespace {
 bool adapterGoneError(int error)
 {
     return error == ENODEV || error == ENXIO || error == ENETDOWN;
@@ -168,7 +174,7 @@ std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const
             continue; // Failed
         for (size_t i = 0; i < links[k].targets.size(); ++i)
             s.where.emplace(links[k].targets[i], i);
-        s.fd = openPacketSocket(links[k].index);
+        s.fd = links[k].socket >= 0 ? links[k].socket : OpenArpSocket(links[k].index);
         s.result.end = s.open()       ? ArpEnd::Done
             : adapterGoneError(errno) ? ArpEnd::AdapterGone
                                       : ArpEnd::Failed;
@@ -224,13 +230,41 @@ std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const
 
 bool MayProbeWithArp()
 {
-    const int fd = openPacketSocket(0);
+    const int fd = OpenArpSocket(0);
     if (fd < 0)
         return false;
     close(fd);
     return true;
 }
+bool EthernetAdapter(int index, MacAddress* mac)
+{
+    char name[IF_NAMESIZE] = {};
+    if (index <= 0 || !if_indextoname(unsigned(index), name))
+        return false;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request {};
+    std::memcpy(request.ifr_name, name, sizeof request.ifr_name);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_UP)
+        && !(request.ifr_flags & (IFF_LOOPBACK | IFF_NOARP));
+    ok = ok && ioctl(fd, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family == ARPHRD_ETHER;
+    close(fd);
+    if (ok)
+        std::memcpy(mac->data(), request.ifr_hwaddr.sa_data, 6);
+    return ok;
+}
 #else
+bool EthernetAdapter(int, MacAddress*)
+{
+    return false;
+}
+
+int OpenArpSocket(int)
+{
+    return -1;
+}
+
 std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>&)
 {
     std::vector<ArpLinkResult> results(links.size());
@@ -244,3 +278,68 @@ bool MayProbeWithArp()
     return false;
 }
 #endif
+
+bool ParseProbeArguments(int argc, const char* const* argv, ProbeArguments* out, const char** why)
+{
+    *out = {};
+    if (argc < 3 || !argv) {
+        *why = "usage: devicesearch-probe INDEX ADDRESS...";
+        return false;
+    }
+    if (size_t(argc - 2) > kMaxArpTargets) {
+        *why = "too many addresses";
+        return false;
+    }
+    const char* index = argv[1];
+    long value = 0;
+    for (const char* c = index; *c; ++c) {
+        if (*c < '0' || *c > '9' || c - index >= 9) {
+            *why = "the interface index is not a number";
+            return false;
+        }
+        value = value * 10 + (*c - '0');
+    }
+    if (value <= 0) {
+        *why = "the interface index is not a number";
+        return false;
+    }
+    out->index = int(value);
+    for (int i = 2; i < argc; ++i) {
+        // Four decimal parts of 1 to 3 digits, nothing else (no octal, no hex, no blanks).
+        const char* c = argv[i];
+        uint32_t address = 0;
+        int parts = 0;
+        bool ok = c != nullptr;
+        while (ok && parts < 4) {
+            int digits = 0;
+            uint32_t part = 0;
+            while (*c >= '0' && *c <= '9' && digits < 4) {
+                part = part * 10 + uint32_t(*c - '0');
+                ++c;
+                ++digits;
+            }
+            ok = digits >= 1 && digits <= 3 && part <= 255 && !(digits > 1 && c[-digits] == '0');
+            address = address << 8 | part;
+            ++parts;
+            if (ok && parts < 4)
+                ok = *c++ == '.';
+        }
+        ok = ok && *c == '\0';
+        const uint32_t first = address >> 24;
+        // Unicast only: not 0/8, loopback, multicast, reserved or the broadcast address.
+        if (!ok || first == 0 || first == 127 || first >= 224) {
+            *why = "not a unicast IPv4 address";
+            out->targets.clear();
+            return false;
+        }
+        for (uint32_t earlier : out->targets) {
+            if (earlier == address) {
+                *why = "an address given twice";
+                out->targets.clear();
+                return false;
+            }
+        }
+        out->targets.push_back(address);
+    }
+    return true;
+}

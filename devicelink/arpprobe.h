@@ -38,7 +38,11 @@ struct ArpLink {
     int index = 0;
     MacAddress own {};
     std::vector<uint32_t> targets; // host order
+    int socket = -1; // opened by OpenArpSocket already; else ProbeWithArp opens it
 };
+
+// A packet socket for ARP bound to the adapter; -1 with errno set when it cannot be had.
+int OpenArpSocket(int index);
 
 enum class ArpEnd { Done, AdapterGone, Failed };
 
@@ -54,3 +58,16 @@ std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const
 
 // Whether this process may open a packet socket now.
 bool MayProbeWithArp();
+
+// The command line of the probe helper, the one program that may hold CAP_NET_RAW:
+// `devicesearch-probe INDEX ADDRESS...`. Takes an interface index (a decimal number the
+// system knows is for the caller to check) and 1 to kMaxArpTargets distinct unicast
+// IPv4 addresses in dotted decimal; anything else is refused with the reason.
+struct ProbeArguments {
+    int index = 0;
+    std::vector<uint32_t> targets;
+};
+bool ParseProbeArguments(int argc, const char* const* argv, ProbeArguments* out, const char** why);
+
+// The adapter's Ethernet address, when it is an Ethernet adapter that is up.
+bool EthernetAdapter(int index, MacAddress* mac);

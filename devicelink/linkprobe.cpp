@@ -5,8 +5,12 @@
 #include "arpprobe.h"
 #include "netcompat.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QNetworkInterface>
+#include <QProcess>
 
 #include <chrono>
 #include <map>
@@ -346,6 +350,95 @@ public:
     }
     bool seesOffLink() const override { return false; }
 };
+
+#ifdef __linux__
+// The probe helper beside the program in a build, or where the package puts it.
+QString probeHelper()
+{
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& path : { here + QStringLiteral("/devicesearch-probe"),
+             here + QStringLiteral("/../libexec/devicesearch/devicesearch-probe") }) {
+        if (QFileInfo(path).isExecutable())
+            return QFileInfo(path).canonicalFilePath();
+    }
+    return QString();
+}
+
+// Raw probes through the helper, for a process that may not send them itself; where the
+// helper may not either, the neighbour resolution.
+class HelperArpProbe : public LinkProbe {
+public:
+    explicit HelperArpProbe(QString helper)
+        : m_helper(std::move(helper))
+    {
+    }
+    std::vector<AddressVerdict> probe(
+        const std::vector<AddressQuery>& queries, const std::atomic<bool>& cancel) override
+    {
+        std::vector<AddressVerdict> verdicts(
+            queries.size(), AddressVerdict::unchecked(UncheckedReason::CannotResolve));
+        std::vector<std::pair<std::unique_ptr<QProcess>, std::vector<size_t>>> runs;
+        for (const auto& [index, members] : byAdapter(queries)) {
+            QStringList args { QString::number(index) };
+            for (size_t i : members)
+                args << QHostAddress(queries[i].address).toString();
+            auto p = std::make_unique<QProcess>();
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p->start(m_helper, args);
+            runs.emplace_back(std::move(p), members);
+        }
+        std::vector<AddressQuery> refused;
+        std::vector<size_t> refusedAt;
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+        for (auto& [p, members] : runs) {
+            while (!p->waitForFinished(50) && p->state() != QProcess::NotRunning) {
+                if (cancel || Clock::now() >= deadline) {
+                    p->kill();
+                    p->waitForFinished(1000);
+                    break;
+                }
+            }
+            const bool ran = p->exitStatus() == QProcess::NormalExit;
+            if (ran && p->exitCode() == 3) { // no capability: ask the system instead
+                for (size_t i : members) {
+                    refused.push_back(queries[i]);
+                    refusedAt.push_back(i);
+                }
+                continue;
+            }
+            QHash<uint32_t, AddressVerdict> said;
+            bool gone = ran && p->exitCode() == 4;
+            while (ran && p->exitCode() == 0 && p->canReadLine()) {
+                const QList<QByteArray> words = p->readLine().trimmed().split(' ');
+                if (words.size() == 2 && words[0] == "end")
+                    gone = words[1] == "gone";
+                const quint32 address = QHostAddress(QString::fromLatin1(words[0])).toIPv4Address();
+                if (words.size() == 2 && words[1] == "free")
+                    said.insert(address, AddressVerdict::free());
+                else if (words.size() == 3 && words[1] == "taken" && words[2].size() == 17)
+                    said.insert(address, AddressVerdict::host(QString::fromLatin1(words[2])));
+            }
+            for (size_t i : members) {
+                const AddressVerdict v = said.value(
+                    queries[i].address, AddressVerdict::unchecked(UncheckedReason::CannotResolve));
+                verdicts[i] = gone && v.state != AddressState::Taken
+                    ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
+                    : v;
+            }
+        }
+        if (!refused.empty()) {
+            const std::vector<AddressVerdict> asked = NeighbourLinkProbe()->probe(refused, cancel);
+            for (size_t k = 0; k < refused.size(); ++k)
+                verdicts[refusedAt[k]] = asked[k];
+        }
+        return verdicts;
+    }
+    bool seesOffLink() const override { return true; }
+
+private:
+    QString m_helper;
+};
+#endif
 }
 
 std::unique_ptr<LinkProbe> RawArpLinkProbe()
@@ -358,7 +451,24 @@ std::unique_ptr<LinkProbe> NeighbourLinkProbe()
     return std::make_unique<NeighbourProbe>();
 }
 
+std::unique_ptr<LinkProbe> HelperArpLinkProbe(const QString& path)
+{
+#ifdef __linux__
+    return std::make_unique<HelperArpProbe>(path);
+#else
+    Q_UNUSED(path);
+    return NeighbourLinkProbe();
+#endif
+}
+
 std::unique_ptr<LinkProbe> SystemLinkProbe()
 {
-    return MayProbeWithArp() ? RawArpLinkProbe() : NeighbourLinkProbe();
+    if (MayProbeWithArp())
+        return RawArpLinkProbe();
+#ifdef __linux__
+    const QString helper = probeHelper();
+    if (!helper.isEmpty())
+        return std::make_unique<HelperArpProbe>(helper);
+#endif
+    return NeighbourLinkProbe();
 }

@@ -5,7 +5,9 @@
 #include "linkholders.h"
 #include "privatenetwork.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QProcess>
@@ -89,6 +91,10 @@ private slots:
     void eachMethodOnTheLan();
     void freeSubnetWithinTheBound_data();
     void freeSubnetWithinTheBound();
+    void probeArguments_data();
+    void probeArguments();
+    void theProbeHelper_data();
+    void theProbeHelper();
     void anAdapterThatGoesAway_data();
     void anAdapterThatGoesAway();
 
@@ -276,6 +282,99 @@ void TestAddressCheck::freeSubnetWithinTheBound()
     QCOMPARE(probeOnLan(link.get(), range254("10.84.0."), &ms), QVector<QString>(254, "free").toList());
     qInfo("254 free addresses in %lld ms", ms);
     QVERIFY2(ms < boundMs + 3000, qPrintable(QString::number(ms)));
+}
+
+void TestAddressCheck::probeArguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("taken"); // the index and the addresses, or why not
+    QTest::newRow("an index and addresses")
+        << QStringList { "7", "10.81.1.42", "10.20.0.7" } << "7 10.81.1.42 10.20.0.7";
+    QTest::newRow("no address") << QStringList { "7" } << "usage: devicesearch-probe INDEX ADDRESS...";
+    QTest::newRow("index zero") << QStringList { "0", "1.2.3.4" } << "the interface index is not a number";
+    QTest::newRow("index by name") << QStringList { "eth0", "1.2.3.4" }
+                                   << "the interface index is not a number";
+    QTest::newRow("index too long") << QStringList { "1234567890", "1.2.3.4" }
+                                    << "the interface index is not a number";
+    QTest::newRow("a leading zero") << QStringList { "7", "10.081.1.1" } << "not a unicast IPv4 address";
+    QTest::newRow("three parts") << QStringList { "7", "10.81.1" } << "not a unicast IPv4 address";
+    QTest::newRow("a part over 255") << QStringList { "7", "10.81.1.256" } << "not a unicast IPv4 address";
+    QTest::newRow("a blank after") << QStringList { "7", "10.81.1.2 " } << "not a unicast IPv4 address";
+    QTest::newRow("an option") << QStringList { "7", "--help" } << "not a unicast IPv4 address";
+    QTest::newRow("multicast") << QStringList { "7", "224.0.0.1" } << "not a unicast IPv4 address";
+    QTest::newRow("broadcast") << QStringList { "7", "255.255.255.255" } << "not a unicast IPv4 address";
+    QTest::newRow("loopback") << QStringList { "7", "127.0.0.1" } << "not a unicast IPv4 address";
+    QTest::newRow("this network") << QStringList { "7", "0.1.2.3" } << "not a unicast IPv4 address";
+    QTest::newRow("twice") << QStringList { "7", "1.2.3.4", "1.2.3.4" } << "an address given twice";
+    QStringList many { "7" };
+    for (int i = 0; i <= int(kMaxArpTargets); ++i)
+        many << QStringLiteral("10.9.%1.%2").arg(i / 250).arg(i % 250 + 1);
+    QTest::newRow("too many") << many << "too many addresses";
+}
+
+void TestAddressCheck::probeArguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, taken);
+    std::vector<QByteArray> bytes { "devicesearch-probe" };
+    for (const QString& a : args)
+        bytes.push_back(a.toLatin1());
+    std::vector<const char*> argv;
+    for (const QByteArray& b : bytes)
+        argv.push_back(b.constData());
+    ProbeArguments out;
+    const char* why = nullptr;
+    QString said = QString::fromLatin1(why ? why : "");
+    if (ParseProbeArguments(int(argv.size()), argv.data(), &out, &why)) {
+        said = QString::number(out.index);
+        for (uint32_t a : out.targets)
+            said += " " + QHostAddress(a).toString();
+    } else {
+        said = QString::fromLatin1(why);
+    }
+    QCOMPARE(said, taken);
+}
+
+void TestAddressCheck::theProbeHelper_data()
+{
+    QTest::addColumn<bool>("capability");
+    QTest::newRow("with CAP_NET_RAW") << true;
+    QTest::newRow("without: the neighbour resolution instead") << false;
+}
+
+// The helper as the programs start it: by itself with the capability; without it, it says
+// so and the programs fall back to the system's resolution.
+void TestAddressCheck::theProbeHelper()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN host of isolated --lan");
+    QFETCH(bool, capability);
+    const QString helper = QStringLiteral(PROBE_PATH);
+    QProcess run;
+    const QString command = helper + QStringLiteral(" %1 10.81.1.42 10.81.1.43").arg(veth0());
+    if (capability)
+        run.start("sh", { "-c", command });
+    else
+        run.start("capsh", { "--drop=cap_net_raw", "--", "-c", command });
+    QVERIFY(run.waitForFinished(20000));
+    QCOMPARE(run.exitCode(), capability ? 0 : 3);
+    if (capability)
+        QCOMPARE(QString::fromLatin1(run.readAllStandardOutput()),
+            QStringLiteral("10.81.1.42 taken %1\n10.81.1.43 free\nend done\n").arg(m_lanMac));
+    const QString wrapper = QDir(QDir::tempPath()).filePath("probe-without-capability");
+    if (!capability) {
+        QFile script(wrapper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(("#!/bin/sh\nexec capsh --drop=cap_net_raw -- -c '" + helper + " \"$@\"' probe \"$@\"\n")
+                         .toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeUser));
+    }
+    const std::unique_ptr<LinkProbe> link = HelperArpLinkProbe(capability ? helper : wrapper);
+    const QString offLink = capability ? "taken host " + m_lanMac : QString("unchecked off-link");
+    QCOMPARE(probeOnLan(link.get(), { "10.81.1.42", "10.81.1.43", "10.20.0.7" }),
+        QStringList({ "taken host " + m_lanMac, "free", offLink }));
+    QFile::remove(wrapper);
 }
 
 void TestAddressCheck::anAdapterThatGoesAway_data()
