@@ -2,14 +2,17 @@
 #include "ui_mainwindow.h"
 
 #include "adapters.h"
+#include "addresscheck.h"
 #include "aicheckboxheader.h"
 #include "customsignal.h"
 #include "devicefields.h"
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "service.h"
+#include "takenaddresses.h"
 #include "threadgetdevice.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QLabel>
@@ -105,8 +108,13 @@ MainWindow::MainWindow(QWidget* parent)
     setStatus = new QLabel(ui->statusBar);
     setStatus->setObjectName(QStringLiteral("setStatus"));
     setStatus->setContentsMargins(16, 0, 0, 0); // apart from what the search found
+    checkStatus = new QLabel(ui->statusBar);
+    checkStatus->setObjectName(QStringLiteral("checkStatus"));
+    checkStatus->setTextFormat(Qt::PlainText); // it names devices' serial numbers
+    checkStatus->setContentsMargins(16, 0, 0, 0);
     ui->statusBar->addWidget(foundStatus);
     ui->statusBar->addWidget(setStatus, 1);
+    ui->statusBar->addWidget(checkStatus);
 
     ui->pushButton->setStyleSheet("border:1px solid black;border-radius:5px;padding:2px 4px;");
     ui->label->setFont(QFont("Abyssinica SIL", 10, QFont::Bold, false));
@@ -152,7 +160,15 @@ int MainWindow::rowAdapter(int row) const
 
 MainWindow::~MainWindow()
 {
+    cancelAddressCheck();
     delete ui;
+}
+
+// The check must not outlive the window, nor end in a notice once it is gone.
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    cancelAddressCheck();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::openGroupSocket()

@@ -8,10 +8,16 @@
 #include <QHash>
 #include <QMainWindow>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
+class AddressCheckThread;
 class QLabel;
 class QTimer;
+struct AddressVerdict;
+struct BatchCheck;
 
 namespace Ui {
 class MainWindow;
@@ -32,6 +38,9 @@ public:
 signals:
     void sig_askdevice();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 public slots:
     // One device payload into one table row; kind 0 is an announcement text, any other
     // kind a JSON reply. The payload belongs to the sender and is read during the call only.
@@ -51,7 +60,13 @@ private:
     void showTally();
     // The interface the row's device answered on; 0 when not known.
     int rowAdapter(int row) const;
-    void assignAddresses(int start, int end, const QString& mask, const QString& gateway);
+    // The new addresses are checked on the link first; the commands follow the verdicts.
+    void checkBatch(int start, int end, const QString& mask, const QString& gateway);
+    void decideBatch(const std::vector<AddressVerdict>& verdicts);
+    void cancelAddressCheck();
+    void showChecking(bool checking);
+    void assignAddresses(const BatchCheck& batch, const std::vector<std::optional<uint32_t>>& addresses,
+        const QString& mask, const QString& gateway);
 
     Ui::MainWindow* ui = nullptr;
     int device_count = 0;
@@ -64,4 +79,13 @@ private:
     DeviceTally tally;
     QLabel* foundStatus = nullptr;
     QLabel* setStatus = nullptr;
+    // While the new addresses are checked, that they are; then what the check could not tell.
+    QLabel* checkStatus = nullptr;
+
+    // The batch waiting for its check; a finished check of an older one is ignored.
+    std::unique_ptr<AddressCheckThread> addressCheck;
+    std::unique_ptr<BatchCheck> checkedBatch;
+    QString checkedMask;
+    QString checkedGateway;
+    int checkNumber = 0;
 };

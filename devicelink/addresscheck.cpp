@@ -41,6 +41,13 @@ std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const 
     return std::nullopt;
 }
 
+std::optional<AddressVerdict> JudgeWithoutProbe(const AddressQuery& query, const AddressCheckInput& input)
+{
+    if (std::optional<AddressVerdict> v = JudgeWithoutLink(query, input))
+        return v;
+    return AdapterVerdict(query.adapter);
+}
+
 std::vector<AddressVerdict> CheckAddresses(
     const AddressCheckInput& input, LinkProbe* link, const std::atomic<bool>& cancel)
 {
@@ -52,7 +59,9 @@ std::vector<AddressVerdict> CheckAddresses(
     std::vector<std::vector<size_t>> sameAs;
     for (size_t i = 0; i < input.queries.size(); ++i) {
         const AddressQuery& q = input.queries[i];
-        if (const std::optional<AddressVerdict> v = JudgeWithoutLink(q, input)) {
+        // The link's methods look at the adapter themselves; without one it is all there is.
+        if (const std::optional<AddressVerdict> v
+            = link ? JudgeWithoutLink(q, input) : JudgeWithoutProbe(q, input)) {
             verdicts[i] = *v;
             continue;
         }

@@ -108,7 +108,15 @@ QSet<uint32_t> ThisComputerAddresses();
 // batch and so moves away). None: ask the link.
 std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const AddressCheckInput& input);
 
-// Every query's verdict, in order: JudgeWithoutLink, then the link for the rest, at once.
+// What the adapter alone says, as the system lists it now: unchecked when it is gone or
+// down, or resolves no addresses (loopback, no link-layer address). None: ask the link.
+std::optional<AddressVerdict> AdapterVerdict(int adapter);
+
+// JudgeWithoutLink, then AdapterVerdict: what is known at once, without a probe.
+std::optional<AddressVerdict> JudgeWithoutProbe(const AddressQuery& query, const AddressCheckInput& input);
+
+// Every query's verdict, in order: JudgeWithoutLink, then the link for the rest, at once;
+// without a link, JudgeWithoutProbe and unchecked for the rest.
 std::vector<AddressVerdict> CheckAddresses(
     const AddressCheckInput& input, LinkProbe* link, const std::atomic<bool>& cancel);
 

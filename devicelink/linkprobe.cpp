@@ -441,6 +441,16 @@ private:
 #endif
 }
 
+std::optional<AddressVerdict> AdapterVerdict(int adapter)
+{
+    const AdapterLink a = readAdapter(adapter);
+    if (!a.present || !a.up)
+        return AddressVerdict::unchecked(UncheckedReason::AdapterGone);
+    if (!a.resolves)
+        return AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+    return std::nullopt;
+}
+
 std::unique_ptr<LinkProbe> RawArpLinkProbe()
 {
     return std::make_unique<RawArpProbe>();

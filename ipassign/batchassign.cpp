@@ -1,18 +1,22 @@
-// The batch form: the checks on the set button, the per-device assignment loop, and
-// the gateway that follows the start address.
+// The batch form: the checks on the set button, the look at the new addresses on the link,
+// the per-device assignment loop, and the gateway that follows the start address.
 #include "adapters.h"
+#include "addresscheck.h"
 #include "addressrules.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
 #include "netsetjson.h"
 #include "service.h"
+#include "takenaddresses.h"
 #include "ui_mainwindow.h"
 
 #include <QByteArray>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTableWidgetItem>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -41,12 +45,12 @@ bool sendNetSet(const QByteArray& serial, const QByteArray& ip, const QByteArray
 
 }
 
-// Gives the k-th ticked row start + k until the range runs out. end is 0 for a single row.
+// Sends each row of the batch the address it was given; a row given none gets nothing.
 // Each row's command leaves by the adapter its device answered on.
-void MainWindow::assignAddresses(int start, int end, const QString& mask, const QString& gateway)
+void MainWindow::assignAddresses(
+    const BatchCheck& batch, const RowAddresses& addresses, const QString& mask, const QString& gateway)
 {
     QTableWidget* table = ui->tableWidget;
-    const int rowCount = table->rowCount();
     const std::vector<GroupAdapter> adapters = GroupAdapters(Ipv4Interfaces());
     const QByteArray maskUtf8 = mask.toUtf8();
     const QByteArray gatewayUtf8 = gateway.toUtf8();
@@ -54,37 +58,119 @@ void MainWindow::assignAddresses(int start, int end, const QString& mask, const 
     QHash<QString, QString> sentBySerial;
     int commandsSent = 0;
 
-    // The checks keep the last octet of start and end below 255, so this never overflows.
-    int current = start;
-    for (int row = 0; row < rowCount; ++row) {
-        if (!isTicked(table, row))
+    for (size_t k = 0; k < batch.rows.size() && k < addresses.size(); ++k) {
+        if (!addresses[k])
             continue;
-        const QString shown = AddressText(static_cast<uint32_t>(current));
+        const int row = batch.rows[k].row;
+        const QString shown = AddressText(*addresses[k]);
         const QByteArray ip = shown.toLatin1();
-        const QTableWidgetItem* serialItem = table->item(row, kSerialColumn);
-        const QByteArray serial = serialItem ? serialItem->text().toUtf8() : QByteArray();
+        const QByteArray serial = batch.rows[k].serial.toUtf8();
 
-        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8, CommandAdapters(rowAdapter(row), adapters))) {
+        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8, CommandAdapters(batch.rows[k].adapter, adapters))) {
             ++commandsSent;
             if (!serial.isEmpty())
-                sentBySerial.insert(QString::fromUtf8(serial), shown);
+                sentBySerial.insert(batch.rows[k].serial, shown);
             if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
                 ipItem->setText(shown);
             else
                 table->setItem(row, kIpColumn, new QTableWidgetItem(shown));
         } else {
-            // The device never heard of this address, so the table must not show it;
-            // the address is still used up so that later rows keep start + k.
+            // The device never heard of this address, so the table must not show it.
             fprintf(stderr, "set-network command for row %d not sent\n", row);
             fflush(stderr);
         }
-
-        ++current;
-        if (current > end)
-            break;
     }
     tally.settingsSent(sentBySerial, commandsSent);
     showTally();
+}
+
+// The table is what the batch refers to by row, so the search waits for the check too.
+void MainWindow::showChecking(bool checking)
+{
+    ui->SetIpButton->setEnabled(!checking);
+    ui->pushButton->setEnabled(!checking);
+    checkStatus->setText(
+        checking && checkedBatch ? CheckingText(int(checkedBatch->input.queries.size())) : QString());
+    checkStatus->setToolTip(QString());
+}
+
+void MainWindow::cancelAddressCheck()
+{
+    if (!addressCheck)
+        return;
+    ++checkNumber; // its finished() may be queued already
+    addressCheck.reset(); // cancels and waits
+    checkedBatch.reset();
+    showChecking(false);
+}
+
+void MainWindow::checkBatch(int start, int end, const QString& mask, const QString& gateway)
+{
+    QTableWidget* table = ui->tableWidget;
+    QList<ListedRow> listed;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem* ip = table->item(row, kIpColumn);
+        const QTableWidgetItem* serial = table->item(row, kSerialColumn);
+        listed.append({ ip ? ip->text() : QString(), serial ? serial->text() : QString(), rowAdapter(row),
+            isTicked(table, row) });
+    }
+    cancelAddressCheck();
+    checkedBatch = std::make_unique<BatchCheck>(
+        PrepareBatchCheck(listed, uint32_t(start), uint32_t(end), ThisComputerAddresses()));
+    checkedMask = mask;
+    checkedGateway = gateway;
+    if (JudgedWithoutLink(checkedBatch->input)) {
+        const std::atomic<bool> never { false };
+        return decideBatch(CheckAddresses(checkedBatch->input, nullptr, never));
+    }
+
+    addressCheck = std::make_unique<AddressCheckThread>(checkedBatch->input, SystemLinkProbe());
+    const int number = ++checkNumber;
+    const auto done = [this, number] {
+        if (number != checkNumber || !addressCheck)
+            return;
+        const std::vector<AddressVerdict> verdicts = addressCheck->verdicts();
+        addressCheck.reset();
+        showChecking(false);
+        decideBatch(verdicts);
+    };
+    connect(addressCheck.get(), &QThread::finished, this, done);
+    addressCheck->start();
+    showChecking(true);
+}
+
+// Nothing taken: the commands go out as planned. Taken: the person chooses to skip those
+// addresses, to set them anyway, or to send nothing.
+void MainWindow::decideBatch(const std::vector<AddressVerdict>& found)
+{
+    const std::unique_ptr<BatchCheck> batch = std::move(checkedBatch);
+    const QString mask = checkedMask;
+    const QString gateway = checkedGateway;
+    const BatchVerdicts verdicts(batch->input, found);
+    checkStatus->clear(); // the last set's note
+    checkStatus->setToolTip(QString());
+    RowAddresses given = PlannedAddresses(*batch);
+    const QString notice = TakenNotice(*batch, given, verdicts);
+    if (!notice.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, tr("提示"), notice, QMessageBox::NoButton, this);
+        box.setTextFormat(Qt::PlainText); // it names devices' serial numbers
+        box.setInformativeText(tr("跳过已占用的地址：各设备依次使用范围内未被占用的地址。"));
+        QPushButton* skip = box.addButton(tr("跳过已占用的地址"), QMessageBox::AcceptRole);
+        QPushButton* anyway = box.addButton(tr("仍然设置"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(tr("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(skip);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == skip) {
+            given = SkippingTaken(*batch, verdicts);
+        } else if (box.clickedButton() != anyway) {
+            return;
+        }
+    }
+    assignAddresses(*batch, given, mask, gateway);
+    const StatusNote note = AssignmentNote(*batch, given, verdicts);
+    checkStatus->setText(note.text);
+    checkStatus->setToolTip(note.toolTip);
 }
 
 void MainWindow::on_SetIpButton_clicked()
@@ -131,7 +217,7 @@ void MainWindow::on_SetIpButton_clicked()
         break;
     }
 
-    assignAddresses(start, end, mask, gateway);
+    checkBatch(start, end, mask, gateway);
 }
 
 void MainWindow::on_ipddr_changed(const QString& text)

@@ -140,5 +140,118 @@
         <source>IP地址最后一位不能为255！</source>
         <translation>The last number of an IP address cannot be 255.</translation>
     </message>
+    <message>
+        <source>跳过已占用的地址：各设备依次使用范围内未被占用的地址。</source>
+        <translation>Skip taken addresses: each device gets the next free address of the range.</translation>
+    </message>
+    <message>
+        <source>跳过已占用的地址</source>
+        <translation>Skip taken addresses</translation>
+    </message>
+    <message>
+        <source>仍然设置</source>
+        <translation>Set anyway</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>（无序列号）</source>
+        <translation>(no serial number)</translation>
+    </message>
+    <message>
+        <source>已被本机占用</source>
+        <translation>held by this computer</translation>
+    </message>
+    <message>
+        <source>已被本次搜索到的一台无序列号的设备占用</source>
+        <translation>held by a device of this search without a serial number</translation>
+    </message>
+    <message>
+        <source>已被本次搜索到的设备 %1 占用</source>
+        <translation>held by device %1 of this search</translation>
+    </message>
+    <message>
+        <source>已被 %1 占用</source>
+        <translation>held by %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：不在该网卡的网段内</source>
+        <translation>
+            <numerusform>%n address not checked: outside the adapter&apos;s subnets</numerusform>
+            <numerusform>%n addresses not checked: outside the adapter&apos;s subnets</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：网卡已断开或停用</source>
+        <translation>
+            <numerusform>%n address not checked: the adapter went away or down</numerusform>
+            <numerusform>%n addresses not checked: the adapter went away or down</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：不知道设备应答所用的网卡</source>
+        <translation>
+            <numerusform>%n address not checked: the device&apos;s adapter is not known</numerusform>
+            <numerusform>%n addresses not checked: the device&apos;s adapter is not known</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：该网卡无法解析地址</source>
+        <translation>
+            <numerusform>%n address not checked: the adapter cannot resolve addresses</numerusform>
+            <numerusform>%n addresses not checked: the adapter cannot resolve addresses</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>……另有 %n 个</source>
+        <translation>
+            <numerusform>… and %n more</numerusform>
+            <numerusform>… and %n more</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个新地址已被占用：</source>
+        <translation>
+            <numerusform>%n new address is already in use:</numerusform>
+            <numerusform>%n new addresses are already in use:</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 应答了许多地址，可能是一台代替其他主机应答的路由器（代理 ARP）。</source>
+        <translation>%1 answers for many addresses: likely a router answering for others (proxy ARP).</translation>
+    </message>
+    <message numerus="yes">
+        <source>正在检查 %n 个地址…</source>
+        <translation>
+            <numerusform>Checking %n address…</numerusform>
+            <numerusform>Checking %n addresses…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 台设备未分配到地址：范围内的地址不够</source>
+        <translation>
+            <numerusform>%n device got no address: the range is too short</numerusform>
+            <numerusform>%n devices got no address: the range is too short</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>未分配到地址：%1</source>
+        <translation>No address for: %1</translation>
+    </message>
+    <message>
+        <source>；</source>
+        <comment>between the sentences of the status line</comment>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>%1（无序列号设备的新地址）%2</source>
+        <translation>%1 (for a device without a serial number): %2</translation>
+    </message>
+    <message>
+        <source>%1（%2 的新地址）%3</source>
+        <translation>%1 (for %2): %3</translation>
+    </message>
 </context>
 </TS>

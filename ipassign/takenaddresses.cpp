@@ -1,0 +1,218 @@
+#include "takenaddresses.h"
+
+#include "addressrules.h"
+
+#include <QCoreApplication>
+
+#include <utility>
+
+namespace {
+// A notice taller than the screen hides its buttons; proxy ARP can take a whole range.
+constexpr int kNoticeLines = 15;
+
+// The texts are in the window's context, in its catalogue beside the form's.
+QString list(const QStringList& items)
+{
+    return items.join(QCoreApplication::translate("MainWindow", "、", "between the items of a list"));
+}
+
+QString serialText(const QString& serial)
+{
+    return serial.isEmpty() ? QCoreApplication::translate("MainWindow", "（无序列号）") : serial;
+}
+
+QString holderText(const AddressVerdict& verdict)
+{
+    switch (verdict.holder) {
+    case HolderKind::ThisComputer:
+        return QCoreApplication::translate("MainWindow", "已被本机占用");
+    case HolderKind::Device:
+        if (verdict.holderSerial.isEmpty())
+            return QCoreApplication::translate("MainWindow", "已被本次搜索到的一台无序列号的设备占用");
+        return QCoreApplication::translate("MainWindow", "已被本次搜索到的设备 %1 占用")
+            .arg(verdict.holderSerial);
+    case HolderKind::Host:
+    case HolderKind::None:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "已被 %1 占用").arg(verdict.mac);
+}
+
+// An unchecked verdict without a reason is a failure of the system, as far as anyone can tell.
+UncheckedReason shownReason(const AddressVerdict& verdict)
+{
+    return verdict.reason == UncheckedReason::None ? UncheckedReason::CannotResolve : verdict.reason;
+}
+
+QString reasonText(UncheckedReason reason, int count)
+{
+    switch (reason) {
+    case UncheckedReason::OffLink:
+        return QCoreApplication::translate(
+            "MainWindow", "%n 个地址未能检查：不在该网卡的网段内", nullptr, count);
+    case UncheckedReason::AdapterGone:
+        return QCoreApplication::translate(
+            "MainWindow", "%n 个地址未能检查：网卡已断开或停用", nullptr, count);
+    case UncheckedReason::UnknownAdapter:
+        return QCoreApplication::translate(
+            "MainWindow", "%n 个地址未能检查：不知道设备应答所用的网卡", nullptr, count);
+    case UncheckedReason::CannotResolve:
+    case UncheckedReason::None:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "%n 个地址未能检查：该网卡无法解析地址", nullptr, count);
+}
+}
+
+BatchCheck PrepareBatchCheck(
+    const QList<ListedRow>& table, uint32_t start, uint32_t end, const QSet<uint32_t>& own)
+{
+    BatchCheck batch;
+    QList<int> adapters;
+    for (int row = 0; row < table.size(); ++row) {
+        const ListedRow& listed = table.at(row);
+        uint32_t address = 0;
+        if (!listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty())
+            batch.input.heard.append({ listed.serial, address, listed.adapter });
+        if (!listed.ticked)
+            continue;
+        batch.rows.push_back({ row, listed.serial, listed.adapter });
+        if (!listed.serial.isEmpty())
+            batch.input.moving.insert(listed.serial);
+        if (!adapters.contains(listed.adapter))
+            adapters.append(listed.adapter);
+    }
+    batch.first = start;
+    batch.last = batch.rows.size() >= 2 ? end : start;
+    for (int adapter : adapters) {
+        for (uint64_t a = batch.first; a <= batch.last; ++a)
+            batch.input.queries.push_back({ uint32_t(a), adapter });
+    }
+    batch.input.own = own;
+    return batch;
+}
+
+bool JudgedWithoutLink(const AddressCheckInput& input)
+{
+    for (const AddressQuery& query : input.queries) {
+        if (!JudgeWithoutProbe(query, input))
+            return false;
+    }
+    return true;
+}
+
+BatchVerdicts::BatchVerdicts(const AddressCheckInput& input, std::vector<AddressVerdict> verdicts)
+    : m_all(std::move(verdicts))
+{
+    m_all.resize(input.queries.size(), AddressVerdict::unchecked(UncheckedReason::CannotResolve));
+    for (size_t i = 0; i < input.queries.size(); ++i)
+        m_index.insert({ input.queries[i].address, input.queries[i].adapter }, int(i));
+}
+
+AddressVerdict BatchVerdicts::of(uint32_t address, int adapter) const
+{
+    const auto found = m_index.constFind({ address, adapter });
+    return found == m_index.constEnd() ? AddressVerdict::unchecked(UncheckedReason::CannotResolve)
+                                       : m_all[size_t(*found)];
+}
+
+RowAddresses PlannedAddresses(const BatchCheck& batch)
+{
+    RowAddresses planned(batch.rows.size());
+    for (size_t k = 0; k < planned.size(); ++k) {
+        const uint64_t address = uint64_t(batch.first) + k;
+        if (address > batch.last)
+            break;
+        planned[k] = uint32_t(address);
+    }
+    return planned;
+}
+
+RowAddresses SkippingTaken(const BatchCheck& batch, const BatchVerdicts& verdicts)
+{
+    std::vector<int> adapters;
+    for (const BatchRow& row : batch.rows)
+        adapters.push_back(row.adapter);
+    return SkipTaken(batch.first, batch.last, adapters,
+        [&](uint32_t address, int adapter) { return verdicts.of(address, adapter); });
+}
+
+QStringList TakenLines(const BatchCheck& batch, const RowAddresses& given, const BatchVerdicts& verdicts)
+{
+    QStringList lines;
+    for (size_t k = 0; k < batch.rows.size() && k < given.size(); ++k) {
+        if (!given[k])
+            continue;
+        const AddressVerdict verdict = verdicts.of(*given[k], batch.rows[k].adapter);
+        if (verdict.state != AddressState::Taken)
+            continue;
+        const QString& serial = batch.rows[k].serial;
+        const QString address = AddressText(*given[k]);
+        lines << (serial.isEmpty() ? QCoreApplication::translate("MainWindow", "%1（无序列号设备的新地址）%2")
+                                         .arg(address, holderText(verdict))
+                                   : QCoreApplication::translate("MainWindow", "%1（%2 的新地址）%3")
+                                         .arg(address, serial, holderText(verdict)));
+    }
+    return lines;
+}
+
+QString TakenNotice(const BatchCheck& batch, const RowAddresses& given, const BatchVerdicts& verdicts)
+{
+    QStringList lines = TakenLines(batch, given, verdicts);
+    if (lines.isEmpty())
+        return QString();
+    const int taken = lines.size();
+    if (lines.size() > kNoticeLines) {
+        const int more = lines.size() - (kNoticeLines - 1);
+        lines = lines.mid(0, kNoticeLines - 1);
+        lines << QCoreApplication::translate("MainWindow", "……另有 %n 个", nullptr, more);
+    }
+    lines.prepend(QCoreApplication::translate("MainWindow", "%n 个新地址已被占用：", nullptr, taken));
+    for (const QString& mac : ManyAddressHolders(verdicts.all())) {
+        lines << QCoreApplication::translate(
+            "MainWindow", "%1 应答了许多地址，可能是一台代替其他主机应答的路由器（代理 ARP）。")
+                     .arg(mac);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString CheckingText(int addresses)
+{
+    return QCoreApplication::translate("MainWindow", "正在检查 %n 个地址…", nullptr, addresses);
+}
+
+StatusNote AssignmentNote(const BatchCheck& batch, const RowAddresses& given, const BatchVerdicts& verdicts)
+{
+    const UncheckedReason reasons[] = { UncheckedReason::OffLink, UncheckedReason::AdapterGone,
+        UncheckedReason::CannotResolve, UncheckedReason::UnknownAdapter };
+    QStringList sentences;
+    QStringList tipLines;
+    for (UncheckedReason reason : reasons) {
+        int count = 0;
+        for (size_t k = 0; k < batch.rows.size() && k < given.size(); ++k) {
+            if (!given[k])
+                continue;
+            const AddressVerdict verdict = verdicts.of(*given[k], batch.rows[k].adapter);
+            if (verdict.state != AddressState::Unchecked || shownReason(verdict) != reason)
+                continue;
+            ++count;
+            tipLines << QStringLiteral("%1  %2").arg(
+                AddressText(*given[k]), serialText(batch.rows[k].serial));
+        }
+        if (count > 0)
+            sentences << reasonText(reason, count);
+    }
+    QStringList without;
+    for (size_t k = 0; k < batch.rows.size(); ++k) {
+        if (k >= given.size() || !given[k])
+            without << serialText(batch.rows[k].serial);
+    }
+    if (!without.isEmpty()) {
+        sentences << QCoreApplication::translate(
+            "MainWindow", "%n 台设备未分配到地址：范围内的地址不够", nullptr, without.size());
+        tipLines << QCoreApplication::translate("MainWindow", "未分配到地址：%1").arg(list(without));
+    }
+    return { sentences.join(
+                 QCoreApplication::translate("MainWindow", "；", "between the sentences of the status line")),
+        tipLines.join(QLatin1Char('\n')) };
+}
