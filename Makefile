@@ -85,7 +85,7 @@ BENCH_ARGS ?=
 .PHONY: bench
 bench: build
 	./tests/netns/isolated $(BUILD)/bench/ingest_bench $(BENCH_ARGS)
-	$(if $(BENCH_ARGS),,./tests/netns/isolated --two-lans $(BUILD)/bench/ingest_bench --only lans)
+	$(if $(BENCH_ARGS),,./tests/netns/isolated --two-lans $(BUILD)/bench/ingest_bench --only lans,check)
 
 # Windows x64: both programs cross-built with MinGW-w64 against the static Qt and cJSON
 # that tools/build-win-deps makes once (about 20 minutes) in a cache outside the tree; then

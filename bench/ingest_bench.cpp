@@ -44,8 +44,8 @@ void printTable(FILE* out, const std::vector<Row>& rows)
 const char* const kUsage
     = "usage: ingest_bench [--only PHASES] [--rows N]\n"
       "  --only PHASES  comma-separated, from bare,real,program,growth,cli,assign,watch\n"
-      "                 (default: all), or lans: the window on two LANs, inside\n"
-      "                 tests/netns/isolated --two-lans\n"
+      "                 (default: all), or lans: the window on two LANs, and check: the\n"
+      "                 address check, inside tests/netns/isolated --two-lans\n"
       "  --rows N       rows of the table growth, at least 200 (default 10000)\n";
 
 struct BenchOptions {
@@ -64,7 +64,8 @@ bool parseOptions(const QStringList& args, BenchOptions* options)
             options->phases = value.split(',');
             for (const QString& phase : options->phases)
                 ok = ok
-                    && QStringList({ "bare", "cli", "assign", "watch", "real", "program", "growth", "lans" })
+                    && QStringList(
+                        { "bare", "cli", "assign", "watch", "real", "program", "growth", "lans", "check" })
                            .contains(phase);
         } else if (args.at(i - 1) == "--rows") {
             options->rows = value.toInt(&ok);
@@ -153,7 +154,7 @@ QString loadAverage()
 // What the phases measured.
 struct Results {
     std::vector<Ingest> bare, cli, own;
-    std::vector<Row> assign, watch, real, growth, buffers, lans;
+    std::vector<Row> assign, watch, real, growth, buffers, lans, check;
     bool complete = true; // no phase failed
 };
 
@@ -198,6 +199,10 @@ Results runPhases(const BenchOptions& options, const std::vector<Traffic>& cases
             r.lans = twoLanRows(program, &r.complete);
         }
     }
+    if (options.phases.contains("check")) {
+        progress(QStringLiteral("the address check, 254 addresses by each method"));
+        r.check = addressCheckRows(&r.complete);
+    }
     // Last, the program's pieces in this process.
     if (options.phases.contains("program") || options.phases.contains("growth")) {
         progress(QStringLiteral("the program's pieces in this process"));
@@ -238,6 +243,7 @@ std::vector<Row> tableOf(const std::vector<Traffic>& cases, Results& r)
     table.insert(table.end(), r.growth.begin(), r.growth.end());
     table.insert(table.end(), r.real.begin(), r.real.end());
     table.insert(table.end(), r.lans.begin(), r.lans.end());
+    table.insert(table.end(), r.check.begin(), r.check.end());
     return table;
 }
 

@@ -78,5 +78,8 @@ Row assignRow(bool* complete);
 // devicesearch-cli watch on 5,000 devices for a minute: CPU and memory (watchrun.cpp).
 std::vector<Row> watchRows(bool* complete);
 
+// The address check of 254 free addresses by each method, on the LAN (addresscheckrun.cpp).
+std::vector<Row> addressCheckRows(bool* complete);
+
 // The real program under Xvfb: start-up, exit and idle wake-ups (realprogram.cpp).
 std::vector<Row> realProgramRows(const QString& display, bool* complete);
