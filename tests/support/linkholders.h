@@ -47,8 +47,16 @@ public:
         return at < 0 ? QString() : out.mid(at + 11, 17);
     }
 
-    // True when this runs where the LAN host exists (isolated --lan).
-    static bool available() { return !qEnvironmentVariableIsEmpty("LAN_NETNS"); }
+    // True when this runs where the LAN host exists (isolated --lan) and can be changed from
+    // here: not under Wine, which starts no Linux program.
+    static bool available()
+    {
+#ifdef _WIN32
+        return false;
+#else
+        return !qEnvironmentVariableIsEmpty("LAN_NETNS");
+#endif
+    }
 
 private:
     static QStringList lan(const QStringList& command)
