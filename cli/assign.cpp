@@ -12,8 +12,12 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <QHostAddress>
+
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -132,35 +136,6 @@ QStringList unassignable(const QList<Assignment>& plan, const SearchHeard& heard
     return problems;
 }
 
-// The first new address that a device outside the plan answers with on the same
-// interface, as a line; empty when there is none.
-QString heldOutsidePlan(const QList<Assignment>& plan, const SearchHeard& heard)
-{
-    QSet<QString> planned;
-    for (const Assignment& a : plan)
-        planned.insert(a.sn);
-    QHash<QString, QString> holders; // "ip interface" to a serial number, empty if none
-    for (const Entry& e : heard.entries) {
-        const QString other = e.device.sn.value_or(QString());
-        if (e.device.ip && (other.isEmpty() || !planned.contains(other)))
-            holders.insert(*e.device.ip + QLatin1Char(' ') + e.interfaceName, other);
-    }
-    for (const Assignment& a : plan) {
-        const QString ip = AddressText(a.ip);
-        const QString iface = heard.devices.value(a.sn).reply.interfaceName;
-        const auto holder = holders.constFind(ip + QLatin1Char(' ') + iface);
-        if (holder == holders.constEnd())
-            continue;
-        return QStringLiteral("devicesearch-cli: %1 for %2 is in use on %3 by %4, which is not in the plan; "
-                              "nothing was sent")
-            .arg(ip, SerialForMessage(a.sn),
-                iface.isEmpty() ? QStringLiteral("the network") : TerminalSafe(iface),
-                holder->isEmpty() ? QStringLiteral("a device without a serial number")
-                                  : SerialForMessage(*holder));
-    }
-    return QString();
-}
-
 QString secondsText(double seconds)
 {
     return QString::number(seconds, 'f', 1);
@@ -188,6 +163,9 @@ public:
 
 private:
     void answered(const Entry& entry);
+    std::optional<int> startCheck();
+    void checked();
+    int adapterIndex(const QString& interfaceName) const;
     void stopRequested(int n);
     void searchEnded();
     std::optional<int> afterSearch(); // none: confirming
@@ -217,6 +195,7 @@ private:
     bool m_sending = false;
     AssignLog m_log;
     QString m_logError; // why the log took no more lines
+    std::unique_ptr<AddressCheckThread> m_check;
 };
 }
 
@@ -256,8 +235,7 @@ QStringList CheckAgainstSearch(const QList<Assignment>& plan, const SearchHeard&
                                  .arg(problems.size())
                                  .arg(plan.size()) }
         + problems;
-    const QString held = heldOutsidePlan(plan, heard);
-    return held.isEmpty() ? QStringList() : QStringList { held };
+    return QStringList();
 }
 
 QList<AssignRow> PlannedRows(const QList<Assignment>& plan, const SearchHeard& heard)
@@ -355,6 +333,8 @@ void AssignRun::stopRequested(int n)
 {
     StopSignals::setFinishing();
     m_stoppedBy = n;
+    if (m_check)
+        m_check->cancel(); // checked() then reports
     // The sending loop asks before each command.
     if (!m_sending)
         m_search.stop();
@@ -394,15 +374,155 @@ std::optional<int> AssignRun::afterSearch()
             err(line);
         return kNoAnswer;
     }
+    return startCheck();
+}
+
+int AssignRun::adapterIndex(const QString& interfaceName) const
+{
+    for (const InterfaceInfo& info : m_request.search.interfaces) {
+        if (info.name == interfaceName)
+            return info.index;
+    }
+    return 0;
+}
+
+// Whether the new addresses are held, on each device's link, while the loop goes on.
+std::optional<int> AssignRun::startCheck()
+{
     m_rows = PlannedRows(m_plan, m_heard);
+    AddressCheckInput input;
+    for (const Entry& e : m_heard.entries) {
+        bool ok = false;
+        const quint32 address = e.device.ip ? QHostAddress(*e.device.ip).toIPv4Address(&ok) : 0;
+        if (ok && e.device.kind == AnswerKind::Reply)
+            input.heard.append({ e.device.sn.value_or(QString()), address, adapterIndex(e.interfaceName) });
+    }
+    for (const Assignment& a : m_plan)
+        input.moving.insert(a.sn);
+    input.own = ThisComputerAddresses();
+    if (m_request.taken == TakenAddresses::Skip) {
+        // Every address of the range on each adapter: the free ones are handed out in turn.
+        QSet<int> adapters;
+        for (const AssignRow& row : m_rows)
+            adapters.insert(adapterIndex(row.interfaceName));
+        for (int adapter : adapters) {
+            for (uint64_t a = m_range.start; a <= SkipRangeLast(m_range); ++a)
+                input.queries.push_back({ uint32_t(a), adapter });
+        }
+    } else {
+        for (const AssignRow& row : m_rows)
+            input.queries.push_back({ row.planned.ip, adapterIndex(row.interfaceName) });
+    }
+    m_progress.show(QStringLiteral("checking %1 addresses").arg(input.queries.size()));
+    std::unique_ptr<LinkProbe> link = m_request.linkCheck ? SystemLinkProbe() : nullptr;
+    m_check = std::make_unique<AddressCheckThread>(std::move(input), std::move(link));
+    // Queued to this thread: finished() is emitted by the check's own.
+    QObject::connect(m_check.get(), &QThread::finished, &m_search, [this] { checked(); });
+    m_check->start();
+    return std::nullopt;
+}
+
+void AssignRun::checked()
+{
+    m_progress.clear();
+    const AddressCheckInput& input = m_check->input();
+    const std::vector<AddressVerdict>& verdicts = m_check->verdicts();
+    int status = kDone;
+    if (m_stoppedBy != 0) {
+        m_writer.begin();
+        status = report();
+        m_status = status;
+        QCoreApplication::quit();
+        return;
+    }
+    std::map<std::pair<uint32_t, int>, AddressVerdict> verdictOf;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        AddressVerdict v = verdicts[i];
+        // --no-check: what the link was not asked stays unchecked without a word.
+        if (!m_request.linkCheck && v.state == AddressState::Unchecked)
+            v.reason = UncheckedReason::None;
+        verdictOf[{ input.queries[i].address, input.queries[i].adapter }] = v;
+    }
+    const auto verdict = [&verdictOf](uint32_t address, int adapter) {
+        const auto found = verdictOf.find({ address, adapter });
+        return found == verdictOf.end() ? AddressVerdict::unchecked(UncheckedReason::None) : found->second;
+    };
+    if (m_request.taken == TakenAddresses::Skip) {
+        std::vector<int> adapters;
+        for (const AssignRow& row : m_rows)
+            adapters.push_back(adapterIndex(row.interfaceName));
+        const uint32_t last = SkipRangeLast(m_range);
+        const std::vector<std::optional<uint32_t>> given = SkipTaken(m_range.start, last, adapters, verdict);
+        const int usable
+            = int(std::count_if(given.begin(), given.end(), [](const auto& a) { return bool(a); }));
+        if (usable < m_rows.size()) {
+            err(QStringLiteral(
+                "devicesearch-cli: the range %1-%2 has %3 addresses that no other host holds for %4 "
+                "devices; nothing was sent")
+                    .arg(AddressText(m_range.start), AddressText(last))
+                    .arg(usable)
+                    .arg(m_rows.size()));
+            m_status = kNoAnswer;
+            QCoreApplication::quit();
+            return;
+        }
+        for (int k = 0; k < m_rows.size(); ++k) {
+            Assignment& a = m_rows[k].planned;
+            a.ip = *given[size_t(k)];
+            a.gateway = m_range.gateway.value_or(DefaultGatewayAddress(a.ip));
+            m_plan[k] = a;
+        }
+        PlanError problem;
+        if (!CheckAssignments(m_plan, &problem)) {
+            m_status = refuse(m_request, problem);
+            QCoreApplication::quit();
+            return;
+        }
+    }
+    QStringList taken;
+    std::vector<AddressVerdict> plannedVerdicts;
+    std::map<std::pair<QString, int>, int> unchecked; // (interface, reason) to a count
+    for (AssignRow& row : m_rows) {
+        const AddressVerdict v = verdict(row.planned.ip, adapterIndex(row.interfaceName));
+        plannedVerdicts.push_back(v);
+        const bool allowed = v.state == AddressState::Taken && m_request.taken == TakenAddresses::Allow;
+        row.check = CheckText(v, allowed);
+        if (v.state == AddressState::Taken)
+            taken << TakenLine(row.planned, row.interfaceName, v, allowed);
+        else if (v.state == AddressState::Unchecked && v.reason != UncheckedReason::None)
+            ++unchecked[{ row.interfaceName, int(v.reason) }];
+    }
+    for (const auto& [where, count] : unchecked)
+        err(UncheckedLine(count, where.first, UncheckedReason(where.second)));
+    for (const QString& line : taken)
+        err(line);
+    for (const QString& mac : ManyAddressHolders(plannedVerdicts))
+        err(QStringLiteral(
+            "devicesearch-cli: %1 answers for %2 of these addresses: most likely a router answering "
+            "for others (proxy ARP)")
+                .arg(mac)
+                .arg(std::count_if(plannedVerdicts.begin(), plannedVerdicts.end(),
+                    [&mac](const AddressVerdict& v) { return v.mac == mac; })));
+    if (!taken.isEmpty() && m_request.taken != TakenAddresses::Allow) {
+        m_status = kNoAnswer;
+        QCoreApplication::quit();
+        return;
+    }
     m_writer.begin();
+    std::optional<int> end;
     if (!m_request.dryRun)
-        return sendAll();
-    for (const AssignRow& row : m_rows)
-        m_writer.final(row);
-    m_writer.finish(m_rows);
-    err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(m_rows.size()));
-    return kDone;
+        end = sendAll();
+    else {
+        for (const AssignRow& row : m_rows)
+            m_writer.final(row);
+        m_writer.finish(m_rows);
+        err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(m_rows.size()));
+        end = kDone;
+    }
+    if (end) {
+        m_status = *end;
+        QCoreApplication::quit();
+    }
 }
 
 std::optional<int> AssignRun::sendAll()
@@ -561,4 +681,76 @@ bool PlanAssign(const AssignRequest& request, AssignPlan* plan)
 int RunAssign(const AssignRequest& request, const AssignPlan& plan)
 {
     return AssignRun(request, plan).exec();
+}
+
+QString TakenLine(const Assignment& a, const QString& interfaceName, const AddressVerdict& v, bool sent)
+{
+    QString holder;
+    switch (v.holder) {
+    case HolderKind::ThisComputer:
+        holder = QStringLiteral("this computer");
+        break;
+    case HolderKind::Device:
+        holder = v.holderSerial.isEmpty()
+            ? QStringLiteral("a device of this search that names no serial number")
+            : SerialForMessage(v.holderSerial) + QStringLiteral(", a device of this search");
+        break;
+    default:
+        holder = v.mac + QStringLiteral(" (not a device of this search)");
+    }
+    return QStringLiteral("devicesearch-cli: %1 for %2 is in use on %3 by %4; %5")
+        .arg(AddressText(a.ip), SerialForMessage(a.sn),
+            interfaceName.isEmpty() ? QStringLiteral("the network") : TerminalSafe(interfaceName), holder,
+            sent ? QStringLiteral("sent anyway (--allow-taken)") : QStringLiteral("nothing was sent"));
+}
+
+QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why)
+{
+    const QString name
+        = interfaceName.isEmpty() ? QStringLiteral("the network") : TerminalSafe(interfaceName);
+    QString because;
+    switch (why) {
+    case UncheckedReason::OffLink:
+#ifdef _WIN32
+        because
+            = QStringLiteral("they are outside %1's subnets (add an address of their subnet to %1 to have "
+                             "them checked)")
+                  .arg(name);
+#else
+        because = QStringLiteral(
+            "they are outside %1's subnets, and only raw ARP probes reach them (run as root, "
+            "or install devicesearch-probe with CAP_NET_RAW)")
+                      .arg(name);
+#endif
+        break;
+    case UncheckedReason::AdapterGone:
+        because = QStringLiteral("%1 went away during the check").arg(name);
+        break;
+    case UncheckedReason::UnknownAdapter:
+        because = QStringLiteral("the system did not say which adapter their devices answered on");
+        break;
+    default:
+        because = QStringLiteral("%1 resolves no addresses").arg(name);
+    }
+    return QStringLiteral("devicesearch-cli: %1 %2 on %3 %4 not checked: %5")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("new address") : QStringLiteral("new addresses"), name,
+            count == 1 ? QStringLiteral("was") : QStringLiteral("were"), because);
+}
+
+QString CheckText(const AddressVerdict& v, bool allowed)
+{
+    switch (v.state) {
+    case AddressState::Free:
+        return QStringLiteral("free");
+    case AddressState::Taken:
+        return allowed ? QStringLiteral("allowed") : QStringLiteral("taken");
+    default:
+        return QStringLiteral("unchecked");
+    }
+}
+
+uint32_t SkipRangeLast(const AddressRange& range)
+{
+    return range.end.value_or((range.start & 0xFFFFFF00u) | 254u);
 }

@@ -3,6 +3,7 @@
 // its new address. The steps are plain functions over the rows, so tests call them.
 #pragma once
 
+#include "addresscheck.h"
 #include "assignrow.h"
 #include "output.h"
 #include "plan.h"
@@ -12,6 +13,9 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+// What to do with a new address that another host holds.
+enum class TakenAddresses { Refuse, Skip, Allow };
 
 struct AssignRequest {
     SearchOptions search;
@@ -26,6 +30,8 @@ struct AssignRequest {
     QStringList serials; // in the order given
     bool all = false; // every configurable device found, in serial-number order
     bool dryRun = false;
+    TakenAddresses taken = TakenAddresses::Refuse;
+    bool linkCheck = true; // false: only the search judges the new addresses
     double verifySeconds = 30; // 0: no confirmation
     QString logPath; // the record of every command; empty: none
 };
@@ -69,6 +75,19 @@ bool NoteAnswerAfterCommand(AssignRow* row, const QString& ip, qint64 ms);
 
 // The final status of a row still sent when the wait is over, and the line that says why.
 QString SettleUnconfirmed(AssignRow* row);
+
+// The line of standard error for a new address that another host holds: refused, or
+// (sent) sent all the same.
+QString TakenLine(const Assignment& a, const QString& interfaceName, const AddressVerdict& v, bool sent);
+
+// The line for count addresses of one adapter that could not be checked, and why.
+QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why);
+
+// The check field of a row: free, taken, unchecked; allowed for a taken one sent anyway.
+QString CheckText(const AddressVerdict& v, bool allowed);
+
+// The last address --skip-taken may use: --end, or else .254 of the start's /24.
+uint32_t SkipRangeLast(const AddressRange& range);
 
 // Reads the plan file or the range and checks it, before any look at the network. False
 // after printing why: exit status 2.

@@ -18,6 +18,7 @@ struct AssignRow {
     QString interfaceName; // empty: every chosen interface
     AssignStatus status = AssignStatus::Planned;
     std::optional<double> seconds; // from its command to its confirmation
+    QString check; // whether its new address was free: free, taken, unchecked, allowed
     qint64 sentMs = -1; // when its command went out, on the run's clock
     // What it answered with after its command, other than its new address.
     bool answeredAtOld = false;

@@ -271,6 +271,14 @@ QString readAssignOptions(const QCommandLineParser& parser, AssignRequest* reque
         if (request->serials.contains(QString()))
             return QStringLiteral("--sn takes a serial number, not an empty text");
     }
+    if (parser.isSet("skip-taken") && parser.isSet("allow-taken"))
+        return QStringLiteral("--skip-taken and --allow-taken exclude each other");
+    if (parser.isSet("skip-taken") && parser.isSet("plan"))
+        return QStringLiteral("--skip-taken belongs to a range, not to --plan (a plan names each address)");
+    request->taken = parser.isSet("skip-taken") ? TakenAddresses::Skip
+        : parser.isSet("allow-taken")           ? TakenAddresses::Allow
+                                                : TakenAddresses::Refuse;
+    request->linkCheck = !parser.isSet("no-check");
     if (parser.isSet("verify") && parser.isSet("no-verify"))
         return QStringLiteral("--verify and --no-verify exclude each other");
     if (parser.isSet("log") && parser.isSet("no-log"))
@@ -318,7 +326,14 @@ int assignCommand(const QStringList& args)
             "that Qt knows, such as GB18030 or windows-1252 (default: on Windows the system's "
             "code page; elsewhere such a file is refused).",
             "NAME" },
-        { "dry-run", "Print the plan and send nothing." },
+        { "dry-run", "Check and print the plan, and send nothing." },
+        {
+            "skip-taken",
+            "Range: give the k-th device the k-th address of the range that no other host holds "
+            "(without --end the range may run to .254).",
+        },
+        { "allow-taken", "Send addresses that another host holds too, and say which." },
+        { "no-check", "Do not ask the link whether a new address is held (no ARP probe goes out)." },
         { "verify", "Wait up to SEC seconds for every device to answer with its new address (default 30).",
             "SEC", "30" },
         { "no-verify", "Send and stop: no confirmation." },

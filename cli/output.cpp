@@ -165,14 +165,16 @@ QString AlignedText(const QList<QStringList>& lines)
 
 QString AssignCsvHeader(bool byteOrderMark)
 {
-    return markIf(byteOrderMark) + QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n");
+    return markIf(byteOrderMark)
+        + QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds,check\r\n");
 }
 
 QString CsvRecord(const AssignRow& row)
 {
     const Assignment& a = row.planned;
-    return csvLine({ a.sn, row.oldIp.value_or(QString()), AddressText(a.ip), AddressText(a.mask),
-        AddressText(a.gateway), row.interfaceName, AssignStatusText(row.status), secondsText(row.seconds) });
+    return csvLine(
+        { a.sn, row.oldIp.value_or(QString()), AddressText(a.ip), AddressText(a.mask), AddressText(a.gateway),
+            row.interfaceName, AssignStatusText(row.status), secondsText(row.seconds), row.check });
 }
 
 QJsonObject ToJson(const AssignRow& row)
@@ -189,6 +191,7 @@ QJsonObject ToJson(const AssignRow& row)
     // Hundredths, as the other formats print it.
     object.insert("seconds",
         row.seconds ? QJsonValue(std::round(*row.seconds * 100) / 100) : QJsonValue(QJsonValue::Null));
+    object.insert("check", nullIfEmpty(row.check));
     return object;
 }
 

@@ -1,6 +1,7 @@
 // devicesearch-cli assign end to end, inside the private network: what devsim receives,
 // what the devices answer afterwards, and that no check failure lets a command out.
 #include "clirun.h"
+#include "commandsreceived.h"
 #include "csvreader.h"
 #include "devsimprocess.h"
 #include "netsettext.h"
@@ -14,41 +15,6 @@
 #include <QtTest>
 
 namespace {
-const QByteArray kSetNetworkHeader = QByteArray::fromHex("f001112233440000");
-
-// The set-network payloads devsim reported, after a fence that every earlier datagram precedes.
-// iface is the way to devsim's host.
-QStringList commandsReceived(DevsimProcess& devsim, const QString& iface = DefaultInterface())
-{
-    static int fences = 0;
-    QByteArray frame
-        = QByteArray::fromHex("820000f003112233440000") + "fence " + QByteArray::number(++fences);
-    frame[2] = char(frame.size());
-    QUdpSocket socket;
-    socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    socket.setMulticastInterface(QNetworkInterface::interfaceFromName(iface));
-    socket.writeDatagram(frame, QHostAddress(QString::fromLatin1(kGroupAddress)), kCommandPort);
-    const QString hex = QString::fromLatin1(frame.toHex());
-    if (!devsim.waitFor([&](const DevsimProcess::Lines& lines) {
-            return std::any_of(
-                lines.begin(), lines.end(), [&](const QJsonObject& l) { return l.value("hex") == hex; });
-        }))
-        return { QStringLiteral("<fence lost>") };
-    QStringList payloads;
-    for (const QJsonObject& line : devsim.received()) {
-        const QByteArray bytes = QByteArray::fromHex(line.value("hex").toString().toLatin1());
-        if (line.value("port").toInt() == kCommandPort && line.value("cmd").toInt() == 1) {
-            // Everything but the payload is the window's header: start, length, marker,
-            // command 1, the program's sender id.
-            const bool header = bytes.size() > kHeaderSize && bytes.at(0) == char(0x82)
-                && ((uchar(bytes.at(1)) << 8) | uchar(bytes.at(2))) == bytes.size()
-                && bytes.mid(3, 8) == kSetNetworkHeader;
-            payloads << (header ? QString::fromUtf8(bytes.mid(kHeaderSize)) : QStringLiteral("<bad header>"));
-        }
-    }
-    return payloads;
-}
-
 QMap<QString, QJsonObject> rowsBySerial(const CliRun& run)
 {
     QMap<QString, QJsonObject> rows;
@@ -283,9 +249,9 @@ void TestAssign::thirdAddressIsOtherAddress()
                            .finishServing();
     QCOMPARE(run.status, 1);
     QCOMPARE(run.out,
-        "sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
+        "sn,old_ip,ip,mask,gateway,interface,status,seconds,check\r\n"
         "ODD1,192.168.1.50,192.168.1.20,255.255.255.0,192.168.1.1,"
-            + DefaultInterface().toUtf8() + ",other address,\r\n");
+            + DefaultInterface().toUtf8() + ",other address,,unchecked\r\n");
     QVERIFY2(run.err.contains("ODD1 answered with 192.168.1.77, not 192.168.1.20"), run.err.constData());
 }
 
@@ -337,7 +303,7 @@ void TestAssign::searchErrorsSendNothing_data()
     QTest::newRow("address held by a device outside the plan")
         << QStringList { "--sn", "SN0001", "--start", "192.168.1.102" } << 1
         << "devicesearch-cli: 192.168.1.102 for SN0001 is in use on " + DefaultInterface()
-            + " by SN0002, which is not in the plan";
+            + " by SN0002, a device of this search; nothing was sent";
     QTest::newRow("--dry-run: every check passes") << QStringList { "--all", "--start", "192.168.1.20",
         "--dry-run" } << 0 << "3 devices planned; nothing was sent";
 }

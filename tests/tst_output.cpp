@@ -69,6 +69,7 @@ AssignRow row(const QString& sn, std::optional<QString> oldIp, const QString& if
     r.interfaceName = iface;
     r.status = status;
     r.seconds = seconds;
+    r.check = QStringLiteral("free");
     return r;
 }
 }
@@ -241,18 +242,19 @@ void TestOutput::assignRows_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("csv") << "csv"
-                         << QByteArray(
-                                "sn,old_ip,ip,mask,gateway,interface,status,seconds\r\n"
-                                "A1,10.0.0.4,192.168.1.20,255.255.255.0,192.168.1.1,eth0,confirmed,1.24\r\n"
-                                "\"S,\"\"2\"\"\n\",,192.168.1.20,255.255.255.0,192.168.1.1,,not sent,\r\n");
+    QTest::newRow("csv")
+        << "csv"
+        << QByteArray("sn,old_ip,ip,mask,gateway,interface,status,seconds,check\r\n"
+                      "A1,10.0.0.4,192.168.1.20,255.255.255.0,192.168.1.1,eth0,confirmed,1.24,free\r\n"
+                      "\"S,\"\"2\"\"\n\",,192.168.1.20,255.255.255.0,192.168.1.1,,not sent,,free\r\n");
     QTest::newRow("jsonl")
         << "jsonl"
         << QByteArray(
-               R"({"gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20","mask":"255.255.255.0",)"
-               R"("old_ip":"10.0.0.4","seconds":1.24,"sn":"A1","status":"confirmed"})"
+               R"({"check":"free","gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20",)"
+               R"("mask":"255.255.255.0","old_ip":"10.0.0.4","seconds":1.24,"sn":"A1","status":"confirmed"})"
                "\n"
-               R"({"gateway":"192.168.1.1","interface":null,"ip":"192.168.1.20","mask":"255.255.255.0",)"
+               R"({"check":"free","gateway":"192.168.1.1","interface":null,"ip":"192.168.1.20",)"
+               R"("mask":"255.255.255.0",)"
                R"("old_ip":null,"seconds":null,"sn":"S,\"2\"\n","status":"not sent"})"
                "\n");
     QTest::newRow("table") << "table"
@@ -351,7 +353,7 @@ void TestOutput::logLines_data()
     QTest::addColumn<bool>("sending");
     QTest::addColumn<int>("statusNumber");
     QTest::addColumn<QByteArray>("line");
-    const QByteArray time = R"({"time":"2024-03-01T09:05:07.042Z",)";
+    const QByteArray time = R"({"time":"2024-03-01T09:05:07.042Z","check":"free",)";
     const QByteArray settings
         = R"("gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20","mask":"255.255.255.0",)"
           R"("old_ip":"10.0.0.9",)";

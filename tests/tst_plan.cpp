@@ -8,6 +8,8 @@
 
 #include <random>
 
+Q_DECLARE_METATYPE(AddressVerdict)
+
 Q_DECLARE_METATYPE(Entry)
 
 namespace {
@@ -87,6 +89,8 @@ private slots:
     void rangeGivesConsecutiveAddresses();
     void checkAgainstSearch_data();
     void checkAgainstSearch();
+    void checkLines_data();
+    void checkLines();
     void confirmation_data();
     void confirmation();
 };
@@ -452,22 +456,9 @@ void TestPlan::checkAgainstSearch_data()
                                       "was sent:",
                                       "  B: not found"
                                   };
+    // Who holds a new address is the address check's to say, not this one's.
     QTest::newRow("new address held outside the plan")
-        << plain + QList<Entry> { answer("X\x1b", "192.168.1.21", true) }
-        << QStringList {
-               "devicesearch-cli: 192.168.1.21 for B is in use on eth0 by X\\x1b, which is not in the "
-               "plan; nothing was sent"
-           };
-    QTest::newRow("held by a device without a serial number")
-        << plain + QList<Entry> { answer("", "192.168.1.20", false) }
-        << QStringList {
-               "devicesearch-cli: 192.168.1.20 for A is in use on eth0 by a device without a serial "
-               "number, which is not in the plan; nothing was sent"
-           };
-    QTest::newRow("the same address on another interface")
-        << plain + QList<Entry> { answer("X", "192.168.1.20", true, "eth1") } << QStringList();
-    QTest::newRow("held by a device of the plan")
-        << QList<Entry> { answer("A", "192.168.1.21", true), answer("B", "10.0.0.5", true) } << QStringList();
+        << plain + QList<Entry> { answer("X", "192.168.1.21", true) } << QStringList();
 }
 
 void TestPlan::checkAgainstSearch()
@@ -480,6 +471,59 @@ void TestPlan::checkAgainstSearch()
     for (const Entry& e : heard)
         NoteHeard(&search, e);
     QCOMPARE(CheckAgainstSearch(plan, search), lines);
+}
+
+void TestPlan::checkLines_data()
+{
+    QTest::addColumn<AddressVerdict>("verdict");
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("check");
+    const QString head = "devicesearch-cli: 10.81.1.42 for SN\\x1b2 is in use on eth1 by ";
+    QTest::newRow("a host") << AddressVerdict::host("7e:9d:2e:47:c5:04") << false
+                            << head + "7e:9d:2e:47:c5:04 (not a device of this search); nothing was sent"
+                            << "taken";
+    QTest::newRow("a host, sent anyway")
+        << AddressVerdict::host("7e:9d:2e:47:c5:04") << true
+        << head + "7e:9d:2e:47:c5:04 (not a device of this search); sent anyway (--allow-taken)"
+        << "allowed";
+    QTest::newRow("this computer") << AddressVerdict { AddressState::Taken, HolderKind::ThisComputer, {}, {},
+        {} } << false << head + "this computer; nothing was sent"
+                                   << "taken";
+    QTest::newRow("a device of the search")
+        << AddressVerdict { AddressState::Taken, HolderKind::Device, {}, "X\x1b", {} } << false
+        << head + "X\\x1b, a device of this search; nothing was sent"
+        << "taken";
+    QTest::newRow("a device without a serial number")
+        << AddressVerdict { AddressState::Taken, HolderKind::Device, {}, {}, {} } << false
+        << head + "a device of this search that names no serial number; nothing was sent"
+        << "taken";
+    QTest::newRow("free") << AddressVerdict::free() << false << ""
+                          << "free";
+    QTest::newRow("unchecked") << AddressVerdict::unchecked(UncheckedReason::OffLink) << false << ""
+                               << "unchecked";
+}
+
+void TestPlan::checkLines()
+{
+    QFETCH(AddressVerdict, verdict);
+    QFETCH(bool, allowed);
+    QFETCH(QString, line);
+    QFETCH(QString, check);
+    const Assignment a { "SN\x1b"
+                         "2",
+        0x0A51012A, 0xFFFFFF00, 0x0A510101, 0 };
+    QCOMPARE(verdict.state == AddressState::Taken ? TakenLine(a, "eth1", verdict, allowed) : QString(), line);
+    QCOMPARE(CheckText(verdict, allowed), check);
+    // The unchecked ones, one line per adapter and reason.
+    QCOMPARE(UncheckedLine(1, "eth1", UncheckedReason::AdapterGone),
+        QString("devicesearch-cli: 1 new address on eth1 was not checked: eth1 went away during the check"));
+    QVERIFY(UncheckedLine(3, "eth1", UncheckedReason::OffLink)
+                .startsWith("devicesearch-cli: 3 new addresses on eth1 were not checked: they are outside "
+                            "eth1's subnets"));
+    // Without --end, skipping may run to .254 of the start's segment.
+    QCOMPARE(SkipRangeLast({ 0x0A510129, std::nullopt, 0, std::nullopt }), 0x0A5101FEu);
+    QCOMPARE(SkipRangeLast({ 0x0A510129, 0x0A510132u, 0, std::nullopt }), 0x0A510132u);
 }
 
 void TestPlan::confirmation_data()
