@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable)
 {
@@ -27,9 +29,14 @@ QByteArray AssignLogLine(const QDateTime& time, const AssignRow& row, bool sendi
         object.remove(QStringLiteral("seconds"));
     object.insert(
         QStringLiteral("event"), sending ? QStringLiteral("sending") : AssignStatusText(row.status));
-    // The time first for people who read it; the other keys in order, "event" leading them.
-    return "{\"time\":\"" + time.toUTC().toString(Qt::ISODateWithMs).toLatin1() + "\","
-        + CompactJsonLine(object).mid(1);
+    // The time first for people who read it; the other keys in order, "event" leading them,
+    // and the address check last, as in the CSV.
+    const QJsonValue check = object.take(QStringLiteral("check"));
+    QByteArray line = CompactJsonLine(object);
+    line.chop(2); // "}\n"
+    const QByteArray checkText = QJsonDocument(QJsonArray { check }).toJson(QJsonDocument::Compact);
+    return "{\"time\":\"" + time.toUTC().toString(Qt::ISODateWithMs).toLatin1() + "\"," + line.mid(1)
+        + ",\"check\":" + checkText.mid(1, checkText.size() - 2) + "}\n";
 }
 
 AssignLog::AssignLog(std::function<bool(int fd)> sync)

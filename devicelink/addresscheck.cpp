@@ -41,11 +41,30 @@ std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const 
     return std::nullopt;
 }
 
-std::optional<AddressVerdict> JudgeWithoutProbe(const AddressQuery& query, const AddressCheckInput& input)
+std::optional<AddressVerdict> LinkProbe::atOnce(const AddressQuery& query) const
+{
+    return AdapterVerdict(query.adapter);
+}
+
+std::optional<AddressVerdict> JudgeWithoutProbe(
+    const AddressQuery& query, const AddressCheckInput& input, const LinkProbe* link)
 {
     if (std::optional<AddressVerdict> v = JudgeWithoutLink(query, input))
         return v;
-    return AdapterVerdict(query.adapter);
+    return link ? link->atOnce(query) : AdapterVerdict(query.adapter);
+}
+
+std::optional<std::vector<AddressVerdict>> VerdictsAtOnce(
+    const AddressCheckInput& input, const LinkProbe* link)
+{
+    std::vector<AddressVerdict> verdicts;
+    for (const AddressQuery& q : input.queries) {
+        const std::optional<AddressVerdict> v = JudgeWithoutProbe(q, input, link);
+        if (!v)
+            return std::nullopt;
+        verdicts.push_back(*v);
+    }
+    return verdicts;
 }
 
 std::vector<AddressVerdict> CheckAddresses(

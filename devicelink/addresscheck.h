@@ -83,6 +83,9 @@ public:
         = 0;
     // Whether an address outside the adapter's subnets can be checked at all.
     virtual bool seesOffLink() const = 0;
+    // What this method knows of a query without a probe (the adapter's state; an address
+    // it cannot reach). None: it must probe.
+    virtual std::optional<AddressVerdict> atOnce(const AddressQuery& query) const;
 };
 
 // The method this process may use now: on Linux raw ARP probes where it may open a packet
@@ -112,8 +115,14 @@ std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const 
 // down, or resolves no addresses (loopback, no link-layer address). None: ask the link.
 std::optional<AddressVerdict> AdapterVerdict(int adapter);
 
-// JudgeWithoutLink, then AdapterVerdict: what is known at once, without a probe.
-std::optional<AddressVerdict> JudgeWithoutProbe(const AddressQuery& query, const AddressCheckInput& input);
+// JudgeWithoutLink, then what the link's method (AdapterVerdict without one) knows at once.
+std::optional<AddressVerdict> JudgeWithoutProbe(
+    const AddressQuery& query, const AddressCheckInput& input, const LinkProbe* link = nullptr);
+
+// Every query's verdict when each is known without a probe, so that a caller can decide at
+// once; none when the link must be asked.
+std::optional<std::vector<AddressVerdict>> VerdictsAtOnce(
+    const AddressCheckInput& input, const LinkProbe* link);
 
 // Every query's verdict, in order: JudgeWithoutLink, then the link for the rest, at once;
 // without a link, JudgeWithoutProbe and unchecked for the rest.

@@ -349,6 +349,14 @@ public:
         return verdicts;
     }
     bool seesOffLink() const override { return false; }
+    std::optional<AddressVerdict> atOnce(const AddressQuery& query) const override
+    {
+        if (std::optional<AddressVerdict> v = AdapterVerdict(query.adapter))
+            return v;
+        if (!onLink(readAdapter(query.adapter), query.address))
+            return AddressVerdict::unchecked(UncheckedReason::OffLink);
+        return std::nullopt;
+    }
 };
 
 #ifdef __linux__

@@ -119,12 +119,13 @@ void MainWindow::checkBatch(int start, int end, const QString& mask, const QStri
         PrepareBatchCheck(listed, uint32_t(start), uint32_t(end), ThisComputerAddresses()));
     checkedMask = mask;
     checkedGateway = gateway;
-    if (JudgedWithoutLink(checkedBatch->input)) {
-        const std::atomic<bool> never { false };
-        return decideBatch(CheckAddresses(checkedBatch->input, nullptr, never));
-    }
+    // Where nothing needs a probe (loopback, addresses the method cannot reach), at once.
+    std::unique_ptr<LinkProbe> link = SystemLinkProbe();
+    if (const std::optional<std::vector<AddressVerdict>> known
+        = VerdictsAtOnce(checkedBatch->input, link.get()))
+        return decideBatch(*known);
 
-    addressCheck = std::make_unique<AddressCheckThread>(checkedBatch->input, SystemLinkProbe());
+    addressCheck = std::make_unique<AddressCheckThread>(checkedBatch->input, std::move(link));
     const int number = ++checkNumber;
     const auto done = [this, number] {
         if (number != checkNumber || !addressCheck)

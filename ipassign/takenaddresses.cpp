@@ -92,15 +92,6 @@ BatchCheck PrepareBatchCheck(
     return batch;
 }
 
-bool JudgedWithoutLink(const AddressCheckInput& input)
-{
-    for (const AddressQuery& query : input.queries) {
-        if (!JudgeWithoutProbe(query, input))
-            return false;
-    }
-    return true;
-}
-
 BatchVerdicts::BatchVerdicts(const AddressCheckInput& input, std::vector<AddressVerdict> verdicts)
     : m_all(std::move(verdicts))
 {

@@ -48,9 +48,6 @@ struct BatchCheck {
 BatchCheck PrepareBatchCheck(
     const QList<ListedRow>& table, uint32_t start, uint32_t end, const QSet<uint32_t>& own);
 
-// True when every query is answered at once, without a probe.
-bool JudgedWithoutLink(const AddressCheckInput& input);
-
 // The verdicts of a check, by address and adapter.
 class BatchVerdicts {
 public:

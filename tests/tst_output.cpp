@@ -353,18 +353,19 @@ void TestOutput::logLines_data()
     QTest::addColumn<bool>("sending");
     QTest::addColumn<int>("statusNumber");
     QTest::addColumn<QByteArray>("line");
-    const QByteArray time = R"({"time":"2024-03-01T09:05:07.042Z","check":"free",)";
+    const QByteArray time = R"({"time":"2024-03-01T09:05:07.042Z",)";
     const QByteArray settings
         = R"("gateway":"192.168.1.1","interface":"eth0","ip":"192.168.1.20","mask":"255.255.255.0",)"
           R"("old_ip":"10.0.0.9",)";
     QTest::newRow("sending") << true << int(AssignStatus::Planned)
-                             << time + R"("event":"sending",)" + settings + R"("sn":"S\"1"})" + '\n';
+                             << time + R"("event":"sending",)" + settings + R"("sn":"S\"1","check":"free"})"
+            + '\n';
     QTest::newRow("confirmed") << false << int(AssignStatus::Confirmed)
                                << time + R"("event":"confirmed",)" + settings
-            + R"("seconds":1.25,"sn":"S\"1"})" + '\n';
+            + R"("seconds":1.25,"sn":"S\"1","check":"free"})" + '\n';
     QTest::newRow("not sent") << false << int(AssignStatus::NotSent)
-                              << time + R"("event":"not sent",)" + settings + R"("seconds":null,"sn":"S\"1"})"
-            + '\n';
+                              << time + R"("event":"not sent",)" + settings
+            + R"("seconds":null,"sn":"S\"1","check":"free"})" + '\n';
 }
 
 void TestOutput::logLines()
