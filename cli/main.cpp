@@ -18,10 +18,11 @@ const char kExitStatuses[]
     = "Exit status: 0 done (search: at least one device answered; assign: every device\n"
       "confirmed, or every command sent with --no-verify, or every check passed with\n"
       "--dry-run), 1 the network answered but not as wanted (search: no device answered;\n"
-      "assign: a device was not found, cannot be configured, or was not confirmed), 2 bad\n"
-      "command line, input file or --output file (assign: a check failed and nothing was\n"
-      "sent, or the log cannot be written), 3 cannot use the network; assign stopped by a\n"
-      "signal: 128 + its number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).\n";
+      "assign: a device was not found or cannot be configured, a new address is in use,\n"
+      "or a device was not confirmed), 2 bad command line, input file or --output file\n"
+      "(assign: a check failed and nothing was sent, or the log cannot be written), 3\n"
+      "cannot use the network; assign stopped by a signal: 128 + its number (130 SIGINT,\n"
+      "143 SIGTERM, 129 SIGHUP).\n";
 
 // A usage error: the reason and how to get help, on standard error.
 int usage(const QString& command, const QString& why)
