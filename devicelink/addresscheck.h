@@ -81,8 +81,6 @@ public:
     virtual std::vector<AddressVerdict> probe(
         const std::vector<AddressQuery>& queries, const std::atomic<bool>& cancel)
         = 0;
-    // Whether an address outside the adapter's subnets can be checked at all.
-    virtual bool seesOffLink() const = 0;
     // What this method knows of a query without a probe (the adapter's state; an address
     // it cannot reach). None: it must probe.
     virtual std::optional<AddressVerdict> atOnce(const AddressQuery& query) const;

@@ -79,6 +79,30 @@ AdapterLink readAdapter(int index)
     return a;
 }
 
+std::optional<AddressVerdict> adapterVerdict(const AdapterLink& a)
+{
+    if (!a.present || !a.up)
+        return AddressVerdict::unchecked(UncheckedReason::AdapterGone);
+    if (!a.resolves)
+        return AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+    return std::nullopt;
+}
+
+// Each adapter read once for the queries of one check, however many name it.
+class AdapterMemo {
+public:
+    const AdapterLink& operator()(int index)
+    {
+        auto found = m_read.find(index);
+        if (found == m_read.end())
+            found = m_read.emplace(index, readAdapter(index)).first;
+        return found->second;
+    }
+
+private:
+    std::map<int, AdapterLink> m_read;
+};
+
 bool onLink(const AdapterLink& a, uint32_t address)
 {
     for (const Subnet& s : a.subnets) {
@@ -141,7 +165,13 @@ public:
         }
         return verdicts;
     }
-    bool seesOffLink() const override { return true; }
+    std::optional<AddressVerdict> atOnce(const AddressQuery& query) const override
+    {
+        return adapterVerdict(m_adapters(query.adapter));
+    }
+
+private:
+    mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };
 
 // What the system's table says of one address, once the trigger went out.
@@ -335,11 +365,12 @@ public:
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(kReadEveryMs));
         }
+        AdapterMemo now;
         for (size_t i : waiting) {
             const auto found = table.find({ queries[i].adapter, queries[i].address });
             // Asked for and never answered: nobody holds it, as far as the link tells.
             const bool asked = readable && !cancel && found != table.end();
-            verdicts[i] = !readAdapter(queries[i].adapter).up
+            verdicts[i] = !now(queries[i].adapter).up
                 ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
                 : asked ? AddressVerdict::free()
                         : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
@@ -348,15 +379,18 @@ public:
             net::closeSocket(s);
         return verdicts;
     }
-    bool seesOffLink() const override { return false; }
     std::optional<AddressVerdict> atOnce(const AddressQuery& query) const override
     {
-        if (std::optional<AddressVerdict> v = AdapterVerdict(query.adapter))
+        const AdapterLink& a = m_adapters(query.adapter);
+        if (std::optional<AddressVerdict> v = adapterVerdict(a))
             return v;
-        if (!onLink(readAdapter(query.adapter), query.address))
+        if (!onLink(a, query.address))
             return AddressVerdict::unchecked(UncheckedReason::OffLink);
         return std::nullopt;
     }
+
+private:
+    mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };
 
 #ifdef __linux__
@@ -441,7 +475,13 @@ public:
         }
         return verdicts;
     }
-    bool seesOffLink() const override { return true; }
+    std::optional<AddressVerdict> atOnce(const AddressQuery& query) const override
+    {
+        return adapterVerdict(m_adapters(query.adapter));
+    }
+
+private:
+    mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 
 private:
     QString m_helper;
@@ -451,12 +491,7 @@ private:
 
 std::optional<AddressVerdict> AdapterVerdict(int adapter)
 {
-    const AdapterLink a = readAdapter(adapter);
-    if (!a.present || !a.up)
-        return AddressVerdict::unchecked(UncheckedReason::AdapterGone);
-    if (!a.resolves)
-        return AddressVerdict::unchecked(UncheckedReason::CannotResolve);
-    return std::nullopt;
+    return adapterVerdict(readAdapter(adapter));
 }
 
 std::unique_ptr<LinkProbe> RawArpLinkProbe()

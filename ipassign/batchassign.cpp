@@ -16,7 +16,6 @@
 #include <QTableWidget>
 #include <QTableWidgetItem>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 

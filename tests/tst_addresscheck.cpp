@@ -254,7 +254,6 @@ void TestAddressCheck::eachMethodOnTheLan()
     if (ignoring)
         QVERIFY2(quiet.lanHostIgnoresArp(&why), qPrintable(why));
     const std::unique_ptr<LinkProbe> link = raw ? RawArpLinkProbe() : NeighbourLinkProbe();
-    QCOMPARE(link->seesOffLink(), raw);
     verdicts.replaceInStrings("MAC", m_lanMac);
     QCOMPARE(probeOnLan(link.get(), { "10.81.1.42", "10.81.1.43", "10.20.0.7" }), verdicts);
 }

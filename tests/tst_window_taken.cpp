@@ -58,7 +58,6 @@ public:
         }
         return verdicts;
     }
-    bool seesOffLink() const override { return true; }
 };
 
 struct Checked {
