@@ -18,3 +18,7 @@ LangString AlreadyInstalled ${LANG_ENGLISH} "$(^Name) is already installed.$\n$\
 LangString AlreadyInstalled ${LANG_SIMPCHINESE} "$(^Name) 已经安装。$\n$\n是否先卸载旧版本，再安装新版本？"
 LangString UninstallFailed ${LANG_ENGLISH} "Uninstall failed."
 LangString UninstallFailed ${LANG_SIMPCHINESE} "卸载失败。"
+LangString FirewallFailed ${LANG_ENGLISH} "Windows Firewall refused the rule for $1 (netsh exit status $0)."
+LangString FirewallFailed ${LANG_SIMPCHINESE} "Windows 防火墙拒绝了 $1 的规则（netsh 退出状态 $0）。"
+LangString FirewallFailedBox ${LANG_ENGLISH} "Device Search is installed, but Windows Firewall refused its rules, so the programs may hear no answers from the devices. See $\"The firewall$\" in README.md in the install folder."
+LangString FirewallFailedBox ${LANG_SIMPCHINESE} "Device Search 已经安装，但 Windows 防火墙拒绝了它的规则，程序可能收不到设备的应答。请参阅安装文件夹中 README.md 的“The firewall”一节。"

@@ -1,5 +1,6 @@
 /* Stands in for netsh.exe in the test prefix (Wine's own stores no firewall rule): appends
-   its command line to C:\netsh.log, one line a call, and succeeds. */
+   its command line to C:\netsh.log, one line a call, and succeeds; while C:\netsh-fail
+   exists it fails every call, as netsh does when the firewall's service is stopped. */
 #include <stdio.h>
 #include <windows.h>
 
@@ -10,5 +11,5 @@ int main(void)
         return 1;
     fprintf(log, "%s\n", GetCommandLineA());
     fclose(log);
-    return 0;
+    return GetFileAttributesA("C:\\netsh-fail") == INVALID_FILE_ATTRIBUTES ? 0 : 1;
 }
