@@ -10,6 +10,31 @@
 
 namespace {
 const QHostAddress kGroup(QString::fromLatin1(kGroupAddress));
+
+// Qt names an adapter by its first address, which another adapter may hold too: these go
+// by the interface index, on the socket's own descriptor.
+net::Socket descriptor(const QUdpSocket& socket)
+{
+    return static_cast<net::Socket>(socket.socketDescriptor());
+}
+GroupAdapter adapterOf(const InterfaceInfo& info)
+{
+    return { info.index, htonl(info.address.toIPv4Address()) };
+}
+bool joinOn(const QUdpSocket& socket, const InterfaceInfo& info)
+{
+    const GroupAdapter a = adapterOf(info);
+    return net::joinGroup(descriptor(socket), inet_addr(kGroupAddress), a.index, a.address);
+}
+bool sendBy(const QUdpSocket& socket, const InterfaceInfo& info)
+{
+    const GroupAdapter a = adapterOf(info);
+    return net::setMulticastInterface(descriptor(socket), a.index, a.address);
+}
+QString lastSocketError()
+{
+    return qt_error_string(net::lastError());
+}
 }
 
 DeviceSearch::DeviceSearch(
@@ -58,14 +83,14 @@ bool DeviceSearch::open(QString* error)
 
     int joined = 0;
     for (const InterfaceInfo& info : m_options.interfaces) {
-        if (m_replySocket.joinMulticastGroup(kGroup, info.iface))
+        if (joinOn(m_replySocket, info))
             ++joined;
         else
             m_log(QStringLiteral("cannot join %1 on %2: %3")
-                      .arg(QLatin1String(kGroupAddress), info.name, m_replySocket.errorString()));
-        if (m_stats.announcementsHeard && !m_announceSocket.joinMulticastGroup(kGroup, info.iface))
+                      .arg(QLatin1String(kGroupAddress), info.name, lastSocketError()));
+        if (m_stats.announcementsHeard && !joinOn(m_announceSocket, info))
             m_log(QStringLiteral("cannot join %1 for announcements on %2: %3")
-                      .arg(QLatin1String(kGroupAddress), info.name, m_announceSocket.errorString()));
+                      .arg(QLatin1String(kGroupAddress), info.name, lastSocketError()));
     }
     if (joined == 0) {
         *error = QStringLiteral("cannot join %1 on any chosen interface").arg(QLatin1String(kGroupAddress));
@@ -105,7 +130,11 @@ bool DeviceSearch::sendCommand(const QString& interfaceName, const QByteArray& f
     for (const InterfaceInfo& info : m_options.interfaces) {
         if (!interfaceName.isEmpty() && info.name != interfaceName)
             continue;
-        m_replySocket.setMulticastInterface(info.iface);
+        if (!sendBy(m_replySocket, info)) {
+            *error = QStringLiteral("on %1: %2").arg(info.name, lastSocketError());
+            sent = false;
+            continue;
+        }
         // Back to back, a send can find the socket's buffer full for a moment; an interface
         // that failed for good once gets no more patience.
         QElapsedTimer patience;
@@ -137,14 +166,14 @@ void DeviceSearch::sendProbes()
     for (const InterfaceInfo& info : m_options.interfaces) {
         // The window's order: the announcement query, then the discovery request from the
         // reply port.
-        m_probeSocket.setMulticastInterface(info.iface);
-        const bool probed = m_probeSocket.writeDatagram(reinterpret_cast<const char*>(SearchProbe),
-                                sizeof(SearchProbe), kGroup, kProbePort)
-            == qint64(sizeof(SearchProbe));
-        m_replySocket.setMulticastInterface(info.iface);
-        const bool asked = m_replySocket.writeDatagram(
-                               reinterpret_cast<const char*>(discovery), length, kGroup, kCommandPort)
-            == length;
+        const bool probed = sendBy(m_probeSocket, info)
+            && m_probeSocket.writeDatagram(
+                   reinterpret_cast<const char*>(SearchProbe), sizeof(SearchProbe), kGroup, kProbePort)
+                == qint64(sizeof(SearchProbe));
+        const bool asked = sendBy(m_replySocket, info)
+            && m_replySocket.writeDatagram(
+                   reinterpret_cast<const char*>(discovery), length, kGroup, kCommandPort)
+                == length;
         if (!probed || !asked)
             m_log(QStringLiteral("cannot send the search on %1: %2")
                       .arg(info.name, (probed ? m_replySocket : m_probeSocket).errorString()));

@@ -80,14 +80,14 @@ void GroupMemberships::apply()
     const MembershipChanges changes = CompareMemberships(m_held, m_wanted);
     for (const GroupAdapter& a : changes.drop) {
         // An adapter that went away took its membership with it; this drop may then fail.
-        net::leaveGroup(m_socket, group, a.index == 0 ? m_fallback : a.address);
+        net::leaveGroup(m_socket, group, a.index, a.index == 0 ? m_fallback : a.address);
         m_held.erase(std::remove_if(m_held.begin(), m_held.end(),
                          [&](const GroupAdapter& h) { return h.index == a.index; }),
             m_held.end());
     }
     for (const GroupAdapter& a : changes.join) {
         // A failure is that adapter's alone: the others join, and the next use tries it again.
-        if (net::joinGroup(m_socket, group, a.index == 0 ? m_fallback : a.address))
+        if (net::joinGroup(m_socket, group, a.index, a.index == 0 ? m_fallback : a.address))
             m_held.push_back(a);
         else if (m_onFailure)
             m_onFailure(m_socket);

@@ -11,7 +11,9 @@
 // One adapter as a socket sees it: a membership and a send.
 struct GroupAdapter {
     int index = 0; // 0: the system's choice (the socket's default membership, the routed send)
-    uint32_t address = 0; // network order; INADDR_ANY for the system's choice
+    // Network order; INADDR_ANY for the system's choice. Only where the index is refused
+    // (Wine) does the address name the adapter.
+    uint32_t address = 0;
 };
 
 // What to join and what to drop so that the memberships held become the wanted ones.

@@ -290,32 +290,82 @@ inline int setOption(Socket s, int level, int name, const void* value, int size)
     return ::setsockopt(s, level, name, static_cast<const char*>(value), size);
 }
 
-// Membership of the group on the interface with that address (network order; INADDR_ANY
-// lets the system choose), and its end.
-inline bool joinGroup(Socket s, uint32_t group, uint32_t interfaceAddress)
+// An adapter is named by its interface index, never by its address alone: two adapters may
+// hold one address (a fixed address on two isolated switches), and an address may change
+// under a running program. Index 0 is the system's choice, named by address (INADDR_ANY:
+// the routing table's); addresses are in network order.
+#ifdef _WIN32
+// Set when Winsock refused an index in the 0.0.0.n form and the address did instead: Wine
+// hands the structure to Linux as it is, where 0.0.0.n is no adapter's address.
+inline bool& indexFormRefused()
 {
-    ip_mreq membership {};
-    membership.imr_multiaddr.s_addr = group;
-    membership.imr_interface.s_addr = interfaceAddress;
-    return setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof(membership)) == 0;
-}
-inline bool leaveGroup(Socket s, uint32_t group, uint32_t interfaceAddress)
-{
-    ip_mreq membership {};
-    membership.imr_multiaddr.s_addr = group;
-    membership.imr_interface.s_addr = interfaceAddress;
-    return setOption(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof(membership)) == 0;
+    static bool refused = false;
+    return refused;
 }
 
-// The interface that the socket's multicast leaves by, named by its address as Winsock
-// documents it (network order; INADDR_ANY: the routing table's choice). It sticks to the
-// socket, so every send names its own.
-inline bool setMulticastInterface(Socket s, uint32_t interfaceAddress)
+// Winsock takes the index where the address goes, written as the address 0.0.0.n.
+inline bool setByIndexOrAddress(Socket s, int name, uint32_t group, int index, uint32_t address)
 {
-    in_addr addr {};
-    addr.s_addr = interfaceAddress;
-    return setOption(s, IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof(addr)) == 0;
+    ip_mreq membership {};
+    membership.imr_multiaddr.s_addr = group;
+    const bool isMembership = name != IP_MULTICAST_IF;
+    const void* value = isMembership ? static_cast<const void*>(&membership)
+                                     : static_cast<const void*>(&membership.imr_interface);
+    const int size = isMembership ? sizeof(membership) : sizeof(membership.imr_interface);
+    if (index > 0) {
+        membership.imr_interface.s_addr = htonl(static_cast<u_long>(index));
+        if (setOption(s, IPPROTO_IP, name, value, size) == 0)
+            return true;
+        if (address == htonl(INADDR_ANY))
+            return false;
+        indexFormRefused() = true;
+    }
+    membership.imr_interface.s_addr = address;
+    return setOption(s, IPPROTO_IP, name, value, size) == 0;
 }
+
+inline bool joinGroup(Socket s, uint32_t group, int index, uint32_t address)
+{
+    return setByIndexOrAddress(s, IP_ADD_MEMBERSHIP, group, index, address);
+}
+inline bool leaveGroup(Socket s, uint32_t group, int index, uint32_t address)
+{
+    return setByIndexOrAddress(s, IP_DROP_MEMBERSHIP, group, index, address);
+}
+// The adapter the socket's multicast leaves by. It sticks to the socket, so every send
+// names its own.
+inline bool setMulticastInterface(Socket s, int index, uint32_t address)
+{
+    return setByIndexOrAddress(s, IP_MULTICAST_IF, 0, index, address);
+}
+#else
+inline ip_mreqn adapterRequest(uint32_t group, int index, uint32_t address)
+{
+    ip_mreqn request {};
+    request.imr_multiaddr.s_addr = group;
+    request.imr_address.s_addr = index > 0 ? htonl(INADDR_ANY) : address;
+    request.imr_ifindex = index > 0 ? index : 0;
+    return request;
+}
+
+inline bool joinGroup(Socket s, uint32_t group, int index, uint32_t address)
+{
+    const ip_mreqn request = adapterRequest(group, index, address);
+    return setOption(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) == 0;
+}
+inline bool leaveGroup(Socket s, uint32_t group, int index, uint32_t address)
+{
+    const ip_mreqn request = adapterRequest(group, index, address);
+    return setOption(s, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof(request)) == 0;
+}
+// The adapter the socket's multicast leaves by. It sticks to the socket, so every send
+// names its own.
+inline bool setMulticastInterface(Socket s, int index, uint32_t address)
+{
+    const ip_mreqn request = adapterRequest(0, index, address);
+    return setOption(s, IPPROTO_IP, IP_MULTICAST_IF, &request, sizeof(request)) == 0;
+}
+#endif
 
 // Room for hundreds of replies that arrive together; the kernel may grant less (on Linux
 // up to net.core.rmem_max), and a refusal leaves the default, which still works.

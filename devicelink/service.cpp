@@ -190,7 +190,7 @@ int ServiceSendCmdVia(unsigned int command, const char* payload, const GroupAdap
     if (length <= 0)
         return length;
     // Where the adapter is gone, nothing goes out rather than the frame by another adapter.
-    if (!net::setMulticastInterface(g_commandSocket, adapter.address))
+    if (!net::setMulticastInterface(g_commandSocket, adapter.index, adapter.address))
         return -1;
     // A send that failed is not reported as sent: the batch shows only addresses that went out.
     return net::sendTo(g_commandSocket, frame, length, to) == length ? 0 : -1;
@@ -202,7 +202,7 @@ int ServiceSearch(
     int sent = 0;
     for (const GroupAdapter& adapter : adapters) {
         // The probe, then the discovery request, by each adapter in turn.
-        if (net::setMulticastInterface(probeSocket, adapter.address)
+        if (net::setMulticastInterface(probeSocket, adapter.index, adapter.address)
             && net::sendTo(probeSocket, SearchProbe, sizeof(SearchProbe), probeTo) == sizeof(SearchProbe))
             ++sent;
         if (ServiceSendCmdVia(kDiscoveryCommand, nullptr, adapter) == 0)

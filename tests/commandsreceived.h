@@ -3,6 +3,7 @@
 
 #include "clirun.h"
 #include "devsimprocess.h"
+#include "netcompat.h"
 #include "protocol.h"
 #include "wireheader.h"
 
@@ -25,7 +26,9 @@ inline QStringList commandsReceived(DevsimProcess& devsim, const QString& iface 
     frame[2] = char(frame.size());
     QUdpSocket socket;
     socket.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
-    socket.setMulticastInterface(QNetworkInterface::interfaceFromName(iface));
+    // By index: Qt names the interface by its address, which another one may hold too.
+    net::setMulticastInterface(static_cast<net::Socket>(socket.socketDescriptor()),
+        QNetworkInterface::interfaceFromName(iface).index(), 0);
     socket.writeDatagram(frame, QHostAddress(QString::fromLatin1(kGroupAddress)), kCommandPort);
     const QString hex = QString::fromLatin1(frame.toHex());
     if (!devsim.waitFor([&](const DevsimProcess::Lines& lines) {

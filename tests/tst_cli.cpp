@@ -54,6 +54,7 @@ private slots:
     void signalEndsTheWaitEarly_data();
     void signalEndsTheWaitEarly();
     void searchesEveryLan();
+    void watchKeepsAnAdapterWhoseAddressIsReplaced();
     void interfaceByEitherName_data();
     void interfaceByEitherName();
     // Last: it starts the window's command channel, which stays open to the end.
@@ -416,7 +417,8 @@ void TestCli::searchesEveryLan()
         const QJsonObject o = v.toObject();
         const QString lan = o.value("sn").toString().startsWith('A') ? "veth0" : "veth2";
         QCOMPARE(o.value("interface").toString(), lan);
-        QVERIFY(o.value("from").toString().startsWith(lan == "veth0" ? "10.77.0.2:" : "10.78.0.2:"));
+        QVERIFY(o.value("from").toString().startsWith(
+            (lan == "veth0" ? QStringLiteral("10.77.0.2") : TwoLanAddresses().secondThere) + ':'));
         ++perInterface[lan];
     }
     QCOMPARE(perInterface.value("veth0"), 4);
@@ -442,12 +444,12 @@ void TestCli::searchesEveryLan()
     QVERIFY2(
         lines.at(0).simplified().startsWith("NAME ADDRESS UP MULTICAST SEARCH"), qPrintable(lines.at(0)));
     QString secondLan = QStringLiteral("veth2");
-    for (const char* expected :
-        { "lo     127.0.0.1/8   yes  yes        -", "veth0  10.77.0.1/24  yes  yes        default",
-            "veth2  10.78.0.1/24  yes  yes        default" }) {
-        const auto line = std::find_if(lines.begin(), lines.end(),
-            [&](const QString& l) { return l.startsWith(QLatin1String(expected)); });
-        QVERIFY2(line != lines.end(), expected);
+    for (const QString& expected : { QStringLiteral("lo     127.0.0.1/8   yes  yes        -"),
+             QStringLiteral("veth0  10.77.0.1/24  yes  yes        default"),
+             QStringLiteral("veth2  %1/24  yes  yes        default").arg(TwoLanAddresses().secondHere) }) {
+        const auto line = std::find_if(
+            lines.begin(), lines.end(), [&](const QString& l) { return l.startsWith(expected); });
+        QVERIFY2(line != lines.end(), qPrintable(expected));
         const QStringList fields = line->split(' ', Qt::SkipEmptyParts);
         if (fields.first() == "veth2" && fields.size() == 6)
             secondLan = fields.last(); // choosing it by its system name
@@ -459,6 +461,52 @@ void TestCli::searchesEveryLan()
     QCOMPARE(entries.size(), 6);
     for (const QJsonValue& v : entries)
         QVERIFY(v.toObject().value("sn").toString().startsWith('B'));
+}
+
+// watch chose its adapters once; an automatic address that gives way to a DHCP one leaves
+// the adapter the same, so every round still goes out on it.
+void TestCli::watchKeepsAnAdapterWhoseAddressIsReplaced()
+{
+    if (qEnvironmentVariableIsEmpty("LAN_NETNS"))
+        QSKIP("needs a LAN host; runs as tst_cli_lans");
+    const auto ip = [](const QStringList& args) {
+        QProcess p;
+        p.start("ip", args);
+        return p.waitForFinished(10000) && p.exitCode() == 0;
+    };
+    const auto rounds = [](DevsimProcess& devsim) {
+        const DevsimProcess::Lines& lines = devsim.received();
+        return std::count_if(lines.begin(), lines.end(),
+            [](const QJsonObject& l) { return l.value("hex").toString() == "82000bf000112233440000"; });
+    };
+    DevsimProcess devsim(DevsimProcess::LanHost);
+    QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
+    QProcess watch;
+    watch.start(CliPath(), { "watch", "--every", "1", "--format", "jsonl", "--interface", "veth0" });
+    QVERIFY(devsim.waitFor([&](const DevsimProcess::Lines&) { return rounds(devsim) >= 1; }));
+
+    // Gone, then another: the moment without an address takes the adapter's routes too.
+    struct Restore {
+        std::function<bool(const QStringList&)> ip;
+        ~Restore()
+        {
+            ip({ "addr", "flush", "dev", "veth0" });
+            ip({ "addr", "add", "10.77.0.1/24", "dev", "veth0" });
+            ip({ "route", "replace", "224.0.0.0/4", "dev", "veth0" });
+        }
+    } restore { ip };
+    QVERIFY(ip({ "addr", "del", "10.77.0.1/24", "dev", "veth0" }));
+    QVERIFY(ip({ "addr", "add", "10.77.0.9/24", "dev", "veth0" }));
+    const long before = rounds(devsim);
+    QVERIFY2(devsim.waitFor([&](const DevsimProcess::Lines&) { return rounds(devsim) >= before + 2; }),
+        watch.readAllStandardError().constData());
+
+    ::kill(pid_t(watch.processId()), SignalReachesTheProgram(SIGTERM) ? SIGTERM : SIGINT);
+    QVERIFY(watch.waitForFinished(10000));
+    QCOMPARE(watch.exitCode(), 0);
+    const QByteArray said = watch.readAllStandardError();
+    QVERIFY2(!said.contains("cannot send"), said.constData());
+    QVERIFY2(!watch.readAllStandardOutput().contains("\"gone\""), said.constData());
 }
 
 // Windows shows adapters by friendly name; its own names must work as well.

@@ -23,12 +23,16 @@ bool twoLans()
     return !qEnvironmentVariableIsEmpty("LAN2_NETNS");
 }
 
-// ip link set DEV up|down, here, where the test is root of its own network.
-bool setLink(const QString& device, const char* state)
+// ip ARGS..., here, where the test is root of its own network.
+bool ipCommand(const QStringList& args)
 {
     QProcess ip;
-    ip.start("ip", { "link", "set", device, state });
+    ip.start("ip", args);
     return ip.waitForFinished(10000) && ip.exitCode() == 0;
+}
+bool setLink(const QString& device, const char* state)
+{
+    return ipCommand({ "link", "set", device, state });
 }
 
 // The search's datagrams devsim received, as "port hex", sorted: devsim reads its two ports
@@ -76,6 +80,7 @@ private slots:
     void searchesInARowSendTodaysTwoDatagrams();
     void oneSearchReachesBothLans();
     void adapterThatComesAndGoes();
+    void adapterWhoseAddressIsReplaced();
 
 private:
     std::unique_ptr<DeviceSearchFixture> m_fixture;
@@ -158,7 +163,7 @@ void TestLan::oneSearchReachesBothLans()
     // Each device answered twice and is counted once.
     auto* found = fixture.window.findChild<QLabel*>("foundStatus");
     QTRY_COMPARE(found->text(), QStringLiteral("找到 10 台设备（2 个网卡：veth0、veth2）"));
-    QCOMPARE(found->toolTip(), QStringLiteral("veth0  10.77.0.1\nveth2  10.78.0.1"));
+    QCOMPARE(found->toolTip(), QStringLiteral("veth0  10.77.0.1\nveth2  ") + TwoLanAddresses().secondHere);
 
     // Every row ticked in the header; each device's command goes out on its own LAN only.
     QVERIFY(QMetaObject::invokeMethod(&fixture.window, "on_table_checkbox_all", Q_ARG(bool, true)));
@@ -217,6 +222,32 @@ void TestLan::adapterThatComesAndGoes()
         QVERIFY2(fixture.cell(row, 4).startsWith('B'), qPrintable(fixture.cell(row, 4)));
     QVERIFY(setLink("veth0", "up"));
     QTRY_VERIFY_WITH_TIMEOUT(running("veth0"), 10000);
+}
+
+// As an automatic address gives way to the one a DHCP server hands out: the adapter is the
+// same, so it stays joined and searched.
+void TestLan::adapterWhoseAddressIsReplaced()
+{
+    DevsimProcess devsim(DevsimProcess::LanHost);
+    QVERIFY2(devsim.start({ "--count", "3" }), qPrintable(devsim.error()));
+    DeviceSearchFixture& fixture = *m_fixture;
+    fixture.search();
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.table->rowCount(), 6, 10000);
+
+    struct Restore {
+        ~Restore()
+        {
+            ipCommand({ "addr", "flush", "dev", "veth0" });
+            ipCommand({ "addr", "add", "10.77.0.1/24", "dev", "veth0" });
+        }
+    } restore;
+    QVERIFY(ipCommand({ "addr", "del", "10.77.0.1/24", "dev", "veth0" }));
+    QVERIFY(ipCommand({ "addr", "add", "10.77.0.9/24", "dev", "veth0" }));
+    fixture.search();
+    QVERIFY(devsim.waitFor([&](const DevsimProcess::Lines&) { return queries(devsim).size() == 4; }));
+    QTRY_COMPARE_WITH_TIMEOUT(fixture.table->rowCount(), 6, 10000);
+    auto* found = fixture.window.findChild<QLabel*>("foundStatus");
+    QTRY_VERIFY2(found->toolTip().startsWith("veth0  10.77.0.9"), qPrintable(found->toolTip()));
 }
 
 QTEST_MAIN(TestLan)

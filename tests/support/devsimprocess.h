@@ -257,6 +257,20 @@ private:
 };
 #endif
 
+// The addresses at both ends of the two LANs: `isolated --two-lans`, or with ONE_ADDRESS
+// `--two-lans-one-address`, whose two ends here hold the first LAN's.
+struct TwoLanAddresses {
+    QString secondHere = QStringLiteral("10.78.0.1");
+    QString secondThere = QStringLiteral("10.78.0.2");
+    TwoLanAddresses()
+    {
+        if (!qEnvironmentVariableIsEmpty("ONE_ADDRESS")) {
+            secondHere = QStringLiteral("10.77.0.1");
+            secondThere = QStringLiteral("10.77.0.3");
+        }
+    }
+};
+
 // Devices on both LANs of `isolated --two-lans`: serial numbers A0001... on the first
 // (10.77.0.101...), B0001... on the second (10.78.0.101...). False with the reason in error.
 inline bool StartOnBothLans(
