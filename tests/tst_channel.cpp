@@ -2,10 +2,13 @@
 #include "customsignal.h"
 #include "deviceframe.h"
 #include "devicereceiver.h"
+#include "netcompat.h"
+#include "protocol.h"
 #include "service.h"
 #include "stdoutcapture.h"
 #include "udptestsocket.h"
 
+#include <QNetworkInterface>
 #include <QtTest>
 
 namespace {
@@ -35,6 +38,7 @@ private slots:
     void datagramsAroundTheBufferSize();
     void ringCutsAndWraps();
     void callbackIgnoresStatusAndNullBody();
+    void groupByAdapterIndex();
 
 private:
     DeviceReceiver receiver;
@@ -184,6 +188,57 @@ void TestChannel::callbackIgnoresStatusAndNullBody()
 int main(int argc, char** argv)
 {
     return StdoutCapture::exec<TestChannel>(argc, argv, &g_capture);
+}
+
+// The group joined, sent to and left by the adapter's index, as both programs do.
+// WINSOCK_INDEX_FORM (the Wine suite) says whether Winsock is to take the 0.0.0.n form
+// ("taken") or refuse it for the address ("refused").
+void TestChannel::groupByAdapterIndex()
+{
+    int index = 0;
+    uint32_t address = 0;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        for (const QNetworkAddressEntry& e : iface.addressEntries()) {
+            if (iface.flags().testFlag(QNetworkInterface::IsLoopBack)
+                && e.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+                index = iface.index();
+                address = htonl(e.ip().toIPv4Address());
+            }
+        }
+    }
+    QVERIFY(index > 0);
+    const net::Socket s = socket(AF_INET, SOCK_DGRAM, 0);
+    QVERIFY(net::isValid(s));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    net::SockLen length = sizeof(to);
+    QCOMPARE(bind(s, reinterpret_cast<sockaddr*>(&to), sizeof(to)), 0);
+    QCOMPARE(getsockname(s, reinterpret_cast<sockaddr*>(&to), &length), 0);
+    QVERIFY(net::enablePacketInfo(s));
+    const uint32_t group = inet_addr(kGroupAddress);
+    to.sin_addr.s_addr = group;
+    QVERIFY(net::joinGroup(s, group, index, address));
+    QVERIFY(net::setMulticastInterface(s, index, address));
+    const unsigned char sent[] = { 'x' };
+    QCOMPARE(net::sendTo(s, sent, 1, to), 1);
+    QCOMPARE(net::waitReadable(s, net::kInvalidSocket, 10), s);
+    unsigned char got[8];
+    sockaddr_in from {};
+    net::SockLen fromLength = sizeof(from);
+    int arrivedOn = 0;
+    QCOMPARE(net::receiveWithInterface(s, got, sizeof(got), &from, &fromLength, &arrivedOn), 1);
+    QCOMPARE(arrivedOn, index);
+    QVERIFY(net::leaveGroup(s, group, index, address));
+    net::closeSocket(s);
+#ifdef _WIN32
+    const bool refused = net::indexFormRefused();
+    qInfo("Winsock %s",
+        refused ? "refused the index as 0.0.0.n; the address named the adapter"
+                : "took the index as 0.0.0.n");
+    const QByteArray expected = qgetenv("WINSOCK_INDEX_FORM");
+    if (!expected.isEmpty())
+        QCOMPARE(refused ? "refused" : "taken", expected.constData());
+#endif
 }
 
 #include "tst_channel.moc"
