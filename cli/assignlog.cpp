@@ -1,5 +1,6 @@
 #include "assignlog.h"
 
+#include "appendfile.h"
 #include "netcompat.h"
 #include "output.h"
 
@@ -52,13 +53,15 @@ bool AssignLog::open(const QString& path, QString* why)
         return false;
     }
     const bool existed = info.exists();
-    m_file.setFileName(path);
-    if (info.isDir() || !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *why = info.isDir() ? QStringLiteral("is a folder") : m_file.errorString();
+    if (info.isDir()) {
+        *why = QStringLiteral("is a folder");
         return false;
     }
+    // Other runs may append to the same log at the same time.
+    if (!m_file.open(path, why))
+        return false;
     if (!existed)
-        m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return true;
 }
 
@@ -78,10 +81,8 @@ bool AssignLog::writeFinal(const QList<AssignRow>& rows, QString* why)
 
 bool AssignLog::append(const QByteArray& lines, QString* why)
 {
-    if (m_file.write(lines) != lines.size() || !m_file.flush()) {
-        *why = m_file.errorString();
+    if (!m_file.append(lines, why))
         return false;
-    }
     if (!m_sync(m_file.handle())) {
         *why = QStringLiteral("cannot make sure it is on disk");
         return false;

@@ -4,10 +4,10 @@
 // every command that went out.
 #pragma once
 
+#include "appendfile.h"
 #include "assignrow.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 
 #include <functional>
@@ -26,7 +26,7 @@ public:
     // sync waits until what the file descriptor holds is on disk; none: the system's.
     explicit AssignLog(std::function<bool(int fd)> sync = nullptr);
     // Opens path for appending, creating it (readable by its owner alone) and its folder.
-    // False with the reason.
+    // Runs that share the file at the same time each add whole lines. False with the reason.
     bool open(const QString& path, QString* why);
     bool isOpen() const { return m_file.isOpen(); }
     // Appends the row's line and waits until it is on disk. False with the reason.
@@ -39,5 +39,5 @@ public:
 private:
     bool append(const QByteArray& lines, QString* why);
     std::function<bool(int fd)> m_sync;
-    QFile m_file;
+    AppendFile m_file;
 };

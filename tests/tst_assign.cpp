@@ -133,6 +133,7 @@ private slots:
     void outputFileHoldsStandardOutput();
     void logGoesWhereAsked_data();
     void logGoesWhereAsked();
+    void concurrentRunsShareTheLog();
 
 private:
     QTemporaryDir m_dir;
@@ -746,6 +747,46 @@ void TestAssign::logGoesWhereAsked()
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines[0].value("event").toString(), QStringLiteral("sending"));
     QCOMPARE(lines[1].value("event").toString(), QStringLiteral("confirmed"));
+}
+
+// Two runs at once on one log, each with devices of its own: every line whole, and every
+// line of both there. An append that seeks to the end once at open shows as lines
+// overwritten by the other run.
+void TestAssign::concurrentRunsShareTheLog()
+{
+    const int perRun = 40;
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(kNumberedDevices + QStringList { "--count", QString::number(2 * perRun) }),
+        qPrintable(devsim.error()));
+    const QList<QByteArray> rows = NumberedPlan(2 * perRun, "10.2").split('\n').mid(1, 2 * perRun);
+    const QString log = m_dir.filePath("shared.jsonl");
+    std::vector<std::unique_ptr<Cli>> runs;
+    for (int r = 0; r < 2; ++r) {
+        const QString plan = writePlan(m_dir, "sn,ip\n" + rows.mid(r * perRun, perRun).join('\n') + '\n',
+            QStringLiteral("shared%1.csv").arg(r));
+        runs.push_back(std::make_unique<Cli>(QStringList { "assign", "--plan", plan, "--mask", "255.255.0.0",
+            "--wait", "1", "--verify", "30", "--format", "jsonl", "--log", log }));
+    }
+    for (const auto& cli : runs) {
+        const CliRun run = cli->finish(60000);
+        QVERIFY2(run.status == 0, run.err.constData());
+    }
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.endsWith('\n'));
+    QMap<QString, QStringList> events; // by serial number, in the order logged
+    for (const QByteArray& line : text.left(text.size() - 1).split('\n')) {
+        QJsonParseError error {};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError && object.contains("time"), line.constData());
+        events[object.value("sn").toString()] << object.value("event").toString();
+    }
+    QCOMPARE(events.size(), 2 * perRun);
+    for (auto e = events.constBegin(); e != events.constEnd(); ++e)
+        QVERIFY2(e.value() == QStringList({ "sending", "confirmed" }),
+            qPrintable(e.key() + ": " + e.value().join(',')));
 }
 
 QTEST_GUILESS_MAIN(TestAssign)
