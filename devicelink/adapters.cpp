@@ -6,6 +6,7 @@
 
 QList<InterfaceInfo> Ipv4Interfaces()
 {
+    const QSet<int> tunnels = TunnelAdapterIndexes();
     QList<InterfaceInfo> found;
     for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
         // Once per interface: a second address must not bring a second membership.
@@ -24,6 +25,7 @@ QList<InterfaceInfo> Ipv4Interfaces()
             info.multicast = flags.testFlag(QNetworkInterface::CanMulticast);
             info.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
             info.pointToPoint = flags.testFlag(QNetworkInterface::IsPointToPoint);
+            info.tunnel = tunnels.contains(info.index);
             info.iface = iface;
             found.append(info);
             break;
@@ -35,12 +37,34 @@ QList<InterfaceInfo> Ipv4Interfaces()
 
 void MarkDefaultInterfaces(QList<InterfaceInfo>* interfaces)
 {
-    const auto usable = [](const InterfaceInfo& i) { return i.up && i.multicast && !i.pointToPoint; };
+    const auto usable
+        = [](const InterfaceInfo& i) { return i.up && i.multicast && !i.pointToPoint && !i.tunnel; };
     const bool other = std::any_of(interfaces->begin(), interfaces->end(),
         [&](const InterfaceInfo& i) { return usable(i) && !i.loopback; });
     for (InterfaceInfo& info : *interfaces)
         info.byDefault = usable(info) && (!info.loopback || !other);
 }
+
+bool IsTunnelAdapter(unsigned ifType, unsigned tunnelType, const QString& description)
+{
+    // IF_TYPE_PPP, IF_TYPE_TUNNEL; any TunnelType but TUNNEL_TYPE_NONE.
+    if (ifType == 23 || ifType == 131 || tunnelType != 0)
+        return true;
+    // The TAP-Windows (once TAP-Win32), Wintun and WireGuard drivers, the "... Tunnel"
+    // adapters that VPN clients make of them, and the clients' own "SSL VPN" and "Virtual
+    // Private Network" adapters.
+    static const char* const kNamed[]
+        = { "TAP-Win", "Wintun", "WireGuard", "Tunnel", "VPN", "Virtual Private" };
+    return std::any_of(std::begin(kNamed), std::end(kNamed),
+        [&](const char* word) { return description.contains(QLatin1String(word), Qt::CaseInsensitive); });
+}
+
+#ifndef _WIN32
+QSet<int> TunnelAdapterIndexes()
+{
+    return {};
+}
+#endif
 
 std::vector<GroupAdapter> GroupAdapters(const QList<InterfaceInfo>& interfaces)
 {

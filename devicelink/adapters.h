@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QString>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct InterfaceInfo {
     bool multicast = false;
     bool loopback = false;
     bool pointToPoint = false; // a VPN tunnel and the like: searched only when named
+    // The same for the tunnels that Windows reports as Ethernet (TAP, Wintun and others),
+    // where Qt marks only PPP point-to-point.
+    bool tunnel = false;
     bool byDefault = false; // searched on when no adapter is named
     QNetworkInterface iface;
 };
@@ -28,9 +32,18 @@ struct InterfaceInfo {
 // with byDefault set by MarkDefaultInterfaces.
 QList<InterfaceInfo> Ipv4Interfaces();
 
-// The rule: up and running, able to multicast, not point-to-point; loopback only when
-// nothing else qualifies.
+// The rule: up and running, able to multicast, neither point-to-point nor a tunnel;
+// loopback only when nothing else qualifies.
 void MarkDefaultInterfaces(QList<InterfaceInfo>* interfaces);
+
+// Whether a Windows adapter, as GetAdaptersAddresses describes it, is a tunnel: a PPP or
+// tunnel interface type, a tunnel type, or, for the VPN adapters that Windows lists as
+// Ethernet with nothing else to tell them by, a description that names one.
+bool IsTunnelAdapter(unsigned ifType, unsigned tunnelType, const QString& description);
+
+// The IPv4 interface indexes of the system's tunnel adapters by IsTunnelAdapter; none on
+// Linux, where tunnels are point-to-point.
+QSet<int> TunnelAdapterIndexes();
 
 // The adapters the window joins the group on and sends each query by: the default ones
 // but loopback, once per interface. Where none is left (a machine with loopback only, or

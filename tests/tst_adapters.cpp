@@ -6,7 +6,8 @@
 #include <QtTest>
 
 namespace {
-// One adapter by a short description: name, then any of up, mc (multicast), lo, p2p.
+// One adapter by a short description: name, then any of up, mc (multicast), lo, p2p, and
+// tunnel (a Windows tunnel that Qt counts as Ethernet).
 InterfaceInfo adapter(const QString& description, int index)
 {
     const QStringList words = description.split(' ');
@@ -18,6 +19,7 @@ InterfaceInfo adapter(const QString& description, int index)
     info.multicast = words.contains("mc");
     info.loopback = words.contains("lo");
     info.pointToPoint = words.contains("p2p");
+    info.tunnel = words.contains("tunnel");
     return info;
 }
 
@@ -55,6 +57,8 @@ private slots:
     void membershipChanges();
     void commandAdapter_data();
     void commandAdapter();
+    void windowsTunnel_data();
+    void windowsTunnel();
 };
 
 void TestAdapters::searchedByDefault_data()
@@ -74,6 +78,10 @@ void TestAdapters::searchedByDefault_data()
                                   << QList<int> { 3 };
     QTest::newRow("a VPN tunnel left out")
         << "lo up mc lo, tun0 up mc p2p, eth0 up mc" << QStringList { "eth0" } << QList<int> { 3 };
+    QTest::newRow("a Windows VPN adapter left out")
+        << "lo up mc lo, tap up mc tunnel, eth0 up mc" << QStringList { "eth0" } << QList<int> { 3 };
+    QTest::newRow("only a Windows VPN adapter: loopback")
+        << "lo up mc lo, tap up mc tunnel" << QStringList { "lo" } << QList<int> { 0 };
     QTest::newRow("only a tunnel: loopback")
         << "lo up mc lo, tun0 up mc p2p" << QStringList { "lo" } << QList<int> { 0 };
     QTest::newRow("nothing up") << "lo mc lo, eth0 mc" << QStringList {} << QList<int> { 0 };
@@ -168,6 +176,40 @@ void TestAdapters::commandAdapter()
     QCOMPARE(indexes(CommandAdapters(answeredOn, group({ 2, 3, 4 }))), by);
     // With loopback only, every command takes the routed send.
     QCOMPARE(indexes(CommandAdapters(answeredOn, group({ 0 }))), QList<int> { 0 });
+}
+
+void TestAdapters::windowsTunnel_data()
+{
+    // As GetAdaptersAddresses lists them: IfType, TunnelType, Description.
+    QTest::addColumn<unsigned>("ifType");
+    QTest::addColumn<unsigned>("tunnelType");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<bool>("tunnel");
+    QTest::newRow("Ethernet") << 6u << 0u << "Intel(R) Ethernet Connection (7) I219-V" << false;
+    QTest::newRow("Wi-Fi") << 71u << 0u << "Intel(R) Wi-Fi 6 AX201 160MHz" << false;
+    QTest::newRow("USB Ethernet") << 6u << 0u << "Realtek USB GbE Family Controller" << false;
+    QTest::newRow("Hyper-V and WSL") << 6u << 0u << "Hyper-V Virtual Ethernet Adapter" << false;
+    QTest::newRow("VirtualBox host-only") << 6u << 0u << "VirtualBox Host-Only Ethernet Adapter" << false;
+    QTest::newRow("loopback") << 24u << 0u << "Software Loopback Interface 1" << false;
+    QTest::newRow("PPP") << 23u << 0u << "WAN Miniport (PPPOE)" << true;
+    QTest::newRow("tunnel interface type") << 131u << 14u << "Microsoft Teredo Tunneling Adapter" << true;
+    QTest::newRow("a tunnel type alone") << 6u << 1u << "Some Adapter" << true;
+    QTest::newRow("TAP-Windows") << 6u << 0u << "TAP-Windows Adapter V9" << true;
+    QTest::newRow("TAP-Win32, the older one") << 6u << 0u << "TAP-Win32 Adapter V9 #2" << true;
+    QTest::newRow("Wintun") << 53u << 0u << "Wintun Userspace Tunnel" << true;
+    QTest::newRow("WireGuard") << 53u << 0u << "WireGuard Tunnel #3" << true;
+    QTest::newRow("an SSL VPN adapter") << 6u << 0u << "Fortinet SSL VPN Virtual Ethernet Adapter" << true;
+    QTest::newRow("any case") << 6u << 0u << "openvpn data channel offload" << true;
+    QTest::newRow("Virtual Private Network") << 6u << 0u << "Example Virtual Private Network Adapter" << true;
+}
+
+void TestAdapters::windowsTunnel()
+{
+    QFETCH(unsigned, ifType);
+    QFETCH(unsigned, tunnelType);
+    QFETCH(QString, description);
+    QFETCH(bool, tunnel);
+    QCOMPARE(IsTunnelAdapter(ifType, tunnelType, description), tunnel);
 }
 
 QTEST_APPLESS_MAIN(TestAdapters)
