@@ -40,6 +40,9 @@ SRWLOCK g_lock = SRWLOCK_INIT;
 StopSignals* g_instance = nullptr;
 bool g_registered = false;
 
+// The console's events that stop us; 0 for any other. Log-off and shut-down are not among
+// them: a console program that loads user32 (Qt Core does) never gets those, and Windows
+// simply ends it.
 int stopNumber(DWORD event)
 {
     switch (event) {
@@ -47,8 +50,10 @@ int stopNumber(DWORD event)
         return kStopInterrupt;
     case CTRL_BREAK_EVENT:
         return kStopTerminate;
-    default: // the console closed, the user logs off, the system shuts down
+    case CTRL_CLOSE_EVENT:
         return kStopHangUp;
+    default:
+        return 0;
     }
 }
 
@@ -56,6 +61,8 @@ int stopNumber(DWORD event)
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     const int n = stopNumber(event);
+    if (n == 0)
+        return FALSE; // the system's own handling
     AcquireSRWLockExclusive(&g_lock);
     if (g_finishing.load() || !g_instance)
         endNow(n);
