@@ -38,8 +38,7 @@ public:
     void deliverPending();
 
 signals:
-    // n is one of StopSignal: Windows' Ctrl-C is 2, Ctrl-Break 15, a closed console,
-    // log-off or shut-down 1.
+    // n is one of StopSignal: Windows' Ctrl-C is 2, Ctrl-Break 15, a closed console 1.
     void stopRequested(int n);
 
 private:
