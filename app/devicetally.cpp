@@ -1,5 +1,7 @@
 #include "devicetally.h"
 
+#include "protocol.h"
+
 #include "adapters.h"
 #include "devicefields.h"
 
@@ -98,6 +100,19 @@ QString DeviceTally::setText() const
     if (!searchedSinceSent || sentAddress.isEmpty())
         return tr("已向 %n 台设备发送设置，点击“搜索”查看结果", nullptr, commands);
     return tr("%n 台中 %1 台已使用新地址", nullptr, sentAddress.size()).arg(atNewAddress());
+}
+
+QString DeviceTally::portsText(bool replyPortOpen, bool announcePortOpen)
+{
+    QStringList problems;
+    if (!replyPortOpen)
+        problems << tr("UDP 端口 %1 无法打开，可能被其他程序占用：收不到设备的应答，也无法发送设置")
+                        .arg(kReplyPort);
+    if (!announcePortOpen)
+        problems << tr(
+            "UDP 端口 %1 无法打开，可能被其他程序（如 devicesearch-cli watch）占用：收不到设备的通告")
+                        .arg(kAnnouncePort);
+    return problems.join(tr("；", "between two sentences"));
 }
 
 QString DeviceTally::setToolTip() const

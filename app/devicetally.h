@@ -46,6 +46,10 @@ public:
     QString setText() const;
     QString setToolTip() const;
 
+    // What the window cannot hear because a port could not be opened (another program
+    // holds it); empty when both are open.
+    static QString portsText(bool replyPortOpen, bool announcePortOpen);
+
 private:
     bool searched = false;
     QList<SearchedAdapter> adapters;

@@ -12,6 +12,8 @@ void ConnectDeviceSources(ThreadGetDevice& listener, MainWindow& window)
         SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
     QObject::connect(g_customSignal, SIGNAL(sig_DiscoverDetDevice(char*, unsigned char, unsigned int)),
         &window, SLOT(slo_getdevice(char*, unsigned char, unsigned int)), Qt::BlockingQueuedConnection);
+    QObject::connect(&listener, &ThreadGetDevice::cannotListen, &window, &MainWindow::announcePortUnavailable,
+        Qt::QueuedConnection);
 }
 
 void StopDeviceSources(ThreadGetDevice& listener)

@@ -112,6 +112,12 @@ MainWindow::MainWindow(QWidget* parent)
     checkStatus->setObjectName(QStringLiteral("checkStatus"));
     checkStatus->setTextFormat(Qt::PlainText); // it names devices' serial numbers
     checkStatus->setContentsMargins(16, 0, 0, 0);
+    portStatus = new QLabel(ui->statusBar);
+    portStatus->setObjectName(QStringLiteral("portStatus"));
+    portStatus->setStyleSheet(QStringLiteral("color:#b00000;"));
+    portStatus->setContentsMargins(0, 0, 16, 0);
+    portStatus->hide();
+    ui->statusBar->addWidget(portStatus);
     ui->statusBar->addWidget(foundStatus);
     ui->statusBar->addWidget(setStatus, 1);
     ui->statusBar->addWidget(checkStatus);
@@ -130,7 +136,20 @@ MainWindow::MainWindow(QWidget* parent)
 
     openGroupSocket();
     refreshAdapters(); // before the channel opens, so that it joins on each of them
-    ServiceInit(0, ProgramSenderId, DiscoverCallback);
+    replyPortOpen = ServiceInit(0, ProgramSenderId, DiscoverCallback) == 0;
+    showPorts();
+}
+
+void MainWindow::announcePortUnavailable()
+{
+    announcePortOpen = false;
+    showPorts();
+}
+
+void MainWindow::showPorts()
+{
+    portStatus->setText(DeviceTally::portsText(replyPortOpen, announcePortOpen));
+    portStatus->setVisible(!portStatus->text().isEmpty());
 }
 
 std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* searched)

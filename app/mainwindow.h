@@ -45,6 +45,8 @@ public slots:
     // One device payload into one table row; kind 0 is an announcement text, any other
     // kind a JSON reply. The payload belongs to the sender and is read during the call only.
     void slo_getdevice(char* payload, unsigned char kind, unsigned int length);
+    // The announcement listener could not open its port: the status line says so.
+    void announcePortUnavailable();
 
 private slots:
     void on_pushButton_clicked();
@@ -58,6 +60,7 @@ private:
     // `searched` gets their names.
     std::vector<GroupAdapter> refreshAdapters(QList<SearchedAdapter>* searched = nullptr);
     void showTally();
+    void showPorts();
     // The interface the row's device answered on; 0 when not known.
     int rowAdapter(int row) const;
     // The new addresses are checked on the link first; the commands follow the verdicts.
@@ -81,6 +84,11 @@ private:
     QLabel* setStatus = nullptr;
     // While the new addresses are checked, that they are; then what the check could not tell.
     QLabel* checkStatus = nullptr;
+    // A port that could not be opened, first on the line: the window's diagnostics reach
+    // nobody on Windows.
+    QLabel* portStatus = nullptr;
+    bool replyPortOpen = true;
+    bool announcePortOpen = true;
 
     // The batch waiting for its check; a finished check of an older one is ignored.
     std::unique_ptr<AddressCheckThread> addressCheck;

@@ -139,6 +139,7 @@ void ThreadGetDevice::run()
         if (net::isValid(wake))
             net::closeSocket(wake);
         g_wakePort.store(0);
+        emit cannotListen();
         return;
     }
 

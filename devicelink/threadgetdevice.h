@@ -18,6 +18,8 @@ public:
 
 signals:
     void sig_getdevice(char*, unsigned char, unsigned int);
+    // The announcement port could not be opened (another program holds it): run() ends.
+    void cannotListen();
 
 protected:
     void run() override;

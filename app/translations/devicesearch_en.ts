@@ -253,5 +253,18 @@
         <source>%1（%2 的新地址）%3</source>
         <translation>%1 (for %2): %3</translation>
     </message>
+    <message>
+        <source>UDP 端口 %1 无法打开，可能被其他程序占用：收不到设备的应答，也无法发送设置</source>
+        <translation>UDP port %1 cannot be opened; another program may hold it: device replies will not be heard and settings cannot be sent</translation>
+    </message>
+    <message>
+        <source>UDP 端口 %1 无法打开，可能被其他程序（如 devicesearch-cli watch）占用：收不到设备的通告</source>
+        <translation>UDP port %1 cannot be opened; another program (devicesearch-cli watch, for one) may hold it: device announcements will not be heard</translation>
+    </message>
+    <message>
+        <source>；</source>
+        <comment>between two sentences</comment>
+        <translation>; </translation>
+    </message>
 </context>
 </TS>
