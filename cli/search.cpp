@@ -17,23 +17,32 @@ net::Socket descriptor(const QUdpSocket& socket)
 {
     return static_cast<net::Socket>(socket.socketDescriptor());
 }
-GroupAdapter adapterOf(const InterfaceInfo& info)
+// The adapter's first IPv4 address as it is now, for where its index is refused (Wine) and
+// the address it had when the search began may have gone.
+uint32_t currentAddress(int index)
 {
-    return { info.index, htonl(info.address.toIPv4Address()) };
+    for (const QNetworkAddressEntry& e : QNetworkInterface::interfaceFromIndex(index).addressEntries()) {
+        if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+            return htonl(e.ip().toIPv4Address());
+    }
+    return htonl(INADDR_ANY);
 }
 bool joinOn(const QUdpSocket& socket, const InterfaceInfo& info)
 {
-    const GroupAdapter a = adapterOf(info);
-    return net::joinGroup(descriptor(socket), inet_addr(kGroupAddress), a.index, a.address);
+    const uint32_t group = inet_addr(kGroupAddress);
+    return net::joinGroup(descriptor(socket), group, info.index, htonl(info.address.toIPv4Address()))
+        || net::joinGroup(descriptor(socket), group, info.index, currentAddress(info.index));
 }
 bool sendBy(const QUdpSocket& socket, const InterfaceInfo& info)
 {
-    const GroupAdapter a = adapterOf(info);
-    return net::setMulticastInterface(descriptor(socket), a.index, a.address);
+    return net::setMulticastInterface(descriptor(socket), info.index, htonl(info.address.toIPv4Address()))
+        || net::setMulticastInterface(descriptor(socket), info.index, currentAddress(info.index));
 }
+// With the number: a system without the message's text (Wine) still says which.
 QString lastSocketError()
 {
-    return qt_error_string(net::lastError());
+    const int error = net::lastError();
+    return QStringLiteral("%1 (%2)").arg(qt_error_string(error)).arg(error);
 }
 }
 
