@@ -4,6 +4,7 @@
 #include "assignlog.h"
 #include "console.h"
 #include "rowwriter.h"
+#include "serialhints.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
@@ -121,9 +122,12 @@ QStringList unassignable(const QList<Assignment>& plan, const SearchHeard& heard
     for (const Assignment& a : plan) {
         const QString sn = SerialForMessage(a.sn);
         const auto found = heard.devices.constFind(a.sn);
-        if (found == heard.devices.constEnd())
-            problems << QStringLiteral("  %1: not found").arg(sn);
-        else if (!found->configurable)
+        if (found == heard.devices.constEnd()) {
+            // Never a guess to send by: only a word on what the spreadsheet did.
+            const QString hint = SpreadsheetChangedSerial(a.sn, heard.devices.keys());
+            problems << (hint.isEmpty() ? QStringLiteral("  %1: not found").arg(sn)
+                                        : QStringLiteral("  %1: not found; %2").arg(sn, TerminalSafe(hint)));
+        } else if (!found->configurable)
             problems
                 << QStringLiteral("  %1: answered without \"libver\", so it cannot be configured").arg(sn);
         else if (found->addresses.size() > 1) {

@@ -118,6 +118,7 @@ private slots:
     void planErrorsSendNothing();
     void searchErrorsSendNothing_data();
     void searchErrorsSendNothing();
+    void notFoundSaysWhatASpreadsheetChanged();
     void planOverTwoLans();
     void planFromASearchRoundTrips_data();
     void planFromASearchRoundTrips();
@@ -319,6 +320,23 @@ void TestAssign::searchErrorsSendNothing()
     const CliRun run = runCli(QStringList { "assign", "--mask", "255.255.255.0", "--wait", "0.5" } + args);
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+    QCOMPARE(commandsReceived(devsim), QStringList());
+}
+
+// The serial numbers as a spreadsheet saved them: the line says which device was meant,
+// and nothing goes to it.
+void TestAssign::notFoundSaysWhatASpreadsheetChanged()
+{
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2", "--sn-prefix", "00" }), qPrintable(devsim.error()));
+    const CliRun run = runCli({ "assign", "--mask", "255.255.255.0", "--wait", "0.5", "--sn", "1", "--sn",
+        "000002", "--start", "192.168.1.20" });
+    QCOMPARE(run.status, 1);
+    QVERIFY2(
+        run.err.contains("devicesearch-cli: 1 of 2 devices cannot be assigned; nothing was sent:\n  1: not "
+                         "found; 000001 answered: a spreadsheet dropped its leading zeros (format that "
+                         "column as Text, or use --format xlsx)\n"),
+        run.err.constData());
     QCOMPARE(commandsReceived(devsim), QStringList());
 }
 
