@@ -101,8 +101,12 @@ bool planBeforeSearch(
         }
         const TextEncoding encoding { request.encoding, SystemCodePage() };
         QString used;
-        if (!ReadPlan(bytes, encoding, request.mask, request.gateway, plan, error, &used))
+        if (!ReadPlan(bytes, encoding, request.mask, request.gateway, plan, error, &used)) {
+            // A problem of the whole file (a workbook's) names the file, as one of a row does.
+            if (error->line == 0)
+                error->text = QStringLiteral("%1: %2").arg(request.planFile, error->text);
             return false;
+        }
         // Read in the system's code page: say so, in case the file came from elsewhere.
         if (request.encoding.isEmpty() && !encoding.fallback.isEmpty()
             && used == QString::fromLatin1(encoding.fallback))

@@ -4,6 +4,7 @@
 #include "deviceframe.h"
 #include "netsetjson.h"
 #include "output.h"
+#include "workbookreader.h"
 
 #include <QHash>
 
@@ -277,12 +278,27 @@ bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QStri
     if (bytes.isEmpty())
         return fail(
             error, 1, QStringLiteral("the file is empty; its first line must name the columns sn and ip"));
-    QString text, used;
     QList<CsvFileRecord> records;
+    if (IsWorkbookContainer(bytes)) {
+        if (!ReadWorkbookRecords(bytes, &records, error))
+            return false;
+        if (records.isEmpty())
+            return fail(error, 0,
+                QStringLiteral("the first sheet is empty; its first row must name the columns sn and ip"));
+        return ReadPlanRecords(records, mask, gateway, out, error);
+    }
+    QString text, used;
     if (!DecodeText(bytes, encoding, &text, &used, error) || !ReadCsvRecords(text, &records, error))
         return false;
     if (encodingUsed)
         *encodingUsed = used;
+    return ReadPlanRecords(records, mask, gateway, out, error);
+}
+
+bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, const QString& gateway,
+    QList<Assignment>* out, PlanError* error)
+{
+    out->clear();
     if (records.isEmpty())
         return fail(
             error, 1, QStringLiteral("no header row; the first line must name the columns sn and ip"));

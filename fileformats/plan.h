@@ -33,8 +33,14 @@ constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
 // empty cell takes mask or gateway (empty when not given); the gateway's last fallback is
 // the address's first three octets and .1. Checks the syntax of every row;
 // CheckAssignments does the rest. encodingUsed, when given, names what the file was read as.
+// A workbook (.xlsx or .ods, told by its content) is read as its first sheet's rows instead
+// (see ReadWorkbookRecords); encoding does not apply to it, and errors name sheet rows.
 bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QString& mask,
     const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed = nullptr);
+
+// The plan in records, as ReadPlan reads them from a file: the first is the header row.
+bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, const QString& gateway,
+    QList<Assignment>* out, PlanError* error);
 
 // A range's addresses as read from the command line.
 struct AddressRange {
