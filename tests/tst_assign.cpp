@@ -8,6 +8,7 @@
 #include "numberedplan.h"
 #include "service.h"
 #include "wireheader.h"
+#include "workbookfixture.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
@@ -120,6 +121,8 @@ private slots:
     void searchErrorsSendNothing();
     void notFoundSaysWhatASpreadsheetChanged();
     void planOverTwoLans();
+    void workbookPlan_data();
+    void workbookPlan();
     void planFromASearchRoundTrips_data();
     void planFromASearchRoundTrips();
     void legacyCodePagePlan_data();
@@ -286,6 +289,63 @@ void TestAssign::planErrorsSendNothing()
     QVERIFY2(run.err.startsWith(line) && run.err.count('\n') == 1, run.err.constData());
     QVERIFY(run.out.isEmpty());
     QCOMPARE(commandsReceived(devsim), QStringList());
+}
+
+// A plan saved as a workbook: sent as its rows say, or refused with its row before anything
+// is sent; tst_workbook_plan checks the reader's every answer.
+void TestAssign::workbookPlan_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("message"); // after the file name; empty when the plan is sent
+    const QList<QStringList> rows { { "序列号", "IP地址", "备注" }, { "SN0001", "192.168.1.20", "a;\"b\"" },
+        { "SN0002", "192.168.1.21" } };
+    QTest::newRow("xlsx") << XlsxOfTexts(rows) << "";
+    QByteArray ods;
+    for (const QStringList& row : rows) {
+        ods += "<table:table-row>";
+        for (const QString& cell : row)
+            ods += "<table:table-cell office:value-type=\"string\"><text:p>" + cell.toHtmlEscaped().toUtf8()
+                + "</text:p></table:table-cell>";
+        ods += "</table:table-row><table:table-row table:number-rows-repeated=\"2\"/>";
+    }
+    QTest::newRow("ods with empty rows")
+        << OdsOf(ods + "<table:table-row table:number-rows-repeated=\"1048000\"/>") << "";
+    QTest::newRow("a formula in the ip column") << XlsxOf(
+        "<row><c t=\"inlineStr\"><is><t>sn</t></is></c><c t=\"inlineStr\"><is><t>ip</t></is></c></row>"
+        "<row r=\"3\"><c t=\"inlineStr\"><is><t>SN0001</t></is></c><c t=\"str\"><f>\"192.168.1.\"&amp;20</f>"
+        "<v>192.168.1.20</v></c></row>")
+                                                << ":3: ip: cell B3 holds a formula; copy the column and "
+                                                   "paste it back as values";
+    QTest::newRow("a zip file that is no workbook")
+        << ZipOf({ { "plan.csv", "sn,ip\nSN0001,192.168.1.20\n" } })
+        << ": is a zip file but not a workbook (.xlsx or .ods)";
+}
+
+void TestAssign::workbookPlan()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, message);
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2" }), qPrintable(devsim.error()));
+    // The content decides, not the name.
+    const QString file = writePlan(m_dir, plan, QStringLiteral("plan %1.txt").arg(QTest::currentDataTag()));
+    QVERIFY(!file.isEmpty());
+    const CliRun run = runCli({ "assign", "--plan", file, "--mask", "255.255.255.0", "--wait", "0.5",
+        "--verify", "10", "--format", "json" });
+    if (!message.isEmpty()) {
+        QCOMPARE(run.status, 2);
+        QCOMPARE(QString::fromUtf8(run.err), "devicesearch-cli: " + file + message + '\n');
+        QCOMPARE(commandsReceived(devsim), QStringList());
+        return;
+    }
+    QVERIFY2(run.status == 0, run.err.constData());
+    QCOMPARE(commandsReceived(devsim),
+        QStringList({ WindowNetSetText("SN0001", "192.168.1.20", "255.255.255.0", "192.168.1.1"),
+            WindowNetSetText("SN0002", "192.168.1.21", "255.255.255.0", "192.168.1.1") }));
+    const QMap<QString, QJsonObject> rows = rowsBySerial(run);
+    QCOMPARE(rows.size(), 2);
+    for (const QJsonObject& row : rows)
+        QCOMPARE(row.value("status").toString(), QStringLiteral("confirmed"));
 }
 
 void TestAssign::searchErrorsSendNothing_data()
