@@ -320,7 +320,10 @@ int assignCommand(const QStringList& args)
         { "all", "Range: every configurable device found, in serial-number order." },
         { "plan",
             "A CSV file whose header row names sn and ip, and may name mask and gateway; "
-            "one device per row. Comma, semicolon or tab between cells, as spreadsheets save it.",
+            "one device per row. Comma, semicolon or tab between cells, as spreadsheets save it. "
+            "Or a workbook (.xlsx or .ods, told by its content): its first sheet, read alike; a "
+            "formula, date or other cell that is not text or a whole number is refused in the "
+            "columns the plan reads.",
             "FILE" },
         { "encoding",
             "The plan file's encoding when it is not UTF-8 or UTF-16 with a byte-order mark: any "
