@@ -86,6 +86,7 @@ BENCH_ARGS ?=
 bench: build
 	./tests/netns/isolated $(BUILD)/bench/ingest_bench $(BENCH_ARGS)
 	$(if $(BENCH_ARGS),,./tests/netns/isolated --two-lans $(BUILD)/bench/ingest_bench --only lans,check)
+	$(if $(BENCH_ARGS),,$(BUILD)/bench/workbookplan_bench)
 
 # Windows x64: both programs cross-built with MinGW-w64 against the static Qt and cJSON
 # that tools/build-win-deps makes once (about 20 minutes) in a cache outside the tree; then
