@@ -7,6 +7,7 @@
 #include "output.h"
 #include "searchcommand.h"
 #include "watch.h"
+#include "workbookout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -128,6 +129,8 @@ bool openOutput(
 // The end of the --output file: a write that failed makes a success exit status 2.
 int closeOutput(int status)
 {
+    if (WorkbookOutFailed() && (status == kDone || status == kNoAnswer))
+        status = kUsage;
     if (g_outputPath.isEmpty())
         return status;
     FILE* file = DataFile();
@@ -148,7 +151,10 @@ void addSearchOptions(QCommandLineParser& parser)
         interfaceOption(),
         { "probes", "Send the search N times spread over the wait, for lossy networks (default 1).", "N",
             "1" },
-        { "format", "Output: table (default), csv, json or jsonl.", "FORMAT", "table" },
+        { "format",
+            "Output: table (default), csv, json, jsonl or xlsx (a workbook with the CSV's columns, "
+            "every text kept as text; to --output FILE or a redirected standard output).",
+            "FORMAT", "table" },
         { "bom",
             "Begin CSV with a UTF-8 byte-order mark, so that a spreadsheet opening the file shows "
             "names in any script (not for Unix tools, which take it for text)." },
@@ -175,12 +181,19 @@ bool readSearchOptions(const QCommandLineParser& parser, const QString& command,
     }
     if (!ParseOutputFormat(parser.value("format"), format)) {
         *status = usage(command,
-            QStringLiteral("unknown format '%1' (table, csv, json, jsonl)").arg(parser.value("format")));
+            QStringLiteral("unknown format '%1' (table, csv, json, jsonl, xlsx)")
+                .arg(parser.value("format")));
         return false;
     }
     *byteOrderMark = parser.isSet("bom");
     if (*byteOrderMark && *format != OutputFormat::Csv) {
         *status = usage(command, QStringLiteral("--bom goes with --format csv"));
+        return false;
+    }
+    if (*format == OutputFormat::Xlsx && !parser.isSet("output") && StandardOutputIsTerminal()) {
+        *status = usage(command,
+            QStringLiteral(
+                "--format xlsx writes a binary file: give --output FILE or redirect standard output"));
         return false;
     }
     return true;

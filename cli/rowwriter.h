@@ -1,9 +1,12 @@
 // Rows to standard output in the chosen format: CSV and JSON lines as each row is final,
-// so that a pipe sees it at once; the table and the JSON array once every row is.
+// so that a pipe sees it at once; the table, the JSON array and the workbook once every
+// row is.
 #pragma once
 
 #include "console.h"
 #include "output.h"
+#include "workbookout.h"
+#include "workbookwriter.h"
 
 #include <QList>
 #include <QString>
@@ -36,6 +39,8 @@ public:
             out(TableText(rows).toUtf8());
         else if (m_format == OutputFormat::Json)
             out(JsonArray(rows));
+        else if (m_format == OutputFormat::Xlsx)
+            OutWorkbook(OutputColumns<Row>(), WorkbookRows(rows));
     }
 
 private:

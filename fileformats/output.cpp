@@ -16,8 +16,9 @@ bool ParseOutputFormat(const QString& text, OutputFormat* format)
     static const struct {
         const char* name;
         OutputFormat format;
-    } kFormats[] = { { "table", OutputFormat::Table }, { "csv", OutputFormat::Csv },
-        { "json", OutputFormat::Json }, { "jsonl", OutputFormat::JsonLines } };
+    } kFormats[]
+        = { { "table", OutputFormat::Table }, { "csv", OutputFormat::Csv }, { "json", OutputFormat::Json },
+              { "jsonl", OutputFormat::JsonLines }, { "xlsx", OutputFormat::Xlsx } };
     for (const auto& known : kFormats) {
         if (text == QLatin1String(known.name)) {
             *format = known.format;
@@ -74,6 +75,19 @@ QString csvLine(const QStringList& fields)
     return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
+QString csvLine(const QList<OutputCell>& cells)
+{
+    QStringList fields;
+    for (const OutputCell& cell : cells)
+        fields << cell.text;
+    return csvLine(fields);
+}
+
+OutputCell text(const QString& text)
+{
+    return { text, std::nullopt };
+}
+
 QJsonValue nullIfEmpty(const QString& text)
 {
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
@@ -90,18 +104,28 @@ QString secondsText(const std::optional<double>& seconds)
 }
 }
 
+template <> QStringList OutputColumns<Entry>()
+{
+    return { "kind", "name", "ip", "sn", "id", "configurable", "from", "interface" };
+}
+
+QList<OutputCell> OutputCells(const Entry& entry)
+{
+    const DeviceFields& d = entry.device;
+    return { text(kindName(d)), text(d.name.value_or(QString())), text(d.ip.value_or(QString())),
+        text(d.sn.value_or(QString())), text(d.id.value_or(QString())),
+        text(d.configurable ? QStringLiteral("true") : QStringLiteral("false")), text(entry.from),
+        text(entry.interfaceName) };
+}
+
 QString CsvHeader(bool byteOrderMark)
 {
-    return markIf(byteOrderMark) + QStringLiteral("kind,name,ip,sn,id,configurable,from,interface\r\n");
+    return markIf(byteOrderMark) + csvLine(OutputColumns<Entry>());
 }
 
 QString CsvRecord(const Entry& entry)
 {
-    const DeviceFields& d = entry.device;
-    const QStringList fields { kindName(d), d.name.value_or(QString()), d.ip.value_or(QString()),
-        d.sn.value_or(QString()), d.id.value_or(QString()), d.configurable ? "true" : "false", entry.from,
-        entry.interfaceName };
-    return csvLine(fields);
+    return csvLine(OutputCells(entry));
 }
 
 QByteArray CompactJsonLine(const QJsonObject& object)
@@ -163,18 +187,30 @@ QString AlignedText(const QList<QStringList>& lines)
     return text;
 }
 
+template <> QStringList OutputColumns<AssignRow>()
+{
+    return { "sn", "old_ip", "ip", "mask", "gateway", "interface", "status", "seconds", "check" };
+}
+
+QList<OutputCell> OutputCells(const AssignRow& row)
+{
+    const Assignment& a = row.planned;
+    // The number as the CSV prints it, in hundredths.
+    const std::optional<double> seconds
+        = row.seconds ? std::optional<double>(std::round(*row.seconds * 100) / 100) : std::nullopt;
+    return { text(a.sn), text(row.oldIp.value_or(QString())), text(AddressText(a.ip)),
+        text(AddressText(a.mask)), text(AddressText(a.gateway)), text(row.interfaceName),
+        text(AssignStatusText(row.status)), { secondsText(row.seconds), seconds }, text(row.check) };
+}
+
 QString AssignCsvHeader(bool byteOrderMark)
 {
-    return markIf(byteOrderMark)
-        + QStringLiteral("sn,old_ip,ip,mask,gateway,interface,status,seconds,check\r\n");
+    return markIf(byteOrderMark) + csvLine(OutputColumns<AssignRow>());
 }
 
 QString CsvRecord(const AssignRow& row)
 {
-    const Assignment& a = row.planned;
-    return csvLine(
-        { a.sn, row.oldIp.value_or(QString()), AddressText(a.ip), AddressText(a.mask), AddressText(a.gateway),
-            row.interfaceName, AssignStatusText(row.status), secondsText(row.seconds), row.check });
+    return csvLine(OutputCells(row));
 }
 
 QJsonObject ToJson(const AssignRow& row)

@@ -9,10 +9,13 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-enum class OutputFormat { Table, Csv, Json, JsonLines };
+#include <optional>
 
-// "table", "csv", "json", "jsonl"; false for anything else.
+enum class OutputFormat { Table, Csv, Json, JsonLines, Xlsx };
+
+// "table", "csv", "json", "jsonl", "xlsx"; false for anything else.
 bool ParseOutputFormat(const QString& text, OutputFormat* format);
 
 // A field for a terminal: control characters (C0, DEL, C1) and backslashes escaped as \xNN
@@ -24,6 +27,18 @@ QString TerminalSafe(const QString& text);
 QString CsvField(const QString& text);
 QString CsvHeader(bool byteOrderMark = false); // ends with CRLF
 QString CsvRecord(const Entry& entry); // ends with CRLF
+
+// The columns of the CSV and the workbook, and one row's cells as heard: every cell is
+// text but the seconds, which are a number where there are any.
+struct OutputCell {
+    QString text;
+    std::optional<double> number;
+};
+template <typename Row> QStringList OutputColumns();
+template <> QStringList OutputColumns<Entry>();
+template <> QStringList OutputColumns<AssignRow>();
+QList<OutputCell> OutputCells(const Entry& entry);
+QList<OutputCell> OutputCells(const AssignRow& row);
 
 // The JSON object of an entry or a row; a field the answer did not carry is null.
 QJsonObject ToJson(const Entry& entry);
