@@ -88,15 +88,17 @@ bench: build
 	$(if $(BENCH_ARGS),,./tests/netns/isolated --two-lans $(BUILD)/bench/ingest_bench --only lans,check)
 	$(if $(BENCH_ARGS),,$(BUILD)/bench/workbookplan_bench)
 
-# Windows x64: both programs cross-built with MinGW-w64 against the static Qt and cJSON
-# that tools/build-win-deps makes once (about 20 minutes) in a cache outside the tree; then
+# Windows x64: both programs cross-built with MinGW-w64 against the static Qt, cJSON and
+# workbook libraries that tools/build-win-deps makes once (about 20 minutes) in a cache
+# outside the tree; then
 # the installer $(WIN_BUILD)/devicesearch-2.1.0-win64.exe and the portable zip beside it.
 WIN_BUILD ?= build-win
 .PHONY: windows test-windows
 windows: deps
 	@deps=$$(./tools/build-win-deps) && eval "$$deps" && \
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-		-DWIN_DEPS_PREFIXES="$$QT_PREFIX;$$CJSON_PREFIX" -DLINUX_BUILD_DIR=$(abspath $(BUILD))
+		-DWIN_DEPS_PREFIXES="$$QT_PREFIX;$$CJSON_PREFIX;$$ZLIB_PREFIX;$$MINIZIP_PREFIX;$$XLSXWRITER_PREFIX" \
+		-DLINUX_BUILD_DIR=$(abspath $(BUILD))
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 	cd $(WIN_BUILD) && cpack -C Release
 

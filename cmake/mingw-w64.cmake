@@ -9,7 +9,7 @@ set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
 
-# The prefixes of the static Qt and cJSON built by tools/build-win-deps.
+# The prefixes of the static libraries built by tools/build-win-deps.
 set(WIN_DEPS_PREFIXES "${WIN_DEPS_PREFIXES}" CACHE STRING "Install prefixes of the Windows dependencies")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES WIN_DEPS_PREFIXES)
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE} ${WIN_DEPS_PREFIXES})
