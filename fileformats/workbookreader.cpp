@@ -505,6 +505,26 @@ struct Xlsx {
     QList<NumberLook> styles; // by cellXfs index
 };
 
+// A string as the workbook format escapes it: _xHHHH_ stands for the character HHHH (how
+// writers keep control characters), so a text's own "_x" is written _x005F_x.
+QString unescaped(const QString& text)
+{
+    if (!text.contains(QLatin1String("_x")))
+        return text;
+    const auto hex = [](QChar c) { return c.isDigit() || (c.toLower() >= 'a' && c.toLower() <= 'f'); };
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('_') && i + 6 < text.size() && text.at(i + 1) == QLatin1Char('x')
+            && text.at(i + 6) == QLatin1Char('_') && hex(text.at(i + 2)) && hex(text.at(i + 3))
+            && hex(text.at(i + 4)) && hex(text.at(i + 5))) {
+            out += QChar(text.midRef(i + 2, 4).toUShort(nullptr, 16));
+            i += 6;
+        } else
+            out += text.at(i);
+    }
+    return out;
+}
+
 // An inline or shared string: its text runs, without the phonetic guides.
 bool stringItem(XmlEntry& entry, QString* text, QString* why)
 {
@@ -534,7 +554,7 @@ bool readSharedStrings(Archive* archive, const QString& name, Xlsx* book, QStrin
             QString text;
             if (!stringItem(entry, &text, why))
                 return false;
-            book->shared.append(text);
+            book->shared.append(unescaped(text));
         }
     }
     return why->isEmpty();
@@ -600,7 +620,7 @@ bool xlsxCell(XmlEntry& entry, const Xlsx& book, Cell* cell, QString* why)
         }
         cell->text = book.shared.at(index);
     } else if (type == QLatin1String("inlineStr") || type == QLatin1String("str") || inlineText)
-        cell->text = value;
+        cell->text = unescaped(value);
     else if (type == QLatin1String("b")) {
         cell->text = value.trimmed() == QLatin1String("1") ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
         cell->problem = QStringLiteral("holds a truth value, not text");

@@ -82,6 +82,9 @@ void TestWorkbookPlan::readsCells_data()
         "<row><c t=\"inlineStr\"><is><t>a</t></is></c><c><v>-7.0</v></c><c><v>000123.000</v></c>"
         "<c><v>1E+3</v></c><c><v>123456789012345</v></c><c><v>0.0</v></c></row>"
         "<row><c t=\"str\"><v>b</v></c></row>") << QStringList { "1:a|-7|123|1000|123456789012345|0", "2:b" };
+    QTest::newRow("xlsx: escaped characters, and a text's own _x") << XlsxOf(
+        "<row><c t=\"inlineStr\"><is><t>a_x0009_b_x005F_x0041_</t></is></c><c t=\"s\"><v>0</v></c></row>",
+        "<si><t>_x00e9__x12_</t></si>") << QStringList { "1:a\tb_x0041_|\u00e9_x12_" };
     QTest::newRow("ods: repeats, the empty ones never made")
         << OdsOf("<table:table-column table:number-columns-repeated=\"1024\"/><table:table-row>"
                + odsText("x", " table:number-columns-repeated=\"3\"")
