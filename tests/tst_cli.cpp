@@ -10,6 +10,7 @@
 #include "service.h"
 #include "udptestsocket.h"
 #include "wirecapture.h"
+#include "xlsxcells.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -46,6 +47,9 @@ private slots:
     void hostileAnswersReadBack_data();
     void hostileAnswersReadBack();
     void uniqueKeepsTheFirstPerSerial();
+    void searchWritesAWorkbook_data();
+    void searchWritesAWorkbook();
+    void workbookRefusedOnATerminal();
     void busyAnnouncementPortLeavesReplies();
     void exitStatuses_data();
     void exitStatuses();
@@ -253,6 +257,84 @@ void TestCli::uniqueKeepsTheFirstPerSerial()
                      ? ", 0 datagrams dropped by the kernel\n"
                      : ", datagrams dropped by the kernel: unknown\n"),
         unique.err);
+}
+
+void TestCli::searchWritesAWorkbook_data()
+{
+    QTest::addColumn<bool>("toFile");
+    QTest::newRow("--output") << true;
+    QTest::newRow("standard output, redirected") << false;
+}
+
+// Serial numbers a spreadsheet would make numbers of and names it would run, each as the
+// device said it, in a string cell.
+void TestCli::searchWritesAWorkbook()
+{
+    QFETCH(bool, toFile);
+    QTemporaryDir dir;
+    const QList<QPair<QString, QString>> devices { { "0012345", "=HYPERLINK(\"http://x\",\"y\")" },
+        { "1234567890123456", QString::fromUtf8("\xe6\x91\x84\xe5\x83\x8f\xe6\x9c\xba\n@2") } };
+    QJsonArray identities;
+    for (const auto& [sn, name] : devices)
+        identities.append(QJsonObject { { "sn", sn }, { "name", name } });
+    QFile file(dir.filePath("identities.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(identities).toJson()) > 0);
+    file.close();
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "2", "--identities", file.fileName() }), qPrintable(devsim.error()));
+
+    const QString workbook = dir.filePath("devices.xlsx");
+    QStringList args { "search", "--wait", "1.5", "--format", "xlsx" };
+    if (toFile)
+        args << "--output" << workbook;
+    const CliRun run = runCli(args);
+    QVERIFY2(run.status == 0, run.err.constData());
+    if (toFile) {
+        QVERIFY(run.out.isEmpty());
+    } else {
+        QFile saved(workbook);
+        QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write(run.out) == run.out.size());
+    }
+    XlsxSheet sheet;
+    QString why;
+    QVERIFY2(ReadXlsx(workbook, &sheet, &why), qPrintable(why));
+    QCOMPARE(sheet.cells.value("D1").value, QString("sn"));
+    QStringList replies; // sn|name of every reply
+    int row = 1;
+    for (; sheet.cells.contains(XlsxRef(row, 0)); ++row) {
+        for (int c = 0; c < 8; ++c) {
+            const XlsxCell cell = sheet.cells.value(XlsxRef(row, c));
+            QVERIFY2(!sheet.cells.contains(XlsxRef(row, c)) || (cell.type == "s" && !cell.formula),
+                qPrintable(XlsxRef(row, c)));
+        }
+        if (sheet.cells.value(XlsxRef(row, 0)).value == "reply")
+            replies << sheet.cells.value(XlsxRef(row, 3)).value + '|'
+                    + sheet.cells.value(XlsxRef(row, 1)).value;
+    }
+    QCOMPARE(row, 5); // the header, then a reply and an announcement from each
+    replies.sort();
+    QCOMPARE(replies,
+        QStringList(
+            { devices[0].first + '|' + devices[0].second, devices[1].first + '|' + devices[1].second }));
+}
+
+// A workbook is no text for a terminal: refused before the network, status 2. `script`
+// gives the program a terminal (under Wine a console) for its standard output.
+void TestCli::workbookRefusedOnATerminal()
+{
+    QStringList command { CliPath(), "search", "--format", "xlsx" };
+    const bool linuxBuild = qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI");
+    if (linuxBuild)
+        command = QStringList { "unshare", "-rn" } + command; // no network at all
+    QProcess script;
+    script.setStandardInputFile(QProcess::nullDevice());
+    script.start("script", { "-qec", "'" + command.join("' '") + "'", "/dev/null" });
+    QVERIFY(script.waitForFinished(60000));
+    QCOMPARE(script.exitCode(), 2);
+    // Wine's console redraws what it shows, so the words are read from the Linux build's.
+    if (linuxBuild)
+        QVERIFY2(script.readAllStandardOutput().contains("--format xlsx writes a binary file"),
+            script.readAllStandardOutput());
 }
 
 void TestCli::busyAnnouncementPortLeavesReplies()
