@@ -90,8 +90,8 @@ bench: build
 
 # Windows x64: both programs cross-built with MinGW-w64 against the static Qt, cJSON and
 # workbook libraries that tools/build-win-deps makes once (about 20 minutes) in a cache
-# outside the tree; then
-# the installer $(WIN_BUILD)/devicesearch-2.1.0-win64.exe and the portable zip beside it.
+# outside the tree; then the installer $(WIN_BUILD)/devicesearch-2.1.0-win64.exe and the
+# portable zip beside it.
 WIN_BUILD ?= build-win
 .PHONY: windows test-windows
 windows: deps
