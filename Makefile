@@ -64,8 +64,18 @@ FUZZ_JOBS    ?= 1
 fuzz:
 	@./tools/install-deps clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
-	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_reply fuzz_announce fuzz_slot fuzz_netset fuzz_output fuzz_plan fuzz_probe
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
 	FUZZ_JOBS=$(FUZZ_JOBS) ./tests/fuzz/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# The readers of what others send (plans, replies, the probe helper's requests) for a minute
+# each, as the last stage of CI: a finding fails the run.
+FUZZ_CI_TARGETS ?= plan reply probe
+.PHONY: fuzz-ci
+fuzz-ci:
+	@./tools/install-deps clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) $(addprefix --target fuzz_,$(FUZZ_CI_TARGETS))
+	./tests/fuzz/run-fuzz $(FUZZ_BUILD) 60 $(FUZZ_CI_TARGETS)
 
 # The threaded tests under ThreadSanitizer (tests/tsan.supp lists what Qt's uninstrumented
 # code makes it report), as the last part of `make test`. Only what those tests need is
