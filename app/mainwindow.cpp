@@ -8,6 +8,7 @@
 #include "devicefields.h"
 #include "deviceframe.h"
 #include "diagnostics.h"
+#include "plaintext.h"
 #include "service.h"
 #include "takenaddresses.h"
 #include "threadgetdevice.h"
@@ -110,7 +111,6 @@ MainWindow::MainWindow(QWidget* parent)
     setStatus->setContentsMargins(16, 0, 0, 0); // apart from what the search found
     checkStatus = new QLabel(ui->statusBar);
     checkStatus->setObjectName(QStringLiteral("checkStatus"));
-    checkStatus->setTextFormat(Qt::PlainText); // it names devices' serial numbers
     checkStatus->setContentsMargins(16, 0, 0, 0);
     portStatus = new QLabel(ui->statusBar);
     portStatus->setObjectName(QStringLiteral("portStatus"));
@@ -148,7 +148,7 @@ void MainWindow::announcePortUnavailable()
 
 void MainWindow::showPorts()
 {
-    portStatus->setText(DeviceTally::portsText(replyPortOpen, announcePortOpen));
+    SetPlainText(portStatus, DeviceTally::portsText(replyPortOpen, announcePortOpen));
     portStatus->setVisible(!portStatus->text().isEmpty());
 }
 
@@ -165,10 +165,11 @@ std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* se
 
 void MainWindow::showTally()
 {
-    foundStatus->setText(tally.foundText());
-    foundStatus->setToolTip(tally.foundToolTip());
-    setStatus->setText(tally.setText());
-    setStatus->setToolTip(tally.setToolTip());
+    // Adapters' names as the system gives them, devices' serial numbers as they came.
+    SetPlainText(foundStatus, tally.foundText());
+    SetPlainToolTip(foundStatus, tally.foundToolTip());
+    SetPlainText(setStatus, tally.setText());
+    SetPlainToolTip(setStatus, tally.setToolTip());
 }
 
 int MainWindow::rowAdapter(int row) const

@@ -399,14 +399,21 @@ std::optional<int> AssignRun::startCheck()
 {
     m_rows = PlannedRows(m_plan, m_heard);
     AddressCheckInput input;
+    QSet<QString> planned;
+    for (const Assignment& a : m_plan)
+        planned.insert(a.sn);
     for (const Entry& e : m_heard.entries) {
         bool ok = false;
         const quint32 address = e.device.ip ? QHostAddress(*e.device.ip).toIPv4Address(&ok) : 0;
-        if (ok && e.device.kind == AnswerKind::Reply)
-            input.heard.append({ e.device.sn.value_or(QString()), address, adapterIndex(e.interfaceName) });
+        if (!ok || e.device.kind != AnswerKind::Reply)
+            continue;
+        const HeardAddress heard { e.device.sn.value_or(QString()), address, adapterIndex(e.interfaceName) };
+        input.heard.append(heard);
+        // A device of the plan leaves where it answers; a serial number that answered from
+        // two addresses was refused before.
+        if (planned.contains(heard.serial))
+            input.moving.append(heard);
     }
-    for (const Assignment& a : m_plan)
-        input.moving.insert(a.sn);
     input.own = ThisComputerAddresses();
     if (m_request.taken == TakenAddresses::Skip) {
         // Every address of the range on each adapter: the free ones are handed out in turn.

@@ -24,12 +24,14 @@ std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const 
         return AddressVerdict { AddressState::Taken, HolderKind::ThisComputer, {}, {},
             UncheckedReason::None };
     // A device of the search answers from it: it holds it unless it moves away in this batch.
-    // Only the search can tell, since the device still answers there until its command.
+    // Only the search can tell, since the device still answers there until its command. Any
+    // other answer there holds it too, one that names a moving device's serial number as well:
+    // a forged reply must not hand out the gateway's address.
     bool leaving = false;
     for (const HeardAddress& h : input.heard) {
         if (h.address != query.address || h.adapter != query.adapter)
             continue;
-        if (h.serial.isEmpty() || !input.moving.contains(h.serial))
+        if (h.serial.isEmpty() || !input.moving.contains(h))
             return AddressVerdict { AddressState::Taken, HolderKind::Device, {}, h.serial,
                 UncheckedReason::None };
         leaving = true;

@@ -64,10 +64,17 @@ struct HeardAddress {
     int adapter = 0;
 };
 
+inline bool operator==(const HeardAddress& a, const HeardAddress& b)
+{
+    return a.serial == b.serial && a.address == b.address && a.adapter == b.adapter;
+}
+
 struct AddressCheckInput {
     std::vector<AddressQuery> queries;
-    QList<HeardAddress> heard; // every device of the search
-    QSet<QString> moving; // the serial numbers of the batch: the addresses they leave are free
+    QList<HeardAddress> heard; // every answer of the search
+    // The devices of the batch as the search heard them: the addresses they leave are free.
+    // A serial number alone is not enough, since any answer can name any serial number.
+    QList<HeardAddress> moving;
     QSet<uint32_t> own; // this computer's addresses
 };
 
@@ -105,8 +112,8 @@ std::unique_ptr<LinkProbe> HelperArpLinkProbe(const QString& path);
 QSet<uint32_t> ThisComputerAddresses();
 
 // The verdict that needs no look at the link: one of this computer's addresses; an address
-// a device of the search answers from on the same adapter (free when that device is of the
-// batch and so moves away). None: ask the link.
+// a device of the search answers from on the same adapter (free only when every answer heard
+// there is one of `moving`). None: ask the link.
 std::optional<AddressVerdict> JudgeWithoutLink(const AddressQuery& query, const AddressCheckInput& input);
 
 // What the adapter alone says, as the system lists it now: unchecked when it is gone or

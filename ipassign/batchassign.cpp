@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 #include "myipaddredit.h"
 #include "netsetjson.h"
+#include "plaintext.h"
 #include "service.h"
 #include "takenaddresses.h"
 #include "ui_mainwindow.h"
@@ -88,9 +89,9 @@ void MainWindow::showChecking(bool checking)
 {
     ui->SetIpButton->setEnabled(!checking);
     ui->pushButton->setEnabled(!checking);
-    checkStatus->setText(
+    SetPlainText(checkStatus,
         checking && checkedBatch ? CheckingText(int(checkedBatch->input.queries.size())) : QString());
-    checkStatus->setToolTip(QString());
+    SetPlainToolTip(checkStatus, QString());
 }
 
 void MainWindow::cancelAddressCheck()
@@ -147,13 +148,13 @@ void MainWindow::decideBatch(const std::vector<AddressVerdict>& found)
     const QString mask = checkedMask;
     const QString gateway = checkedGateway;
     const BatchVerdicts verdicts(batch->input, found);
-    checkStatus->clear(); // the last set's note
-    checkStatus->setToolTip(QString());
+    SetPlainText(checkStatus, QString()); // the last set's note
+    SetPlainToolTip(checkStatus, QString());
     RowAddresses given = PlannedAddresses(*batch);
     const QString notice = TakenNotice(*batch, given, verdicts);
     if (!notice.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, tr("提示"), notice, QMessageBox::NoButton, this);
-        box.setTextFormat(Qt::PlainText); // it names devices' serial numbers
+        QMessageBox box(QMessageBox::Warning, tr("提示"), QString(), QMessageBox::NoButton, this);
+        SetPlainText(&box, notice); // it names devices' serial numbers
         box.setInformativeText(tr("跳过已占用的地址：各设备依次使用范围内未被占用的地址。"));
         QPushButton* skip = box.addButton(tr("跳过已占用的地址"), QMessageBox::AcceptRole);
         QPushButton* anyway = box.addButton(tr("仍然设置"), QMessageBox::DestructiveRole);
@@ -169,8 +170,8 @@ void MainWindow::decideBatch(const std::vector<AddressVerdict>& found)
     }
     assignAddresses(*batch, given, mask, gateway);
     const StatusNote note = AssignmentNote(*batch, given, verdicts);
-    checkStatus->setText(note.text);
-    checkStatus->setToolTip(note.toolTip);
+    SetPlainText(checkStatus, note.text);
+    SetPlainToolTip(checkStatus, note.toolTip);
 }
 
 void MainWindow::on_SetIpButton_clicked()

@@ -72,13 +72,16 @@ BatchCheck PrepareBatchCheck(
     for (int row = 0; row < table.size(); ++row) {
         const ListedRow& listed = table.at(row);
         uint32_t address = 0;
-        if (!listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty())
+        const bool heard = !listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty();
+        if (heard)
             batch.input.heard.append({ listed.serial, address, listed.adapter });
         if (!listed.ticked)
             continue;
         batch.rows.push_back({ row, listed.serial, listed.adapter });
-        if (!listed.serial.isEmpty())
-            batch.input.moving.insert(listed.serial);
+        // Its other rows (its announcement) at this address leave with it; a row at another
+        // address that names its serial number stays.
+        if (heard && !listed.serial.isEmpty())
+            batch.input.moving.append({ listed.serial, address, listed.adapter });
         if (!adapters.contains(listed.adapter))
             adapters.append(listed.adapter);
     }

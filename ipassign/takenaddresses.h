@@ -44,7 +44,8 @@ struct BatchCheck {
 
 // The ticked rows, and what to ask about every address of [start, end] (start alone for one
 // row) on each adapter of the batch, so that skipping knows the free ones too. Every row
-// whose IP cell is an address is a device heard; own is this computer's addresses.
+// whose IP cell is an address is a device heard, and a ticked one a device that moves; own
+// is this computer's addresses.
 BatchCheck PrepareBatchCheck(
     const QList<ListedRow>& table, uint32_t start, uint32_t end, const QSet<uint32_t>& own);
 

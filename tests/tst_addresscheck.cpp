@@ -25,12 +25,16 @@ uint32_t ip(const char* text)
 
 constexpr int kLan = 7;
 
+// SN1 and SN4 are of the batch; SN1 answered twice where it is (a reply and an
+// announcement), and once more, forged, from the gateway's address.
 AddressCheckInput searched()
 {
     AddressCheckInput in;
-    in.heard = { { "SN1", ip("10.81.1.101"), kLan }, { "SN2", ip("10.81.1.102"), kLan },
-        { "", ip("10.81.1.103"), kLan } };
-    in.moving = { "SN1" };
+    const HeardAddress sn1 { "SN1", ip("10.81.1.101"), kLan };
+    const HeardAddress sn4 { "SN4", ip("10.81.1.104"), kLan };
+    in.heard = { sn1, sn1, { "SN2", ip("10.81.1.102"), kLan }, { "", ip("10.81.1.103"), kLan }, sn4,
+        { "SN5", ip("10.81.1.104"), kLan }, { "SN1", ip("10.81.1.254"), kLan } };
+    in.moving = { sn1, sn4 };
     in.own = { ip("10.81.1.1") };
     return in;
 }
@@ -126,7 +130,12 @@ void TestAddressCheck::judgedWithoutTheLink_data()
     QTest::newRow("this computer's, on any adapter") << "10.81.1.1" << 9 << "taken this computer";
     QTest::newRow("a device that stays") << "10.81.1.102" << kLan << "taken device SN2";
     QTest::newRow("a device without a serial number") << "10.81.1.103" << kLan << "taken device ";
-    QTest::newRow("a device of the batch moves away") << "10.81.1.101" << kLan << "free";
+    QTest::newRow("a device of the batch moves away, with both its answers")
+        << "10.81.1.101" << kLan << "free";
+    QTest::newRow("a device of the batch moves, another answered there too")
+        << "10.81.1.104" << kLan << "taken device SN5";
+    QTest::newRow("a forged answer naming a moving device") << "10.81.1.254" << kLan << "taken device SN1";
+    QTest::newRow("a moving device on another adapter") << "10.81.1.101" << 9 << "";
     QTest::newRow("a device on another adapter") << "10.81.1.102" << 9 << "";
     QTest::newRow("nobody of the search") << "10.81.1.50" << kLan << "";
     QTest::newRow("the adapter not known") << "10.81.1.50" << 0 << "unchecked unknown adapter";

@@ -11,6 +11,9 @@
 
 #include <QApplication>
 #include <QFrame>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -115,6 +118,7 @@ public:
     int count = 0;
     QString title;
     QString text;
+    Qt::TextFormat format = Qt::AutoText;
     bool okOnly = false;
     bool parentRight = false;
 
@@ -147,6 +151,7 @@ private:
             ++count;
             title = box->windowTitle();
             text = box->text();
+            format = box->textFormat();
             okOnly = box->standardButtons() == QMessageBox::Ok && box->icon() == QMessageBox::Information;
             parentRight = box->parentWidget() == expectedParent;
             if (QAbstractButton* ok = box->button(QMessageBox::Ok))
@@ -188,6 +193,8 @@ private slots:
     void assignsAddresses();
     void unsentRowKeepsItsCell_data();
     void unsentRowKeepsItsCell();
+    void deviceTextsShownAsWritten_data();
+    void deviceTextsShownAsWritten();
 
 private:
     std::unique_ptr<WindowFixture> fixture;
@@ -757,6 +764,59 @@ void TstBatch::unsentRowKeepsItsCell()
         QStringList({ firstSent ? "192.168.1.10" : "1.1.1.1", outOfMemory ? "1.1.1.2" : "192.168.1.11" }));
     QCOMPARE(diagnostics.contains("set-network command for row 0 not sent\n"), !firstSent);
     QCOMPARE(diagnostics.contains("set-network command for row 1 not sent\n"), outOfMemory);
+}
+
+void TstBatch::deviceTextsShownAsWritten_data()
+{
+    QTest::addColumn<QString>("text"); // the device's name and serial number
+    QTest::newRow("bold") << "<b>SN-H</b>";
+    QTest::newRow("an image that reads a file") << R"(<img src="/dev/zero">)";
+    QTest::newRow("a table wider than the screen") << "<table width=9999>";
+    QTest::newRow("a coloured font") << "<font color=red>x</font>";
+    QTest::newRow("an entity") << "&amp;";
+    QTest::newRow("a line break") << "SN\nH";
+}
+
+// A device that names itself in markup: the table, the notice, and the status line's texts
+// and tool tips show its words as written.
+void TstBatch::deviceTextsShownAsWritten()
+{
+    QFETCH(QString, text);
+    const auto reply = [&](const char* ip) {
+        const QJsonObject fields { { "name", text }, { "ip", ip }, { "sn", text }, { "libver", "1" } };
+        return QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
+    };
+    // Ticked where it answers, and named once more from the address it is about to get.
+    addRows({ reply("1.1.1.1"), reply("10.0.0.10") }, "x");
+    for (int column : { 2, 4 }) {
+        QCOMPARE(table->item(0, column)->text(), text);
+        QVERIFY(!table->item(0, column)->data(Qt::ToolTipRole).isValid());
+    }
+
+    fillForm("10.0.0.10", "", "255.255.255.0", "auto");
+    press();
+    QCOMPARE(catcher.count, 1);
+    QCOMPARE(catcher.format, Qt::PlainText);
+    QCOMPARE(catcher.text,
+        "1 个新地址已被占用：\n10.0.0.10（" + text + " 的新地址）已被本次搜索到的设备 " + text + " 占用");
+    QCOMPARE(commandFrames(), QStringList());
+
+    // Rows heard on no known adapter: sent, and their addresses named unchecked.
+    fillForm("10.0.0.20", "", "255.255.255.0", "auto");
+    press();
+    QCOMPARE(catcher.count, 0);
+    QCOMPARE(commandFrames().size(), 1);
+    auto* checkStatus = window->findChild<QLabel*>("checkStatus");
+    QCOMPARE(checkStatus->textFormat(), Qt::PlainText);
+    QCOMPARE(checkStatus->text(), QString("1 个地址未能检查：不知道设备应答所用的网卡"));
+    QCOMPARE(ShownToolTip(checkStatus), "10.0.0.20  " + text);
+
+    QTest::mouseClick(searchButton, Qt::LeftButton);
+    auto* setStatus = window->findChild<QLabel*>("setStatus");
+    QCOMPARE(setStatus->textFormat(), Qt::PlainText);
+    QCOMPARE(setStatus->text(), QString("1 台中 0 台已使用新地址"));
+    QCOMPARE(ShownToolTip(setStatus), "尚未在新地址应答：" + text);
+    QCOMPARE(window->findChild<QLabel*>("foundStatus")->textFormat(), Qt::PlainText);
 }
 
 QTEST_MAIN(TstBatch)

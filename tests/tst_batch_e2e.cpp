@@ -227,7 +227,7 @@ void TstBatchE2e::statusLineTellsWhichTook()
     QVERIFY(search(5));
     QTRY_COMPARE(set->text(), QString("5 台中 3 台已使用新地址"));
     QStringList ignoring { QString("SN0002"), QString("SN0004") };
-    QCOMPARE(set->toolTip(), "尚未在新地址应答：" + ignoring.join("、"));
+    QCOMPARE(ShownToolTip(set), "尚未在新地址应答：" + ignoring.join("、"));
     QVERIFY(serials.contains("SN0002") && serials.contains("SN0004"));
 }
 

@@ -163,7 +163,7 @@ void TestLan::oneSearchReachesBothLans()
     // Each device answered twice and is counted once.
     auto* found = fixture.window.findChild<QLabel*>("foundStatus");
     QTRY_COMPARE(found->text(), QStringLiteral("找到 10 台设备（2 个网卡：veth0、veth2）"));
-    QCOMPARE(found->toolTip(), QStringLiteral("veth0  10.77.0.1\nveth2  ") + TwoLanAddresses().secondHere);
+    QCOMPARE(ShownToolTip(found), QStringLiteral("veth0  10.77.0.1\nveth2  ") + TwoLanAddresses().secondHere);
 
     // Every row ticked in the header; each device's command goes out on its own LAN only.
     QVERIFY(QMetaObject::invokeMethod(&fixture.window, "on_table_checkbox_all", Q_ARG(bool, true)));
@@ -247,7 +247,7 @@ void TestLan::adapterWhoseAddressIsReplaced()
     QVERIFY(devsim.waitFor([&](const DevsimProcess::Lines&) { return queries(devsim).size() == 4; }));
     QTRY_COMPARE_WITH_TIMEOUT(fixture.table->rowCount(), 6, 10000);
     auto* found = fixture.window.findChild<QLabel*>("foundStatus");
-    QTRY_VERIFY2(found->toolTip().startsWith("veth0  10.77.0.9"), qPrintable(found->toolTip()));
+    QTRY_VERIFY2(ShownToolTip(found).startsWith("veth0  10.77.0.9"), qPrintable(found->toolTip()));
 }
 
 QTEST_MAIN(TestLan)

@@ -21,17 +21,27 @@
 namespace {
 const QString kMac = QStringLiteral("7e:9d:2e:47:c5:04");
 
-// "x S1 10.0.0.5 3": ticked (x) or not (o), serial number, IP cell, adapter; "-" for a row
-// without a serial number or without an IP cell.
+// "x S1 10.0.0.5 3": ticked (x) or not (o), serial number (spaces allowed), IP cell, adapter;
+// "-" for a row without a serial number or without an IP cell.
 QList<ListedRow> tableOf(const QStringList& rows)
 {
     QList<ListedRow> table;
     for (const QString& row : rows) {
         const QStringList f = row.split(' ');
-        table.append(
-            { f[2] == "-" ? QString() : f[2], f[1] == "-" ? QString() : f[1], f[3].toInt(), f[0] == "x" });
+        const QString serial = f.mid(1, f.size() - 3).join(' ');
+        const QString& ip = f[f.size() - 2];
+        table.append({ ip == "-" ? QString() : ip, serial == "-" ? QString() : serial, f.last().toInt(),
+            f[0] == "x" });
     }
     return table;
+}
+
+QString heardText(const QList<HeardAddress>& heard)
+{
+    QStringList texts;
+    for (const HeardAddress& h : heard)
+        texts << QStringLiteral("%1 %2@%3").arg(h.serial, AddressText(h.address)).arg(h.adapter);
+    return texts.join(", ");
 }
 
 uint32_t address(const QString& text)
@@ -104,6 +114,7 @@ public:
     QString answer; // "return", "escape", or the text of the button to click
     int seen = 0;
     QString title, text, defaultButton, escapeButton;
+    Qt::TextFormat format = Qt::AutoText;
     QStringList buttons;
     bool parentIsWindow = false;
 
@@ -129,6 +140,7 @@ private:
         ++seen;
         title = box->windowTitle();
         text = box->text();
+        format = box->textFormat();
         parentIsWindow = box->parentWidget() == window;
         buttons.clear();
         for (QAbstractButton* b : box->buttons())
@@ -173,6 +185,7 @@ private slots:
     void takenAddressInTheRange_data();
     void takenAddressInTheRange();
     void freeRangeSendsAsToday();
+    void aForgedReplyFreesNothing();
     void closingDuringACheckSendsNothing();
 
 private:
@@ -204,22 +217,22 @@ void TestWindowTaken::checkInput_data()
         << "10.0.0.20"
         << "10.0.0.10@3"
         << "S1 10.0.0.5@3"
-        << "S1";
+        << "S1 10.0.0.5@3";
     QTest::newRow("every address of the range on each adapter of the batch")
         << QStringList { "x S1 10.0.0.5 3", "x S2 10.0.0.6 4", "o S3 10.0.0.7 5", "x S4 10.0.0.8 3" }
         << "10.0.0.10"
         << "10.0.0.12"
         << "10.0.0.10@3 10.0.0.11@3 10.0.0.12@3 10.0.0.10@4 10.0.0.11@4 10.0.0.12@4"
         << "S1 10.0.0.5@3, S2 10.0.0.6@4, S3 10.0.0.7@5, S4 10.0.0.8@3"
-        << "S1 S2 S4";
-    QTest::newRow("heard: every row whose cell is an address; moving: serial numbers")
+        << "S1 10.0.0.5@3, S2 10.0.0.6@4, S4 10.0.0.8@3";
+    QTest::newRow("heard: every row whose cell is an address; moving: the ticked ones with a serial number")
         << QStringList { "o S1 - 1", "o S2 1.2.3 1", "o S3 1.1.1.300 1", "o S4 010.0.0.1 1", "x - 10.0.0.7 0",
-               "x S6 10.0.0.8 0" }
+               "x S6 10.0.0.8 0", "x S7 - 0", "o S6 10.0.0.9 0" }
         << "10.0.0.10"
         << "10.0.0.11"
         << "10.0.0.10@0 10.0.0.11@0"
-        << " 10.0.0.7@0, S6 10.0.0.8@0"
-        << "S6";
+        << " 10.0.0.7@0, S6 10.0.0.8@0, S6 10.0.0.9@0"
+        << "S6 10.0.0.8@0";
 }
 
 void TestWindowTaken::checkInput()
@@ -233,16 +246,12 @@ void TestWindowTaken::checkInput()
 
     const QSet<uint32_t> own { address("10.0.0.1") };
     const BatchCheck batch = PrepareBatchCheck(tableOf(rows), address(start), address(end), own);
-    QStringList asked, listened;
+    QStringList asked;
     for (const AddressQuery& q : batch.input.queries)
         asked << QStringLiteral("%1@%2").arg(AddressText(q.address)).arg(q.adapter);
-    for (const HeardAddress& h : batch.input.heard)
-        listened << QStringLiteral("%1 %2@%3").arg(h.serial, AddressText(h.address)).arg(h.adapter);
-    QStringList leaving = batch.input.moving.values();
-    leaving.sort();
     QCOMPARE(asked.join(' '), queries);
-    QCOMPARE(listened.join(", "), heard);
-    QCOMPARE(leaving.join(' '), moving);
+    QCOMPARE(heardText(batch.input.heard), heard);
+    QCOMPARE(heardText(batch.input.moving), moving);
     QCOMPARE(batch.input.own, own);
 }
 
@@ -280,6 +289,12 @@ void TestWindowTaken::rowAddresses_data()
     QTest::newRow("skip: a device of the search holds one, a moving one frees its own")
         << QStringList { "x S1 10.0.0.42 1", "o S2 10.0.0.43 1", "x S3 10.0.0.103 1" } << "10.0.0.42"
         << "10.0.0.50" << QStringList() << true << QStringList { "10.0.0.42", "10.0.0.44" };
+    QTest::newRow("skip: a moving device's announcement leaves with it")
+        << QStringList { "x S1 10.0.0.42 1", "o S1 10.0.0.42 1" } << "10.0.0.42"
+        << "10.0.0.50" << QStringList() << true << QStringList { "10.0.0.42" };
+    QTest::newRow("skip: an answer that names a moving device elsewhere holds its address")
+        << QStringList { "x S1 10.0.0.101 1", "o S1 10.0.0.42 1", "x S2 10.0.0.102 1" } << "10.0.0.42"
+        << "10.0.0.50" << QStringList() << true << QStringList { "10.0.0.43", "10.0.0.44" };
 }
 
 void TestWindowTaken::rowAddresses()
@@ -314,6 +329,13 @@ void TestWindowTaken::notice_data()
     QTest::newRow("a device of this search")
         << QStringList { "x S1 10.0.0.101 1", "o S9 10.0.0.42 1" } << "10.0.0.42" << QStringList() << false
         << one + "10.0.0.42（S1 的新地址）已被本次搜索到的设备 S9 占用";
+    QTest::newRow("an unticked row naming a ticked device, as a forged reply does")
+        << QStringList { "x S1 10.0.0.101 1", "o S1 10.0.0.42 1" } << "10.0.0.42" << QStringList() << false
+        << one + "10.0.0.42（S1 的新地址）已被本次搜索到的设备 S1 占用";
+    QTest::newRow("serial numbers as written")
+        << QStringList { "x <b>SN-H</b> 10.0.0.101 1", "o <img src=\"/dev/zero\"> 10.0.0.42 1" }
+        << "10.0.0.42" << QStringList() << false
+        << one + "10.0.0.42（<b>SN-H</b> 的新地址）已被本次搜索到的设备 <img src=\"/dev/zero\"> 占用";
     QTest::newRow("a device of this search without a serial number")
         << QStringList { "x S1 10.0.0.101 1", "o - 10.0.0.42 1" } << "10.0.0.42" << QStringList() << false
         << one + "10.0.0.42（S1 的新地址）已被本次搜索到的一台无序列号的设备占用";
@@ -552,6 +574,30 @@ void TestWindowTaken::freeRangeSendsAsToday()
         QCOMPARE(m_fixture->cell(m_ticked[k], 3), ip);
     }
     QCOMPARE(commandsSincePress(from), expected);
+}
+
+// A reply that names a ticked device's serial number from an address nobody holds on the
+// link (a gateway that does not answer ARP, say): the address is not the device's to leave.
+void TestWindowTaken::aForgedReplyFreesNothing()
+{
+    const QByteArray forged = QJsonDocument(
+        QJsonObject { { "name", "gw" }, { "ip", "10.81.1.45" }, { "sn", m_serials[0] },
+            { "libver", "1" } }).toJson(QJsonDocument::Compact);
+    QByteArray payload = forged;
+    m_fixture->window.slo_getdevice(payload.data(), 1, 0);
+    QCOMPARE(m_fixture->table->rowCount(), 7);
+
+    const int from = m_devsim->received().size();
+    m_hand.arm("escape");
+    press("10.81.1.45", "10.81.1.50");
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget() && m_setButton->isEnabled(), 30000);
+    m_hand.disarm();
+    QCOMPARE(m_hand.seen, 1);
+    QCOMPARE(m_hand.text,
+        "1 个新地址已被占用：\n10.81.1.45（" + m_serials[0] + " 的新地址）已被本次搜索到的设备 "
+            + m_serials[0] + " 占用");
+    QCOMPARE(m_hand.format, Qt::PlainText);
+    QCOMPARE(commandsSincePress(from), QStringList());
 }
 
 // Last: the window closes while the link is asked; the check ends with it, and nothing goes.

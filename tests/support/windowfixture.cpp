@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 
 WindowFixture::WindowFixture()
 {
@@ -21,4 +22,14 @@ QString WindowFixture::cell(int row, int column) const
 {
     const QTableWidgetItem* item = table->item(row, column);
     return item ? item->text() : QString();
+}
+
+QString ShownToolTip(const QWidget* widget)
+{
+    const QString tip = widget->toolTip();
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
 }

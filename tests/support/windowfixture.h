@@ -8,6 +8,11 @@
 
 class QPushButton;
 class QTableWidget;
+class QWidget;
+
+// The words a person reads in the widget's tool tip: Qt renders it as markup when it looks
+// like markup, as plain text otherwise.
+QString ShownToolTip(const QWidget* widget);
 
 class WindowFixture {
 public:
