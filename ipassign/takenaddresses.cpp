@@ -69,6 +69,13 @@ BatchCheck PrepareBatchCheck(
 {
     BatchCheck batch;
     QList<int> adapters;
+    int ticked = 0;
+    for (const ListedRow& listed : table)
+        ticked += listed.ticked ? 1 : 0;
+    batch.first = start;
+    batch.last = ticked >= 2 ? end : start;
+    // A ticked row past the end of the range gets no address, so it stays where it is.
+    const uint64_t given = batch.last >= batch.first ? uint64_t(batch.last) - batch.first + 1 : 0;
     for (int row = 0; row < table.size(); ++row) {
         const ListedRow& listed = table.at(row);
         uint32_t address = 0;
@@ -80,13 +87,11 @@ BatchCheck PrepareBatchCheck(
         batch.rows.push_back({ row, listed.serial, listed.adapter });
         // Its other rows (its announcement) at this address leave with it; a row at another
         // address that names its serial number stays.
-        if (heard && !listed.serial.isEmpty())
+        if (heard && !listed.serial.isEmpty() && batch.rows.size() <= given)
             batch.input.moving.append({ listed.serial, address, listed.adapter });
         if (!adapters.contains(listed.adapter))
             adapters.append(listed.adapter);
     }
-    batch.first = start;
-    batch.last = batch.rows.size() >= 2 ? end : start;
     for (int adapter : adapters) {
         for (uint64_t a = batch.first; a <= batch.last; ++a)
             batch.input.queries.push_back({ uint32_t(a), adapter });

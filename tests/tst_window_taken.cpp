@@ -233,6 +233,12 @@ void TestWindowTaken::checkInput_data()
         << "10.0.0.10@0 10.0.0.11@0"
         << " 10.0.0.7@0, S6 10.0.0.8@0, S6 10.0.0.9@0"
         << "S6 10.0.0.8@0";
+    QTest::newRow("a ticked row past the range's end gets nothing, so it stays where it is")
+        << QStringList { "x S1 10.0.0.5 1", "x S2 10.0.0.6 1", "x S3 10.0.0.11 1" } << "10.0.0.10"
+        << "10.0.0.11"
+        << "10.0.0.10@1 10.0.0.11@1"
+        << "S1 10.0.0.5@1, S2 10.0.0.6@1, S3 10.0.0.11@1"
+        << "S1 10.0.0.5@1, S2 10.0.0.6@1";
 }
 
 void TestWindowTaken::checkInput()
