@@ -84,7 +84,9 @@ BatchCheck PrepareBatchCheck(
             batch.input.heard.append({ listed.serial, address, listed.adapter });
         if (!listed.ticked)
             continue;
-        batch.rows.push_back({ row, listed.serial, listed.adapter });
+        batch.rows.push_back({ row, listed.serial, listed.adapter, {} });
+        if (heard)
+            batch.rows.back().heardAt = address;
         // Its other rows (its announcement) at this address leave with it; a row at another
         // address that names its serial number stays.
         if (heard && !listed.serial.isEmpty() && batch.rows.size() <= given)
@@ -132,8 +134,27 @@ RowAddresses SkippingTaken(const BatchCheck& batch, const BatchVerdicts& verdict
     std::vector<int> adapters;
     for (const BatchRow& row : batch.rows)
         adapters.push_back(row.adapter);
-    return SkipTaken(batch.first, batch.last, adapters,
-        [&](uint32_t address, int adapter) { return verdicts.of(address, adapter); });
+    // A row that skipping leaves without an address keeps the one it has, which the check
+    // took as vacated: hold it and skip again, until no such row's address is given away.
+    QSet<QPair<uint32_t, int>> kept;
+    for (;;) {
+        const RowAddresses given
+            = SkipTaken(batch.first, batch.last, adapters, [&](uint32_t address, int adapter) {
+                  return kept.contains({ address, adapter }) ? AddressVerdict { AddressState::Taken,
+                      HolderKind::Device, {}, {}, UncheckedReason::None }
+                                                             : verdicts.of(address, adapter);
+              });
+        bool more = false;
+        for (size_t k = 0; k < given.size(); ++k) {
+            const BatchRow& row = batch.rows[k];
+            if (!given[k] && row.heardAt && !kept.contains({ *row.heardAt, row.adapter })) {
+                kept.insert({ *row.heardAt, row.adapter });
+                more = true;
+            }
+        }
+        if (!more)
+            return given;
+    }
 }
 
 QStringList TakenLines(const BatchCheck& batch, const RowAddresses& given, const BatchVerdicts& verdicts)

@@ -30,6 +30,7 @@ struct BatchRow {
     int row = 0;
     QString serial;
     int adapter = 0;
+    std::optional<uint32_t> heardAt; // the address its row shows, where that is one
 };
 
 // Per row of the batch, the address it gets; none where the range ran short.

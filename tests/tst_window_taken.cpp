@@ -301,6 +301,9 @@ void TestWindowTaken::rowAddresses_data()
     QTest::newRow("skip: an answer that names a moving device elsewhere holds its address")
         << QStringList { "x S1 10.0.0.101 1", "o S1 10.0.0.42 1", "x S2 10.0.0.102 1" } << "10.0.0.42"
         << "10.0.0.50" << QStringList() << true << QStringList { "10.0.0.43", "10.0.0.44" };
+    QTest::newRow("skip: a row left without an address keeps its own, which no other row gets")
+        << QStringList { "x S1 10.0.0.101 1", "x S2 10.0.0.42 1" } << "10.0.0.41"
+        << "10.0.0.42" << QStringList { "10.0.0.41@1" } << true << QStringList { "-", "-" };
 }
 
 void TestWindowTaken::rowAddresses()
