@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -37,7 +38,7 @@ constexpr uint16_t kTriggerPort = 9;
 // Resolution gives up after 3 requests 1 s apart (Linux's and Windows' defaults).
 constexpr int kResolveMs = 3600;
 // An old entry the trigger woke: Linux waits 5 s before it asks the holder again, then asks
-// it 3 times 1 s apart; confirmed then, or failed.
+// it 3 times 1 s apart; confirmed then, or failed (and then asked of the link again).
 constexpr int kConfirmMs = 9500;
 constexpr int kReadEveryMs = 100;
 
@@ -259,6 +260,9 @@ NeighbourState neighbourState(uint16_t nud)
     return NeighbourState::Incomplete;
 }
 
+// An entry that does not say when it was confirmed proves no more than a stale one.
+constexpr int64_t kNeverConfirmedMs = int64_t(1) << 40;
+
 bool readNeighbours(NeighbourTable* table)
 {
     const long ticks = std::max(1L, sysconf(_SC_CLK_TCK));
@@ -314,6 +318,7 @@ bool readNeighbours(NeighbourTable* table)
             uint32_t address = 0;
             bool haveAddress = false;
             NeighbourEntry e;
+            e.confirmedAgoMs = kNeverConfirmedMs; // until the entry says when
             for (const rtattr* a = reinterpret_cast<const rtattr*>(
                      reinterpret_cast<const char*>(m) + NLMSG_ALIGN(sizeof(ndmsg)));
                  RTA_OK(a, attributesLeft); a = RTA_NEXT(a, attributesLeft)) {
@@ -443,16 +448,27 @@ private:
                 ? NeighbourEntryProof((*entry)->state, (*entry)->hasMac, (*entry)->confirmedAgoMs, began)
                 : NeighbourProof::Pending;
         };
+        // An old entry failing proves only that its old holder went quiet: asked again, the
+        // system asks the whole link.
+        std::set<size_t> old;
+        std::set<size_t> askedAgain;
+        Clock::time_point until = begin + std::chrono::milliseconds(kResolveMs);
         while (!waiting.empty()) {
             table.clear();
             readable = readNeighbours(&table);
             std::vector<size_t> still;
-            bool old = false;
             for (size_t i : waiting) {
                 const NeighbourEntry* e = nullptr;
                 const NeighbourProof proof = proofOf(i, &e);
+                if (proof == NeighbourProof::LastSeen && old.insert(i).second)
+                    until = std::max(until, begin + std::chrono::milliseconds(kConfirmMs));
+                if (proof == NeighbourProof::Nobody && old.count(i) && askedAgain.insert(i).second) {
+                    sendTrigger(s, queries[i].adapter, queries[i].address);
+                    until = std::max(until, Clock::now() + std::chrono::milliseconds(kResolveMs));
+                    still.push_back(i);
+                    continue;
+                }
                 if (proof == NeighbourProof::Pending || proof == NeighbourProof::LastSeen) {
-                    old = old || proof == NeighbourProof::LastSeen;
                     still.push_back(i);
                     continue;
                 }
@@ -462,8 +478,7 @@ private:
                     : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
             }
             waiting.swap(still);
-            const int bound = old ? kConfirmMs : kResolveMs;
-            if (waiting.empty() || cancel || Clock::now() >= begin + std::chrono::milliseconds(bound))
+            if (waiting.empty() || cancel || Clock::now() >= until)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(kReadEveryMs));
         }
@@ -476,7 +491,7 @@ private:
             (*verdicts)[i] = !now(queries[i].adapter).up
                 ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
                 : proof == NeighbourProof::LastSeen && !cancel ? AddressVerdict::lastSeen(
-                      macText(e->mac), int(std::max<int64_t>(1, e->confirmedAgoMs / 60000)))
+                      macText(e->mac), int(std::clamp<int64_t>(e->confirmedAgoMs / 60000, 1, 1 << 20)))
                 : asked ? AddressVerdict::free()
                         : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
         }
