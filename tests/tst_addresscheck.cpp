@@ -221,6 +221,8 @@ private slots:
     void theProbeHelper();
     void neighbourEntries_data();
     void neighbourEntries();
+    void plantedNeighbourEntries_data();
+    void plantedNeighbourEntries();
     void oneRunPerAdapter();
     void helperStatuses_data();
     void helperStatuses();
@@ -551,6 +553,38 @@ void TestAddressCheck::neighbourEntries()
     const int64_t confirmedMs = int64_t(confirmedAgoS) * 1000;
     const int64_t checkBeganMs = duringCheck ? confirmedMs + 500 : 3000;
     QCOMPARE(int(NeighbourEntryProof(NeighbourState(state), mac, confirmedMs, checkBeganMs)), proof);
+}
+
+void TestAddressCheck::plantedNeighbourEntries_data()
+{
+    QTest::addColumn<bool>("held"); // by the LAN host
+    QTest::addColumn<int>("delayS"); // before the system asks an old entry's holder again
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("a wrong MAC for a held address: asked of the link again") << true << 5 << "taken host MAC";
+    QTest::newRow("the system slow to ask again: unchecked")
+        << false << 30 << "unchecked last seen 1 min ago by 02:00:00:00:00:77";
+}
+
+// An entry such as one ARP request plants (stale, last confirmed a minute ago, here with a
+// MAC nobody has) proves nothing by itself.
+void TestAddressCheck::plantedNeighbourEntries()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN host of isolated --lan");
+    QFETCH(bool, held);
+    QFETCH(int, delayS);
+    QFETCH(QString, verdict);
+    LinkHolders holder;
+    QString why;
+    if (held)
+        QVERIFY2(holder.onLanHost("10.81.1.77/24", &why), qPrintable(why));
+    const auto sh = [](const QString& command) { return QProcess::execute("sh", { "-c", command }) == 0; };
+    QVERIFY(sh(QStringLiteral("sysctl -qw net.ipv4.neigh.veth0.delay_first_probe_time=%1").arg(delayS)));
+    QVERIFY(sh("ip neigh replace 10.81.1.77 lladdr 02:00:00:00:00:77 dev veth0 nud stale"));
+    const std::unique_ptr<LinkProbe> link = NeighbourLinkProbe();
+    const QStringList said = probeOnLan(link.get(), { "10.81.1.77" });
+    sh("ip neigh del 10.81.1.77 dev veth0; sysctl -qw net.ipv4.neigh.veth0.delay_first_probe_time=5");
+    QCOMPARE(said, QStringList { QString(verdict).replace("MAC", m_lanMac) });
 }
 
 // One run per adapter at a time: the second waits its bound and is told it is busy, and
