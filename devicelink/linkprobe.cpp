@@ -228,9 +228,8 @@ bool readNeighbours(NeighbourTable* table)
                 e.hasMac = e.hasMac || r.PhysicalAddress[b] != 0;
             }
         }
-        // Some systems list an address still being resolved as stale, with no MAC. Every
-        // entry with one counts as just confirmed here, as before: the Windows method is to
-        // resolve each address afresh instead.
+        // Some systems list an address still being resolved as stale, with no MAC. An entry
+        // with one holds its address, as it always did here: the rule by age is Linux's.
         if (r.State == NlnsUnreachable)
             e.state = NeighbourState::Failed;
         else if (r.State >= NlnsProbe && r.State <= NlnsPermanent && e.hasMac && !r.IsUnreachable)
