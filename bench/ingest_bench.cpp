@@ -200,7 +200,7 @@ Results runPhases(const BenchOptions& options, const std::vector<Traffic>& cases
         }
     }
     if (options.phases.contains("check")) {
-        progress(QStringLiteral("the address check, 254 addresses by each method"));
+        progress(QStringLiteral("the address check, 254 and 2,000 addresses by each method"));
         r.check = addressCheckRows(&r.complete);
     }
     // Last, the program's pieces in this process.

@@ -744,6 +744,17 @@ QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason w
     case UncheckedReason::UnknownAdapter:
         because = QStringLiteral("the system did not say which adapter their devices answered on");
         break;
+    case UncheckedReason::ProbeBusy:
+        because
+            = QStringLiteral("the probe helper is busy (another check on %1 did not end in time)").arg(name);
+        break;
+    case UncheckedReason::ProbeFailed:
+        because = QStringLiteral("the probe helper failed");
+        break;
+    case UncheckedReason::HolderLastSeen:
+        because = QStringLiteral(
+            "the system last saw a holder more than a minute ago, and none answered during the check");
+        break;
     default:
         because = QStringLiteral("%1 resolves no addresses").arg(name);
     }

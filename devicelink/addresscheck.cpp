@@ -107,6 +107,31 @@ std::vector<AddressVerdict> CheckAddresses(
     return verdicts;
 }
 
+NeighbourProof NeighbourEntryProof(
+    NeighbourState state, bool hasMac, int64_t confirmedAgoMs, int64_t checkBeganAgoMs)
+{
+    switch (state) {
+    case NeighbourState::Failed:
+        return NeighbourProof::Nobody;
+    case NeighbourState::NoArp:
+        return NeighbourProof::NoArp;
+    case NeighbourState::Incomplete:
+        return NeighbourProof::Pending;
+    case NeighbourState::Permanent:
+        return hasMac ? NeighbourProof::Holder : NeighbourProof::Pending;
+    case NeighbourState::Reachable:
+    case NeighbourState::Stale:
+    case NeighbourState::Delay:
+    case NeighbourState::Probe:
+        break;
+    }
+    if (!hasMac)
+        return NeighbourProof::Pending;
+    const bool duringCheck = confirmedAgoMs <= checkBeganAgoMs;
+    return duringCheck || confirmedAgoMs < kNeighbourTrustMs ? NeighbourProof::Holder
+                                                             : NeighbourProof::LastSeen;
+}
+
 std::vector<std::optional<uint32_t>> SkipTaken(uint32_t first, uint32_t last,
     const std::vector<int>& adapters,
     const std::function<AddressVerdict(uint32_t address, int adapter)>& verdictOf)

@@ -28,6 +28,9 @@ enum class UncheckedReason {
     AdapterGone, // the adapter went away, or went down, before or during the check
     CannotResolve, // the adapter resolves no addresses (loopback, no ARP), or the system failed
     UnknownAdapter, // the system did not say which adapter the device answered on
+    ProbeBusy, // another run of the probe helper on the adapter did not end in time
+    ProbeFailed, // the probe helper refused the addresses, crashed or did not end in time
+    HolderLastSeen, // the system's table names a holder, but last heard from it long ago
 };
 
 struct AddressVerdict {
@@ -36,6 +39,7 @@ struct AddressVerdict {
     QString mac; // the holder's, as "7e:9d:2e:47:c5:04", for Host
     QString holderSerial; // for Device; empty for a device that names no serial number
     UncheckedReason reason = UncheckedReason::None;
+    int lastSeenMinutes = 0; // for HolderLastSeen: how long ago the system last heard the holder
 
     static AddressVerdict free()
     {
@@ -48,6 +52,11 @@ struct AddressVerdict {
     static AddressVerdict unchecked(UncheckedReason why)
     {
         return { AddressState::Unchecked, HolderKind::None, {}, {}, why };
+    }
+    static AddressVerdict lastSeen(const QString& mac, int minutes)
+    {
+        return { AddressState::Unchecked, HolderKind::None, mac, {}, UncheckedReason::HolderLastSeen,
+            minutes };
     }
 };
 
@@ -107,6 +116,27 @@ std::unique_ptr<LinkProbe> NeighbourLinkProbe();
 // Raw probes by the helper program at path (Linux), for a process that may not send them;
 // where the helper may not either, the neighbour resolution.
 std::unique_ptr<LinkProbe> HelperArpLinkProbe(const QString& path);
+
+// What an entry of the system's neighbour table proves, by its state and how long ago the
+// system last confirmed that the holder answers. An entry is easy to plant (one ARP request
+// that names the address as its sender) and outlives its holder by hours, so only a recent
+// confirmation makes a holder.
+enum class NeighbourProof {
+    Pending, // being resolved: ask again
+    Holder, // confirmed during the check or within kNeighbourTrustMs, or set by hand
+    LastSeen, // an older entry: unchecked, unless confirmed before the check ends
+    Nobody, // resolution failed: nobody answered
+    NoArp, // the adapter resolves no addresses
+};
+constexpr int kNeighbourTrustMs = 60000;
+
+// An entry's state, as Linux names them (NUD_*).
+enum class NeighbourState { Incomplete, Reachable, Stale, Delay, Probe, Failed, NoArp, Permanent };
+
+// What an entry proves, by its state, whether it names a link-layer address, how long ago
+// the system last confirmed it and how long ago the check began.
+NeighbourProof NeighbourEntryProof(
+    NeighbourState state, bool hasMac, int64_t confirmedAgoMs, int64_t checkBeganAgoMs);
 
 // Every IPv4 address of this computer, on any adapter.
 QSet<uint32_t> ThisComputerAddresses();

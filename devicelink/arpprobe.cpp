@@ -1,11 +1,13 @@
 #include "arpprobe.h"
 
+#include <cerrno>
 #include <cstring>
 
 #ifdef __linux__
+#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -13,6 +15,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #endif
@@ -79,9 +83,17 @@ struct LinkState {
     int fd = -1;
     std::unordered_map<uint32_t, size_t> where; // target to its index
     ArpLinkResult result;
+    int round = 0; // the round being sent; kArpProbeRounds once all are out
+    size_t next = 0; // the next target of the round
+    uint64_t sent = 0;
+    Clock::time_point roundAt; // when the round may begin
+    Clock::time_point listenUntil;
     bool open() const { return fd >= 0; }
+    bool sending() const { return open() && round < kArpProbeRounds; }
 };
 
+// A few probes at once, so that a late wake-up does not slow the pace.
+constexpr uint64_t kPaceBurst = 8;
 }
 
 int OpenArpSocket(int index)
@@ -116,7 +128,9 @@ void closeLink(LinkState* s, ArpEnd end)
     s->result.end = end;
 }
 
-void sendRound(const ArpLink& link, LinkState* s)
+// Sends what the pace allows now: the probes of the round not answered yet, at most
+// kMaxArpProbesPerSecond since begin (with a small burst).
+void sendDue(const ArpLink& link, LinkState* s, Clock::time_point begin, Clock::time_point now)
 {
     sockaddr_ll to {};
     to.sll_family = AF_PACKET;
@@ -124,16 +138,38 @@ void sendRound(const ArpLink& link, LinkState* s)
     to.sll_ifindex = link.index;
     to.sll_halen = 6;
     std::memcpy(to.sll_addr, kBroadcast, 6);
-    for (size_t i = 0; i < link.targets.size() && s->open(); ++i) {
-        if (s->result.holders[i])
-            continue; // answered already
-        const auto packet = ArpProbePacket(link.own, link.targets[i]);
-        if (sendto(s->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - begin).count();
+    const uint64_t allowed = kPaceBurst + uint64_t(ms) * kMaxArpProbesPerSecond / 1000;
+    while (s->sending() && now >= s->roundAt) {
+        while (s->next < link.targets.size() && s->result.holders[s->next])
+            ++s->next; // answered already
+        if (s->next == link.targets.size()) {
+            ++s->round;
+            s->next = 0;
+            s->roundAt = std::max(begin + std::chrono::milliseconds(s->round * kArpProbeGapMs), now);
+            s->listenUntil = now + std::chrono::milliseconds(kArpListenMs);
             continue;
-        // A full queue loses this round's probe only; the next round sends it again.
-        if (adapterGoneError(errno))
+        }
+        if (s->sent >= allowed)
+            return;
+        const auto packet = ArpProbePacket(link.own, link.targets[s->next]);
+        ++s->next;
+        ++s->sent; // a probe lost to a full queue counts too: the next round sends it again
+        if (sendto(s->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0
+            && adapterGoneError(errno))
             closeLink(s, ArpEnd::AdapterGone);
     }
+}
+
+// When the link next has something to do: its next probe, or the end of its listening.
+Clock::time_point nextDue(const LinkState& s, Clock::time_point begin)
+{
+    if (!s.sending())
+        return s.listenUntil;
+    const auto paced = begin
+        + std::chrono::microseconds(
+            int64_t(s.sent + 1 - std::min(s.sent + 1, kPaceBurst)) * 1000000 / kMaxArpProbesPerSecond);
+    return std::max(s.roundAt, paced);
 }
 
 // Reads what is queued, a bounded number at a time so that a flood cannot hold the loop
@@ -166,10 +202,11 @@ void readReplies(const ArpLink& link, LinkState* s)
 std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>& cancel)
 {
     std::vector<LinkState> states(links.size());
-    std::vector<pollfd> polled;
+    const Clock::time_point begin = Clock::now();
     for (size_t k = 0; k < links.size(); ++k) {
         LinkState& s = states[k];
         s.result.holders.resize(links[k].targets.size());
+        s.roundAt = s.listenUntil = begin;
         if (links[k].targets.size() > kMaxArpTargets)
             continue; // Failed
         for (size_t i = 0; i < links[k].targets.size(); ++i)
@@ -179,37 +216,28 @@ std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const
             : adapterGoneError(errno) ? ArpEnd::AdapterGone
                                       : ArpEnd::Failed;
     }
-    const Clock::time_point begin = Clock::now();
-    const auto at = [begin](int ms) { return begin + std::chrono::milliseconds(ms); };
-    const Clock::time_point deadline = at((kArpProbeRounds - 1) * kArpProbeGapMs + kArpListenMs);
-    int roundsSent = 0;
+    std::vector<pollfd> polled;
+    std::vector<size_t> owner;
     while (!cancel) {
         const Clock::time_point now = Clock::now();
-        if (roundsSent < kArpProbeRounds && now >= at(roundsSent * kArpProbeGapMs)) {
-            for (size_t k = 0; k < links.size(); ++k) {
-                if (states[k].open())
-                    sendRound(links[k], &states[k]);
-            }
-            ++roundsSent;
-            continue;
-        }
-        if (now >= deadline)
-            break;
-        const Clock::time_point next
-            = roundsSent < kArpProbeRounds ? at(roundsSent * kArpProbeGapMs) : deadline;
-        // Short waits, so that a cancel is seen soon.
-        const auto wait = std::min<long long>(
-            50, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1);
+        Clock::time_point next = Clock::time_point::max();
         polled.clear();
-        std::vector<size_t> owner;
+        owner.clear();
         for (size_t k = 0; k < states.size(); ++k) {
-            if (states[k].open()) {
-                polled.push_back({ states[k].fd, POLLIN, 0 });
-                owner.push_back(k);
-            }
+            LinkState& s = states[k];
+            if (s.sending())
+                sendDue(links[k], &s, begin, now);
+            if (!s.open() || (!s.sending() && now >= s.listenUntil))
+                continue;
+            next = std::min(next, nextDue(s, begin));
+            polled.push_back({ s.fd, POLLIN, 0 });
+            owner.push_back(k);
         }
         if (polled.empty())
             break;
+        // Short waits, so that a cancel is seen soon.
+        const auto wait = std::clamp<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count(), 0, 50);
         if (poll(polled.data(), polled.size(), int(wait)) <= 0)
             continue;
         for (size_t p = 0; p < polled.size(); ++p) {
@@ -226,6 +254,38 @@ std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const
         results.push_back(std::move(s.result));
     }
     return results;
+}
+
+int TakeProbeLock(int index, int waitMs, const std::atomic<bool>& cancel)
+{
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un name {};
+    name.sun_family = AF_UNIX;
+    // sun_path[0] stays 0: an abstract name
+    const int length = snprintf(name.sun_path + 1, sizeof name.sun_path - 1, "devicesearch-probe/%d", index);
+    const auto size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(length));
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    // Each waiter tries at its own moments, so that none is always second.
+    unsigned jitter = unsigned(getpid());
+    while (bind(fd, reinterpret_cast<sockaddr*>(&name), size) != 0) {
+        const int error = errno;
+        if (error != EADDRINUSE || cancel || Clock::now() >= deadline) {
+            close(fd);
+            errno = error == EADDRINUSE ? EBUSY : error;
+            return -1;
+        }
+        jitter = jitter * 1103515245u + 12345u;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 + (jitter >> 16) % 20));
+    }
+    return fd;
+}
+
+void ReleaseProbeLock(int lock)
+{
+    if (lock >= 0)
+        close(lock);
 }
 
 bool MayProbeWithArp()
@@ -264,6 +324,14 @@ int OpenArpSocket(int)
 {
     return -1;
 }
+
+int TakeProbeLock(int, int, const std::atomic<bool>&)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+void ReleaseProbeLock(int) { }
 
 std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>&)
 {

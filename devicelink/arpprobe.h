@@ -17,8 +17,13 @@ constexpr int kArpProbeRounds = 3;
 constexpr int kArpProbeGapMs = 200;
 // After the last round; about what hosts take to answer, with room for a busy one.
 constexpr int kArpListenMs = 1000;
-// The most addresses one call probes on one adapter: a /22.
+// The most addresses one call probes on one adapter: a /22. Callers split larger sets.
 constexpr size_t kMaxArpTargets = 1024;
+// The most probes a second on one adapter: a check must not become a broadcast storm.
+constexpr int kMaxArpProbesPerSecond = 1000;
+// How long a run waits for another run on the same adapter to end before it gives up:
+// about four runs of kMaxArpTargets.
+constexpr int kProbeLockWaitMs = 20000;
 
 // A probe for target: a broadcast request whose sender address is 0.0.0.0, so that no
 // host's table learns anything from it and no address of that subnet is needed here.
@@ -51,10 +56,20 @@ struct ArpLinkResult {
     std::vector<std::optional<MacAddress>> holders; // per target; none: nobody answered
 };
 
-// Probes every target kArpProbeRounds times kArpProbeGapMs apart and listens kArpListenMs
-// more, on all links at once; returns early on cancel (what is not known then counts as
+// Probes every target kArpProbeRounds times, each round kArpProbeGapMs after the last one
+// began or when it ended, at most kMaxArpProbesPerSecond per link, and listens kArpListenMs
+// after the last probe, on all links at once; returns early on cancel (what is not known then counts as
 // Failed). A holder found on a link that went away is still reported.
 std::vector<ArpLinkResult> ProbeWithArp(const std::vector<ArpLink>& links, const std::atomic<bool>& cancel);
+
+// The one probing run on an adapter on this machine: an abstract local socket named after
+// the interface index, which only one process can bind. Abstract names live in the network
+// namespace, as interface indices do, and no file stands at them that another user could
+// link, fill or hold open; the kernel frees the name when its holder ends, however it ends.
+// Waits up to waitMs for the holder to end (less on cancel): the descriptor to close when
+// done, or -1 with errno EBUSY when another run kept it, or the system's error.
+int TakeProbeLock(int index, int waitMs, const std::atomic<bool>& cancel);
+void ReleaseProbeLock(int lock);
 
 // Whether this process may open a packet socket now.
 bool MayProbeWithArp();

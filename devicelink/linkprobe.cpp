@@ -6,14 +6,18 @@
 #include "netcompat.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QProcess>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 
 #ifdef _WIN32
@@ -33,6 +37,9 @@ using Clock = std::chrono::steady_clock;
 constexpr uint16_t kTriggerPort = 9;
 // Resolution gives up after 3 requests 1 s apart (Linux's and Windows' defaults).
 constexpr int kResolveMs = 3600;
+// An old entry the trigger woke: Linux waits 5 s before it asks the holder again, then asks
+// it 3 times 1 s apart; confirmed then, or failed (and then asked of the link again).
+constexpr int kConfirmMs = 9500;
 constexpr int kReadEveryMs = 100;
 
 struct Subnet {
@@ -126,43 +133,32 @@ QString macText(const MacAddress& mac)
     return MacText(mac.data(), int(mac.size()));
 }
 
+// An adapter's addresses in runs of at most size, in order.
+std::vector<std::vector<size_t>> inRuns(const std::vector<size_t>& members, size_t size)
+{
+    std::vector<std::vector<size_t>> runs;
+    for (size_t i = 0; i < members.size(); i += size)
+        runs.emplace_back(
+            members.begin() + long(i), members.begin() + long(std::min(members.size(), i + size)));
+    return runs;
+}
+
 class RawArpProbe : public LinkProbe {
 public:
     std::vector<AddressVerdict> probe(
         const std::vector<AddressQuery>& queries, const std::atomic<bool>& cancel) override
     {
         std::vector<AddressVerdict> verdicts(queries.size());
-        std::vector<ArpLink> links;
-        std::vector<std::vector<size_t>> asked;
+        // Adapters at once, each on a thread of its own; an adapter's runs one after another.
+        std::vector<std::thread> adapters;
         for (const auto& [index, members] : byAdapter(queries)) {
-            const AdapterLink a = readAdapter(index);
-            const UncheckedReason why = !a.present || !a.up ? UncheckedReason::AdapterGone
-                : !a.resolves                               ? UncheckedReason::CannotResolve
-                                                            : UncheckedReason::None;
-            if (why != UncheckedReason::None) {
-                for (size_t i : members)
-                    verdicts[i] = AddressVerdict::unchecked(why);
-                continue;
-            }
-            ArpLink link { index, a.mac, {} };
-            for (size_t i : members)
-                link.targets.push_back(queries[i].address);
-            links.push_back(std::move(link));
-            asked.push_back(members);
+            adapters.emplace_back([&, index = index, members = members] {
+                for (const std::vector<size_t>& run : inRuns(members, kMaxArpTargets))
+                    probeRun(index, queries, run, cancel, &verdicts);
+            });
         }
-        const std::vector<ArpLinkResult> results = ProbeWithArp(links, cancel);
-        for (size_t k = 0; k < links.size(); ++k) {
-            const ArpLinkResult& r = results[k];
-            // The adapter may have gone since it was probed: nobody's answer then means nothing.
-            const bool gone = r.end == ArpEnd::AdapterGone || !readAdapter(links[k].index).up;
-            for (size_t t = 0; t < asked[k].size(); ++t) {
-                const std::optional<MacAddress>& holder = r.holders[t];
-                verdicts[asked[k][t]] = holder ? AddressVerdict::host(macText(*holder))
-                    : gone                     ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
-                    : r.end == ArpEnd::Done    ? AddressVerdict::free()
-                                               : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
-            }
-        }
+        for (std::thread& t : adapters)
+            t.join();
         return verdicts;
     }
     std::optional<AddressVerdict> atOnce(const AddressQuery& query) const override
@@ -171,14 +167,44 @@ public:
     }
 
 private:
+    // One run on one adapter, in its turn on the machine; writes the run's verdicts only.
+    static void probeRun(int index, const std::vector<AddressQuery>& queries, const std::vector<size_t>& run,
+        const std::atomic<bool>& cancel, std::vector<AddressVerdict>* verdicts)
+    {
+        const auto all = [&](UncheckedReason why) {
+            for (size_t i : run)
+                (*verdicts)[i] = AddressVerdict::unchecked(why);
+        };
+        const AdapterLink a = readAdapter(index);
+        if (const std::optional<AddressVerdict> v = adapterVerdict(a))
+            return all(v->reason);
+        const int lock = TakeProbeLock(index, kProbeLockWaitMs, cancel);
+        if (lock < 0)
+            return all(errno == EBUSY ? UncheckedReason::ProbeBusy : UncheckedReason::CannotResolve);
+        ArpLink link { index, a.mac, {} };
+        for (size_t i : run)
+            link.targets.push_back(queries[i].address);
+        const ArpLinkResult r = ProbeWithArp({ link }, cancel).front();
+        ReleaseProbeLock(lock);
+        // The adapter may have gone since it was probed: nobody's answer then means nothing.
+        const bool gone = r.end == ArpEnd::AdapterGone || !readAdapter(index).up;
+        for (size_t t = 0; t < run.size(); ++t) {
+            const std::optional<MacAddress>& holder = r.holders[t];
+            (*verdicts)[run[t]] = holder ? AddressVerdict::host(macText(*holder))
+                : gone                   ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
+                : r.end == ArpEnd::Done  ? AddressVerdict::free()
+                                         : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+        }
+    }
+
     mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };
 
-// What the system's table says of one address, once the trigger went out.
-enum class Resolution { Pending, Held, Failed, NoArp };
-
+// An entry of the system's table.
 struct NeighbourEntry {
-    Resolution state = Resolution::Pending;
+    NeighbourState state = NeighbourState::Incomplete;
+    bool hasMac = false;
+    int64_t confirmedAgoMs = 0;
     MacAddress mac {};
 };
 
@@ -196,26 +222,49 @@ bool readNeighbours(NeighbourTable* table)
         if (r.Address.si_family != AF_INET)
             continue;
         NeighbourEntry e;
-        bool nonzero = false;
         if (r.PhysicalAddressLength == 6) {
             for (int b = 0; b < 6; ++b) {
                 e.mac[size_t(b)] = r.PhysicalAddress[b];
-                nonzero = nonzero || r.PhysicalAddress[b] != 0;
+                e.hasMac = e.hasMac || r.PhysicalAddress[b] != 0;
             }
         }
-        // Some systems list an address still being resolved as stale, with no MAC.
+        // Some systems list an address still being resolved as stale, with no MAC. An entry
+        // with one holds its address, as it always did here: the rule by age is Linux's.
         if (r.State == NlnsUnreachable)
-            e.state = Resolution::Failed;
-        else if (r.State >= NlnsProbe && r.State <= NlnsPermanent && nonzero && !r.IsUnreachable)
-            e.state = Resolution::Held;
+            e.state = NeighbourState::Failed;
+        else if (r.State >= NlnsProbe && r.State <= NlnsPermanent && e.hasMac && !r.IsUnreachable)
+            e.state = NeighbourState::Reachable;
         (*table)[{ int(r.InterfaceIndex), ntohl(r.Address.Ipv4.sin_addr.s_addr) }] = e;
     }
     FreeMibTable(rows);
     return true;
 }
 #else
+NeighbourState neighbourState(uint16_t nud)
+{
+    if (nud & NUD_FAILED)
+        return NeighbourState::Failed;
+    if (nud & NUD_NOARP)
+        return NeighbourState::NoArp;
+    if (nud & NUD_PERMANENT)
+        return NeighbourState::Permanent;
+    if (nud & NUD_REACHABLE)
+        return NeighbourState::Reachable;
+    if (nud & NUD_STALE)
+        return NeighbourState::Stale;
+    if (nud & NUD_DELAY)
+        return NeighbourState::Delay;
+    if (nud & NUD_PROBE)
+        return NeighbourState::Probe;
+    return NeighbourState::Incomplete;
+}
+
+// An entry that does not say when it was confirmed proves no more than a stale one.
+constexpr int64_t kNeverConfirmedMs = int64_t(1) << 40;
+
 bool readNeighbours(NeighbourTable* table)
 {
+    const long ticks = std::max(1L, sysconf(_SC_CLK_TCK));
     const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0)
         return false;
@@ -268,7 +317,7 @@ bool readNeighbours(NeighbourTable* table)
             uint32_t address = 0;
             bool haveAddress = false;
             NeighbourEntry e;
-            bool haveMac = false;
+            e.confirmedAgoMs = kNeverConfirmedMs; // until the entry says when
             for (const rtattr* a = reinterpret_cast<const rtattr*>(
                      reinterpret_cast<const char*>(m) + NLMSG_ALIGN(sizeof(ndmsg)));
                  RTA_OK(a, attributesLeft); a = RTA_NEXT(a, attributesLeft)) {
@@ -278,18 +327,17 @@ bool readNeighbours(NeighbourTable* table)
                     haveAddress = true;
                 } else if (a->rta_type == NDA_LLADDR && RTA_PAYLOAD(a) == 6) {
                     std::memcpy(e.mac.data(), RTA_DATA(a), 6);
-                    haveMac = e.mac != MacAddress {};
+                    e.hasMac = e.mac != MacAddress {};
+                } else if (a->rta_type == NDA_CACHEINFO && RTA_PAYLOAD(a) >= sizeof(nda_cacheinfo)) {
+                    nda_cacheinfo info;
+                    std::memcpy(&info, RTA_DATA(a), sizeof info);
+                    // An age in the clock ticks of times(2) (USER_HZ), not in jiffies.
+                    e.confirmedAgoMs = int64_t(info.ndm_confirmed) * 1000 / ticks;
                 }
             }
             if (!haveAddress)
                 continue;
-            const uint16_t s = m->ndm_state;
-            if (s & NUD_FAILED)
-                e.state = Resolution::Failed;
-            else if (s & NUD_NOARP)
-                e.state = Resolution::NoArp;
-            else if ((s & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE | NUD_PERMANENT)) && haveMac)
-                e.state = Resolution::Held;
+            e.state = neighbourState(m->ndm_state);
             (*table)[{ m->ndm_ifindex, address }] = e;
         }
     }
@@ -312,6 +360,23 @@ bool sendTrigger(net::Socket s, int adapter, uint32_t address)
     return net::sendTo(s, &nothing, 0, to) >= 0;
 }
 
+// How many addresses one batch puts into the system's table: well below the most it keeps
+// (gc_thresh3, 1,024 by default), where it starts dropping entries, others' included.
+size_t neighbourBatch()
+{
+    long most = 1024;
+#ifdef __linux__
+    QFile limit(QStringLiteral("/proc/sys/net/ipv4/neigh/default/gc_thresh3"));
+    if (limit.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const long read = QString::fromLatin1(limit.read(32)).trimmed().toLong(&ok);
+        if (ok)
+            most = read;
+    }
+#endif
+    return size_t(std::clamp(most / 4, 16L, 256L));
+}
+
 class NeighbourProbe : public LinkProbe {
 public:
     NeighbourProbe() { net::startup(); }
@@ -319,61 +384,27 @@ public:
         const std::vector<AddressQuery>& queries, const std::atomic<bool>& cancel) override
     {
         std::vector<AddressVerdict> verdicts(queries.size());
-        std::vector<size_t> waiting;
-        std::vector<bool> settled(queries.size(), false);
         const net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        std::vector<size_t> toAsk;
         for (const auto& [index, members] : byAdapter(queries)) {
             const AdapterLink a = readAdapter(index);
             for (size_t i : members) {
-                const uint32_t address = queries[i].address;
-                UncheckedReason why = !a.present || !a.up ? UncheckedReason::AdapterGone
-                    : !a.resolves || !net::isValid(s)     ? UncheckedReason::CannotResolve
-                    : !onLink(a, address)                 ? UncheckedReason::OffLink
-                                                          : UncheckedReason::None;
-                if (why == UncheckedReason::None && !sendTrigger(s, index, address) && !readAdapter(index).up)
-                    why = UncheckedReason::AdapterGone;
-                if (why != UncheckedReason::None) {
+                const UncheckedReason why = !a.present || !a.up ? UncheckedReason::AdapterGone
+                    : !a.resolves || !net::isValid(s)           ? UncheckedReason::CannotResolve
+                    : !onLink(a, queries[i].address)            ? UncheckedReason::OffLink
+                                                                : UncheckedReason::None;
+                if (why != UncheckedReason::None)
                     verdicts[i] = AddressVerdict::unchecked(why);
-                    settled[i] = true;
-                } else {
-                    waiting.push_back(i);
-                }
+                else
+                    toAsk.push_back(i);
             }
         }
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kResolveMs);
-        NeighbourTable table;
-        bool readable = true;
-        while (!waiting.empty()) {
-            table.clear();
-            readable = readNeighbours(&table);
-            std::vector<size_t> still;
-            for (size_t i : waiting) {
-                const auto found = table.find({ queries[i].adapter, queries[i].address });
-                if (found == table.end() || found->second.state == Resolution::Pending) {
-                    still.push_back(i);
-                    continue;
-                }
-                const NeighbourEntry& e = found->second;
-                verdicts[i] = e.state == Resolution::Held ? AddressVerdict::host(macText(e.mac))
-                    : e.state == Resolution::Failed
-                    ? AddressVerdict::free()
-                    : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
-                settled[i] = true;
-            }
-            waiting.swap(still);
-            if (waiting.empty() || cancel || Clock::now() >= deadline)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(kReadEveryMs));
-        }
-        AdapterMemo now;
-        for (size_t i : waiting) {
-            const auto found = table.find({ queries[i].adapter, queries[i].address });
-            // Asked for and never answered: nobody holds it, as far as the link tells.
-            const bool asked = readable && !cancel && found != table.end();
-            verdicts[i] = !now(queries[i].adapter).up
-                ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
-                : asked ? AddressVerdict::free()
-                        : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+        for (const std::vector<size_t>& batch : inRuns(toAsk, neighbourBatch())) {
+            if (!cancel)
+                resolveBatch(s, queries, batch, cancel, &verdicts);
+            else
+                for (size_t i : batch)
+                    verdicts[i] = AddressVerdict::unchecked(UncheckedReason::CannotResolve);
         }
         if (net::isValid(s))
             net::closeSocket(s);
@@ -390,6 +421,81 @@ public:
     }
 
 private:
+    // Triggers the batch's resolutions and reads the table until each is known or the
+    // resolution's bound passed; longer while an old entry may yet be confirmed.
+    static void resolveBatch(net::Socket s, const std::vector<AddressQuery>& queries,
+        const std::vector<size_t>& batch, const std::atomic<bool>& cancel,
+        std::vector<AddressVerdict>* verdicts)
+    {
+        const Clock::time_point begin = Clock::now();
+        std::vector<size_t> waiting;
+        for (size_t i : batch) {
+            if (!sendTrigger(s, queries[i].adapter, queries[i].address)
+                && !readAdapter(queries[i].adapter).up)
+                (*verdicts)[i] = AddressVerdict::unchecked(UncheckedReason::AdapterGone);
+            else
+                waiting.push_back(i);
+        }
+        NeighbourTable table;
+        bool readable = true;
+        const auto proofOf = [&](size_t i, const NeighbourEntry** entry) {
+            const auto found = table.find({ queries[i].adapter, queries[i].address });
+            *entry = found == table.end() ? nullptr : &found->second;
+            const int64_t began
+                = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+            return *entry
+                ? NeighbourEntryProof((*entry)->state, (*entry)->hasMac, (*entry)->confirmedAgoMs, began)
+                : NeighbourProof::Pending;
+        };
+        // An old entry failing proves only that its old holder went quiet: asked again, the
+        // system asks the whole link.
+        std::set<size_t> old;
+        std::set<size_t> askedAgain;
+        Clock::time_point until = begin + std::chrono::milliseconds(kResolveMs);
+        while (!waiting.empty()) {
+            table.clear();
+            readable = readNeighbours(&table);
+            std::vector<size_t> still;
+            for (size_t i : waiting) {
+                const NeighbourEntry* e = nullptr;
+                const NeighbourProof proof = proofOf(i, &e);
+                if (proof == NeighbourProof::LastSeen && old.insert(i).second)
+                    until = std::max(until, begin + std::chrono::milliseconds(kConfirmMs));
+                if (proof == NeighbourProof::Nobody && old.count(i) && askedAgain.insert(i).second) {
+                    sendTrigger(s, queries[i].adapter, queries[i].address);
+                    until = std::max(until, Clock::now() + std::chrono::milliseconds(kResolveMs));
+                    still.push_back(i);
+                    continue;
+                }
+                if (proof == NeighbourProof::Pending || proof == NeighbourProof::LastSeen) {
+                    still.push_back(i);
+                    continue;
+                }
+                (*verdicts)[i] = proof == NeighbourProof::Holder ? AddressVerdict::host(macText(e->mac))
+                    : proof == NeighbourProof::Nobody
+                    ? AddressVerdict::free()
+                    : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+            }
+            waiting.swap(still);
+            if (waiting.empty() || cancel || Clock::now() >= until)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kReadEveryMs));
+        }
+        AdapterMemo now;
+        for (size_t i : waiting) {
+            const NeighbourEntry* e = nullptr;
+            const NeighbourProof proof = proofOf(i, &e);
+            // Asked for and never answered: nobody holds it, as far as the link tells.
+            const bool asked = readable && !cancel && e;
+            (*verdicts)[i] = !now(queries[i].adapter).up
+                ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
+                : proof == NeighbourProof::LastSeen && !cancel ? AddressVerdict::lastSeen(
+                      macText(e->mac), int(std::clamp<int64_t>(e->confirmedAgoMs / 60000, 1, 1 << 20)))
+                : asked ? AddressVerdict::free()
+                        : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
+        }
+    }
+
     mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };
 
@@ -419,59 +525,48 @@ public:
     {
         std::vector<AddressVerdict> verdicts(
             queries.size(), AddressVerdict::unchecked(UncheckedReason::CannotResolve));
-        std::vector<std::pair<std::unique_ptr<QProcess>, std::vector<size_t>>> runs;
-        for (const auto& [index, members] : byAdapter(queries)) {
-            QStringList args { QString::number(index) };
-            for (size_t i : members)
-                args << QHostAddress(queries[i].address).toString();
-            auto p = std::make_unique<QProcess>();
-            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            p->start(m_helper, args);
-            runs.emplace_back(std::move(p), members);
-        }
-        std::vector<AddressQuery> refused;
-        std::vector<size_t> refusedAt;
-        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-        for (auto& [p, members] : runs) {
-            while (!p->waitForFinished(50) && p->state() != QProcess::NotRunning) {
-                if (cancel || Clock::now() >= deadline) {
-                    p->kill();
-                    p->waitForFinished(1000);
-                    break;
+        // Adapters at once, an adapter's runs one after another: the helper takes one
+        // adapter's turn at a time anyway.
+        struct Adapter {
+            int index = 0;
+            std::vector<std::vector<size_t>> runs;
+            size_t next = 0;
+            std::unique_ptr<QProcess> process;
+            Clock::time_point deadline;
+        };
+        std::vector<Adapter> adapters;
+        for (const auto& [index, members] : byAdapter(queries))
+            adapters.push_back({ index, inRuns(members, kMaxArpTargets), 0, nullptr, {} });
+        std::vector<size_t> refused;
+        for (bool running = true; running;) {
+            running = false;
+            for (Adapter& a : adapters) {
+                if (!a.process && a.next < a.runs.size() && !cancel) {
+                    a.process = start(a.index, queries, a.runs[a.next]);
+                    a.deadline = Clock::now() + runBound(a.runs[a.next].size());
                 }
-            }
-            const bool ran = p->exitStatus() == QProcess::NormalExit;
-            if (ran && p->exitCode() == 3) { // no capability: ask the system instead
-                for (size_t i : members) {
-                    refused.push_back(queries[i]);
-                    refusedAt.push_back(i);
+                if (!a.process)
+                    continue;
+                running = true;
+                if (!a.process->waitForFinished(20) && a.process->state() != QProcess::NotRunning) {
+                    if (!cancel && Clock::now() < a.deadline)
+                        continue;
+                    a.process->kill();
+                    a.process->waitForFinished(1000);
                 }
-                continue;
-            }
-            QHash<uint32_t, AddressVerdict> said;
-            bool gone = ran && p->exitCode() == 4;
-            while (ran && p->exitCode() == 0 && p->canReadLine()) {
-                const QList<QByteArray> words = p->readLine().trimmed().split(' ');
-                if (words.size() == 2 && words[0] == "end")
-                    gone = words[1] == "gone";
-                const quint32 address = QHostAddress(QString::fromLatin1(words[0])).toIPv4Address();
-                if (words.size() == 2 && words[1] == "free")
-                    said.insert(address, AddressVerdict::free());
-                else if (words.size() == 3 && words[1] == "taken" && words[2].size() == 17)
-                    said.insert(address, AddressVerdict::host(QString::fromLatin1(words[2])));
-            }
-            for (size_t i : members) {
-                const AddressVerdict v = said.value(
-                    queries[i].address, AddressVerdict::unchecked(UncheckedReason::CannotResolve));
-                verdicts[i] = gone && v.state != AddressState::Taken
-                    ? AddressVerdict::unchecked(UncheckedReason::AdapterGone)
-                    : v;
+                const std::vector<size_t>& run = a.runs[a.next++];
+                if (!readRun(a.process.get(), queries, run, &verdicts))
+                    refused.insert(refused.end(), run.begin(), run.end());
+                a.process.reset();
             }
         }
         if (!refused.empty()) {
-            const std::vector<AddressVerdict> asked = NeighbourLinkProbe()->probe(refused, cancel);
+            std::vector<AddressQuery> asked;
+            for (size_t i : refused)
+                asked.push_back(queries[i]);
+            const std::vector<AddressVerdict> said = NeighbourLinkProbe()->probe(asked, cancel);
             for (size_t k = 0; k < refused.size(); ++k)
-                verdicts[refusedAt[k]] = asked[k];
+                verdicts[refused[k]] = said[k];
         }
         return verdicts;
     }
@@ -481,9 +576,67 @@ public:
     }
 
 private:
-    mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
+    // The helper's exit statuses.
+    enum { kDone = 0, kBadArguments = 2, kNoPermission = 3, kNoAdapter = 4, kBusy = 5 };
 
-private:
+    // How long a run may take: its turn, its probes at the helper's pace, and its listening.
+    static std::chrono::milliseconds runBound(size_t addresses)
+    {
+        return std::chrono::milliseconds(kProbeLockWaitMs + 5000 + kArpListenMs
+            + int64_t(addresses) * kArpProbeRounds * 1000 / kMaxArpProbesPerSecond);
+    }
+
+    std::unique_ptr<QProcess> start(
+        int index, const std::vector<AddressQuery>& queries, const std::vector<size_t>& run) const
+    {
+        QStringList args { QString::number(index) };
+        for (size_t i : run)
+            args << QHostAddress(queries[i].address).toString();
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(m_helper, args);
+        return p;
+    }
+
+    // The verdicts of a run that ended (or was ended); false when the helper may not probe,
+    // so that the system's resolution answers instead.
+    static bool readRun(QProcess* p, const std::vector<AddressQuery>& queries, const std::vector<size_t>& run,
+        std::vector<AddressVerdict>* verdicts)
+    {
+        const bool ran = p->exitStatus() == QProcess::NormalExit && p->error() != QProcess::FailedToStart;
+        const int status = ran ? p->exitCode() : -1;
+        if (status == kNoPermission)
+            return false;
+        UncheckedReason why = status == kBusy ? UncheckedReason::ProbeBusy
+            : status == kNoAdapter            ? UncheckedReason::AdapterGone
+                                              : UncheckedReason::ProbeFailed;
+        QHash<uint32_t, AddressVerdict> said;
+        while (status == kDone && p->canReadLine()) {
+            const QList<QByteArray> words = p->readLine().trimmed().split(' ');
+            if (words.size() == 2 && words[0] == "end") {
+                why = words[1] == "done" ? UncheckedReason::None
+                    : words[1] == "gone" ? UncheckedReason::AdapterGone
+                                         : UncheckedReason::ProbeFailed;
+                continue;
+            }
+            const quint32 address = QHostAddress(QString::fromLatin1(words[0])).toIPv4Address();
+            if (words.size() == 2 && words[1] == "free")
+                said.insert(address, AddressVerdict::free());
+            else if (words.size() == 3 && words[1] == "taken" && words[2].size() == 17)
+                said.insert(address, AddressVerdict::host(QString::fromLatin1(words[2])));
+        }
+        for (size_t i : run) {
+            const AddressVerdict v
+                = said.value(queries[i].address, AddressVerdict::unchecked(UncheckedReason::ProbeFailed));
+            // A holder that answered is one, whatever happened after.
+            (*verdicts)[i] = why != UncheckedReason::None && v.state != AddressState::Taken
+                ? AddressVerdict::unchecked(why)
+                : v;
+        }
+        return true;
+    }
+
+    mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
     QString m_helper;
 };
 #endif

@@ -56,6 +56,13 @@ QString reasonText(UncheckedReason reason, int count)
     case UncheckedReason::UnknownAdapter:
         return QCoreApplication::translate(
             "MainWindow", "%n 个地址未能检查：不知道设备应答所用的网卡", nullptr, count);
+    case UncheckedReason::ProbeBusy:
+        return QCoreApplication::translate("MainWindow", "%n 个地址未能检查：探测助手正忙", nullptr, count);
+    case UncheckedReason::ProbeFailed:
+        return QCoreApplication::translate("MainWindow", "%n 个地址未能检查：探测助手出错", nullptr, count);
+    case UncheckedReason::HolderLastSeen:
+        return QCoreApplication::translate(
+            "MainWindow", "%n 个地址未能检查：系统上次见到占用者已是一分钟以前", nullptr, count);
     case UncheckedReason::CannotResolve:
     case UncheckedReason::None:
         break;
@@ -204,7 +211,8 @@ QString CheckingText(int addresses)
 StatusNote AssignmentNote(const BatchCheck& batch, const RowAddresses& given, const BatchVerdicts& verdicts)
 {
     const UncheckedReason reasons[] = { UncheckedReason::OffLink, UncheckedReason::AdapterGone,
-        UncheckedReason::CannotResolve, UncheckedReason::UnknownAdapter };
+        UncheckedReason::CannotResolve, UncheckedReason::UnknownAdapter, UncheckedReason::ProbeBusy,
+        UncheckedReason::ProbeFailed, UncheckedReason::HolderLastSeen };
     QStringList sentences;
     QStringList tipLines;
     for (UncheckedReason reason : reasons) {

@@ -2,9 +2,12 @@
 // and prints who answered. The one program of the package that may hold CAP_NET_RAW: it
 // takes nothing but an interface index and addresses, checks them before it opens its one
 // packet socket, gives up every capability once that is open, and sends nothing but probes.
+// Any local user may run it, so it paces itself: one run per adapter on the machine at a
+// time, the others waiting their turn, and at most kMaxArpProbesPerSecond probes a second.
 #include "arpprobe.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <linux/capability.h>
 #include <sys/prctl.h>
@@ -12,7 +15,7 @@
 #include <unistd.h>
 
 namespace {
-enum Status { kDone = 0, kBadArguments = 2, kNoPermission = 3, kNoAdapter = 4 };
+enum Status { kDone = 0, kBadArguments = 2, kNoPermission = 3, kNoAdapter = 4, kBusy = 5, kFailed = 6 };
 
 bool dropCapabilities()
 {
@@ -44,6 +47,17 @@ int main(int argc, char** argv)
             stderr, "devicesearch-probe: interface %d is not an Ethernet adapter that is up\n", args.index);
         return kNoAdapter;
     }
+    const std::atomic<bool> never { false };
+    // Held to the end; the kernel lets go of it when this process ends.
+    if (TakeProbeLock(args.index, kProbeLockWaitMs, never) < 0) {
+        if (errno != EBUSY) {
+            perror("devicesearch-probe: cannot take its turn on the adapter");
+            return kFailed;
+        }
+        fprintf(stderr, "devicesearch-probe: interface %d: another probe run did not end within %d s\n",
+            args.index, kProbeLockWaitMs / 1000);
+        return kBusy;
+    }
     link.socket = OpenArpSocket(args.index);
     if (link.socket < 0) {
         perror("devicesearch-probe: packet socket");
@@ -53,7 +67,6 @@ int main(int argc, char** argv)
         perror("devicesearch-probe: cannot give up its capabilities");
         return kNoPermission;
     }
-    const std::atomic<bool> never { false };
     const ArpLinkResult result = ProbeWithArp({ link }, never).front();
     char text[INET_ADDRSTRLEN];
     for (size_t i = 0; i < link.targets.size(); ++i) {

@@ -13,7 +13,21 @@
 #include <QProcess>
 #include <QTest>
 
+#include <algorithm>
 #include <thread>
+#ifdef __linux__
+#include <QtEndian>
+#include <arpa/inet.h>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 Q_DECLARE_METATYPE(AddressVerdict)
 
@@ -43,9 +57,14 @@ QString stateText(const AddressVerdict& v)
 {
     static const char* const states[] = { "free", "taken", "unchecked" };
     static const char* const holders[] = { "", " host ", " this computer", " device " };
-    static const char* const reasons[] = { "", " off-link", " gone", " cannot resolve", " unknown adapter" };
-    return QString::fromLatin1(states[int(v.state)]) + holders[int(v.holder)] + v.mac + v.holderSerial
-        + reasons[int(v.reason)];
+    static const char* const reasons[] = { "", " off-link", " gone", " cannot resolve", " unknown adapter",
+        " helper busy", " helper failed", " last seen" };
+    const QString minutes = v.reason == UncheckedReason::HolderLastSeen
+        ? QStringLiteral(" %1 min ago by %2").arg(v.lastSeenMinutes).arg(v.mac)
+        : QString();
+    return QString::fromLatin1(states[int(v.state)]) + holders[int(v.holder)]
+        + (v.state == AddressState::Taken ? v.mac : QString()) + v.holderSerial + reasons[int(v.reason)]
+        + minutes;
 }
 
 int veth0()
@@ -69,6 +88,111 @@ QStringList probeOnLan(LinkProbe* link, const QStringList& addresses, qint64* ms
     for (const AddressVerdict& v : verdicts)
         texts << stateText(v);
     return texts;
+}
+
+#ifdef __linux__
+// ARP requests for addresses of prefix/24 seen on the LAN host's end of the veth, by the
+// kernel's time of arrival: a packet socket opened in the LAN host's network namespace.
+class ArpCounter {
+public:
+    explicit ArpCounter(uint32_t prefix)
+        : m_prefix(prefix)
+    {
+        m_thread = std::thread([this] { count(); });
+    }
+    ~ArpCounter() { stop(); }
+    // The arrival times in ns, once stopped.
+    const std::vector<int64_t>& stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_times;
+    }
+    // Whether it counts already, or gave up.
+    bool ready() const { return m_ready; }
+    QString error() const { return m_error; }
+
+private:
+    void count()
+    {
+        const int ns = open(qPrintable(qEnvironmentVariable("LAN_NETNS")), O_RDONLY | O_CLOEXEC);
+        // This thread alone moves into the LAN host's namespace.
+        if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
+            m_error = QStringLiteral("cannot enter the LAN host's namespace");
+            m_ready = true;
+            return;
+        }
+        close(ns);
+        const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP));
+        sockaddr_ll here {};
+        here.sll_family = AF_PACKET;
+        here.sll_protocol = htons(ETH_P_ARP);
+        here.sll_ifindex = int(if_nametoindex("veth1"));
+        const int on = 1;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&here), sizeof here) != 0
+            || setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0) {
+            m_error = QStringLiteral("no packet socket on veth1");
+            m_ready = true;
+            return;
+        }
+        m_ready = true;
+        while (!m_stop) {
+            pollfd p { fd, POLLIN, 0 };
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            unsigned char packet[64];
+            alignas(cmsghdr) char control[128];
+            iovec io { packet, sizeof packet };
+            msghdr m {};
+            m.msg_iov = &io;
+            m.msg_iovlen = 1;
+            m.msg_control = control;
+            m.msg_controllen = sizeof control;
+            const ssize_t got = recvmsg(fd, &m, 0);
+            if (got < 28 || packet[7] != 1 || (qFromBigEndian<quint32>(packet + 24) >> 8) != m_prefix >> 8)
+                continue;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec t;
+                    std::memcpy(&t, CMSG_DATA(c), sizeof t);
+                    m_times.push_back(int64_t(t.tv_sec) * 1000000000 + t.tv_nsec);
+                }
+            }
+        }
+        close(fd);
+    }
+
+    uint32_t m_prefix;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_ready { false };
+    std::thread m_thread;
+    std::vector<int64_t> m_times;
+    QString m_error;
+};
+
+// The most of the times that fall in any one second.
+int mostInOneSecond(std::vector<int64_t> times)
+{
+    std::sort(times.begin(), times.end());
+    size_t most = 0;
+    for (size_t first = 0, last = 0; last < times.size(); ++last) {
+        while (times[last] - times[first] >= 1000000000)
+            ++first;
+        most = std::max(most, last - first + 1);
+    }
+    return int(most);
+}
+
+#endif
+
+QString probePath()
+{
+#ifdef PROBE_PATH
+    return QStringLiteral(PROBE_PATH);
+#else
+    return QString();
+#endif
 }
 
 QStringList range254(const char* prefix)
@@ -99,6 +223,16 @@ private slots:
     void probeArguments();
     void theProbeHelper_data();
     void theProbeHelper();
+    void neighbourEntries_data();
+    void neighbourEntries();
+    void plantedNeighbourEntries_data();
+    void plantedNeighbourEntries();
+    void oneRunPerAdapter();
+    void helperStatuses_data();
+    void helperStatuses();
+    void eightHelpersAtOnce();
+    void moreAddressesThanOneRun_data();
+    void moreAddressesThanOneRun();
     void anAdapterThatGoesAway_data();
     void anAdapterThatGoesAway();
     void onLinkHolderUnderWine();
@@ -389,6 +523,212 @@ void TestAddressCheck::theProbeHelper()
     QCOMPARE(probeOnLan(link.get(), { "10.81.1.42", "10.81.1.43", "10.20.0.7" }),
         QStringList({ "taken host " + m_lanMac, "free", offLink }));
     QFile::remove(wrapper);
+}
+
+void TestAddressCheck::neighbourEntries_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("mac");
+    QTest::addColumn<int>("confirmedAgoS");
+    QTest::addColumn<bool>("duringCheck");
+    QTest::addColumn<int>("proof");
+    using S = NeighbourState;
+    using P = NeighbourProof;
+    QTest::newRow("reachable, just confirmed") << int(S::Reachable) << true << 0 << true << int(P::Holder);
+    QTest::newRow("stale, confirmed during the check")
+        << int(S::Stale) << true << 2 << true << int(P::Holder);
+    QTest::newRow("stale, 59 s ago") << int(S::Stale) << true << 59 << false << int(P::Holder);
+    QTest::newRow("stale, 60 s ago: as planted by a request")
+        << int(S::Stale) << true << 60 << false << int(P::LastSeen);
+    QTest::newRow("stale, hours ago") << int(S::Stale) << true << 7200 << false << int(P::LastSeen);
+    QTest::newRow("delay, 5 minutes ago") << int(S::Delay) << true << 300 << false << int(P::LastSeen);
+    QTest::newRow("probe, 2 minutes ago") << int(S::Probe) << true << 120 << false << int(P::LastSeen);
+    QTest::newRow("probe, confirmed during a long check")
+        << int(S::Probe) << true << 70 << true << int(P::Holder);
+    QTest::newRow("reachable without a MAC") << int(S::Reachable) << false << 0 << true << int(P::Pending);
+    QTest::newRow("set by hand") << int(S::Permanent) << true << 9999 << false << int(P::Holder);
+    QTest::newRow("being resolved") << int(S::Incomplete) << false << 9999 << false << int(P::Pending);
+    QTest::newRow("failed") << int(S::Failed) << false << 1 << true << int(P::Nobody);
+    QTest::newRow("no ARP") << int(S::NoArp) << false << 0 << true << int(P::NoArp);
+}
+
+void TestAddressCheck::neighbourEntries()
+{
+    QFETCH(int, state);
+    QFETCH(bool, mac);
+    QFETCH(int, confirmedAgoS);
+    QFETCH(bool, duringCheck);
+    QFETCH(int, proof);
+    const int64_t confirmedMs = int64_t(confirmedAgoS) * 1000;
+    const int64_t checkBeganMs = duringCheck ? confirmedMs + 500 : 3000;
+    QCOMPARE(int(NeighbourEntryProof(NeighbourState(state), mac, confirmedMs, checkBeganMs)), proof);
+}
+
+void TestAddressCheck::plantedNeighbourEntries_data()
+{
+    QTest::addColumn<bool>("held"); // by the LAN host
+    QTest::addColumn<int>("delayS"); // before the system asks an old entry's holder again
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("a wrong MAC for a held address: asked of the link again") << true << 5 << "taken host MAC";
+    QTest::newRow("the system slow to ask again: unchecked")
+        << false << 30 << "unchecked last seen 1 min ago by 02:00:00:00:00:77";
+}
+
+// An entry such as one ARP request plants (stale, last confirmed a minute ago, here with a
+// MAC nobody has) proves nothing by itself.
+void TestAddressCheck::plantedNeighbourEntries()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN host of isolated --lan");
+    QFETCH(bool, held);
+    QFETCH(int, delayS);
+    QFETCH(QString, verdict);
+    LinkHolders holder;
+    QString why;
+    if (held)
+        QVERIFY2(holder.onLanHost("10.81.1.77/24", &why), qPrintable(why));
+    const auto sh = [](const QString& command) { return QProcess::execute("sh", { "-c", command }) == 0; };
+    QVERIFY(sh(QStringLiteral("sysctl -qw net.ipv4.neigh.veth0.delay_first_probe_time=%1").arg(delayS)));
+    QVERIFY(sh("ip neigh replace 10.81.1.77 lladdr 02:00:00:00:00:77 dev veth0 nud stale"));
+    const std::unique_ptr<LinkProbe> link = NeighbourLinkProbe();
+    const QStringList said = probeOnLan(link.get(), { "10.81.1.77" });
+    sh("ip neigh del 10.81.1.77 dev veth0; sysctl -qw net.ipv4.neigh.veth0.delay_first_probe_time=5");
+    QCOMPARE(said, QStringList { QString(verdict).replace("MAC", m_lanMac) });
+}
+
+// One run per adapter at a time: the second waits its bound and is told it is busy, and
+// gets its turn as soon as the first lets go.
+void TestAddressCheck::oneRunPerAdapter()
+{
+#ifdef __linux__
+    const std::atomic<bool> never { false };
+    const int first = TakeProbeLock(7, 0, never);
+    QVERIFY(first >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(TakeProbeLock(7, 300, never), -1);
+    QCOMPARE(errno, EBUSY);
+    QVERIFY(clock.elapsed() >= 290);
+    const int other = TakeProbeLock(8, 0, never);
+    QVERIFY2(other >= 0, "another adapter has a turn of its own");
+    std::thread release([first] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ReleaseProbeLock(first);
+    });
+    const int second = TakeProbeLock(7, 5000, never);
+    release.join();
+    QVERIFY(second >= 0);
+    ReleaseProbeLock(second);
+    ReleaseProbeLock(other);
+#else
+    QSKIP("the probe helper is a Linux program");
+#endif
+}
+
+void TestAddressCheck::helperStatuses_data()
+{
+    QTest::addColumn<QString>("script"); // what the stand-in helper does
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("busy") << "exit 5"
+                          << "unchecked helper busy";
+    QTest::newRow("refused") << "exit 2"
+                             << "unchecked helper failed";
+    QTest::newRow("crashed") << "kill -SEGV $$"
+                             << "unchecked helper failed";
+    QTest::newRow("the adapter went") << "exit 4"
+                                      << "unchecked gone";
+    QTest::newRow("cut short") << "echo \"$2 taken 02:00:00:00:00:09\"; exit 0"
+                               << "taken host 02:00:00:00:00:09|unchecked helper failed";
+    QTest::newRow("failed at the end") << "echo \"$2 free\"; echo \"$3 free\"; echo end failed"
+                                       << "unchecked helper failed|unchecked helper failed";
+}
+
+// What the programs make of the helper's every end, from a stand-in that ends so.
+void TestAddressCheck::helperStatuses()
+{
+    if (!LinkHolders::available())
+        QSKIP("needs the LAN of isolated --lan");
+    QFETCH(QString, script);
+    QFETCH(QString, verdict);
+    const QString path = QDir(QDir::tempPath()).filePath("probe-stand-in");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(("#!/bin/sh\n" + script + "\n").toUtf8());
+    file.close();
+    QVERIFY(file.setPermissions(file.permissions() | QFile::ExeUser));
+    const std::unique_ptr<LinkProbe> link = HelperArpLinkProbe(path);
+    const QStringList said = probeOnLan(link.get(), { "10.81.1.42", "10.81.1.43" });
+    QFile::remove(path);
+    if (verdict.contains('|'))
+        QCOMPARE(said, verdict.split('|'));
+    else
+        QCOMPARE(said, QStringList({ verdict, verdict }));
+}
+
+// Eight helpers started at once take their turns on the adapter, each at the helper's pace:
+// the link never carries more than the pace allows in a second, and each answers for all.
+void TestAddressCheck::eightHelpersAtOnce()
+{
+    if (!LinkHolders::available() || probePath().isEmpty())
+        QSKIP("needs the LAN host of isolated --lan and the probe helper");
+#ifdef __linux__
+    ArpCounter counter(ip("10.86.0.0"));
+    QTRY_VERIFY(counter.ready());
+    QVERIFY2(counter.error().isEmpty(), qPrintable(counter.error()));
+    QStringList args { QString::number(veth0()) };
+    for (int i = 1; i <= 253; ++i)
+        args << QStringLiteral("10.86.0.%1").arg(i);
+    std::vector<std::unique_ptr<QProcess>> helpers;
+    for (int k = 0; k < 8; ++k) {
+        helpers.push_back(std::make_unique<QProcess>());
+        helpers.back()->start(probePath(), args);
+    }
+    for (const auto& p : helpers) {
+        QVERIFY(p->waitForFinished(kProbeLockWaitMs + 10000));
+        QCOMPARE(p->exitCode(), 0);
+        const QList<QByteArray> lines = p->readAllStandardOutput().split('\n');
+        QCOMPARE(lines.size(), 255); // 253 answers, the end, and nothing after the last newline
+        QCOMPARE(lines.count(QByteArray("end done")), 1);
+        QCOMPARE(int(std::count_if(
+                     lines.begin(), lines.end(), [](const QByteArray& l) { return l.endsWith(" free"); })),
+            253);
+    }
+    const std::vector<int64_t>& times = counter.stop();
+    QVERIFY2(counter.error().isEmpty(), qPrintable(counter.error()));
+    const int most = mostInOneSecond(times);
+    qInfo("%zu probes, at most %d in one second", times.size(), most);
+    QCOMPARE(int(times.size()), 8 * 253 * kArpProbeRounds);
+    QVERIFY2(most <= 1600, qPrintable(QString::number(most)));
+#endif
+}
+
+void TestAddressCheck::moreAddressesThanOneRun_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::newRow("raw probes by the helper") << "helper";
+    QTest::newRow("neighbour resolution") << "neighbour";
+}
+
+// 1,100 addresses on one adapter, one of them held: in runs each method takes, the holder
+// found, the rest free.
+void TestAddressCheck::moreAddressesThanOneRun()
+{
+    if (!LinkHolders::available() || probePath().isEmpty())
+        QSKIP("needs the LAN host of isolated --lan and the probe helper");
+    QFETCH(QString, method);
+    LinkHolders site;
+    QString why;
+    QVERIFY2(site.hereOnLan("10.85.0.1/21", &why), qPrintable(why));
+    QVERIFY2(site.onLanHost("10.85.3.200/21", &why), qPrintable(why));
+    QStringList addresses;
+    for (int i = 2; addresses.size() < 1100; ++i)
+        addresses << QHostAddress(ip("10.85.0.0") + uint32_t(i)).toString();
+    const std::unique_ptr<LinkProbe> link
+        = method == "helper" ? HelperArpLinkProbe(probePath()) : NeighbourLinkProbe();
+    const QStringList said = probeOnLan(link.get(), addresses);
+    QStringList expected = QVector<QString>(addresses.size(), "free").toList();
+    expected[addresses.indexOf("10.85.3.200")] = "taken host " + m_lanMac;
+    QCOMPARE(said, expected);
 }
 
 void TestAddressCheck::anAdapterThatGoesAway_data()

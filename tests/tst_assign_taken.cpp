@@ -6,7 +6,9 @@
 #include "devsimprocess.h"
 #include "linkholders.h"
 
+#include <QHostAddress>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -26,6 +28,7 @@ private slots:
     void initTestCase();
     void takenAddresses_data();
     void takenAddresses();
+    void aLargeFlatSite();
 
 private:
     LinkHolders m_holders;
@@ -119,6 +122,40 @@ void TestAssignTaken::takenAddresses()
     }
     QCOMPARE(column.join(' '), checks);
     QCOMPARE(addressesSent(devsim), sent);
+}
+
+// A plan for 1,100 devices on one adapter, more than one run of the check takes: checked in
+// runs, and the one address the LAN host holds among them found before anything is sent.
+void TestAssignTaken::aLargeFlatSite()
+{
+    DevsimProcess first(DevsimProcess::LanHost);
+    DevsimProcess second(DevsimProcess::LanHost);
+    QVERIFY2(first.start({ "--count", "600", "--sn-prefix", "SA", "--base-ip", "10.81.2.0" }),
+        qPrintable(first.error()));
+    QVERIFY2(second.start({ "--count", "500", "--sn-prefix", "SB", "--base-ip", "10.81.5.0" }),
+        qPrintable(second.error()));
+    QByteArray plan = "sn,ip,mask,gateway\n";
+    const auto row = [&plan](const QString& sn, uint32_t ip) {
+        plan += QStringLiteral("%1,%2,255.255.0.0,10.81.0.1\n").arg(sn, QHostAddress(ip).toString()).toUtf8();
+    };
+    const uint32_t base = QHostAddress("10.81.16.1").toIPv4Address();
+    for (int k = 1; k <= 600; ++k)
+        row(QStringLiteral("SA%1").arg(k, 4, 10, QLatin1Char('0')), base + uint32_t(k));
+    for (int k = 1; k <= 500; ++k)
+        row(QStringLiteral("SB%1").arg(k, 4, 10, QLatin1Char('0')),
+            k == 250 ? QHostAddress("10.81.1.42").toIPv4Address() : base + 1000 + uint32_t(k));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("site.csv"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(plan) == plan.size());
+    file.close();
+    QProcess p;
+    p.start(CliPath(), { "assign", "--plan", file.fileName(), "--wait", "2", "--no-verify", "--no-log" });
+    QVERIFY(p.waitForFinished(120000));
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(p.exitCode(), 1);
+    const QString taken = "devicesearch-cli: 10.81.1.42 for SB0250 is in use on veth0 by " + m_mac;
+    QVERIFY2(err.contains(taken.toUtf8()) && !err.contains("not checked"), err.constData());
+    QCOMPARE(addressesSent(first), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestAssignTaken)

@@ -205,6 +205,27 @@
         </translation>
     </message>
     <message numerus="yes">
+        <source>%n 个地址未能检查：探测助手正忙</source>
+        <translation>
+            <numerusform>%n address not checked: the probe helper is busy</numerusform>
+            <numerusform>%n addresses not checked: the probe helper is busy</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：探测助手出错</source>
+        <translation>
+            <numerusform>%n address not checked: the probe helper failed</numerusform>
+            <numerusform>%n addresses not checked: the probe helper failed</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址未能检查：系统上次见到占用者已是一分钟以前</source>
+        <translation>
+            <numerusform>%n address not checked: the system last saw a holder more than a minute ago</numerusform>
+            <numerusform>%n addresses not checked: the system last saw a holder more than a minute ago</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
         <source>……另有 %n 个</source>
         <translation>
             <numerusform>… and %n more</numerusform>
