@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -44,7 +45,8 @@ UncheckedReason shownReason(const AddressVerdict& verdict)
     return verdict.reason == UncheckedReason::None ? UncheckedReason::CannotResolve : verdict.reason;
 }
 
-QString reasonText(UncheckedReason reason, int count)
+// minutes: for a holder last seen long ago, the most recent sighting among the addresses.
+QString reasonText(UncheckedReason reason, int count, int minutes)
 {
     switch (reason) {
     case UncheckedReason::OffLink:
@@ -62,7 +64,8 @@ QString reasonText(UncheckedReason reason, int count)
         return QCoreApplication::translate("MainWindow", "%n 个地址未能检查：探测助手出错", nullptr, count);
     case UncheckedReason::HolderLastSeen:
         return QCoreApplication::translate(
-            "MainWindow", "%n 个地址未能检查：系统上次见到占用者已是一分钟以前", nullptr, count);
+            "MainWindow", "%n 个地址未能检查：系统上次见到占用者已是 %1 分钟以前", nullptr, count)
+            .arg(minutes);
     case UncheckedReason::CannotResolve:
     case UncheckedReason::None:
         break;
@@ -217,18 +220,20 @@ StatusNote AssignmentNote(const BatchCheck& batch, const RowAddresses& given, co
     QStringList tipLines;
     for (UncheckedReason reason : reasons) {
         int count = 0;
+        int minutes = 0;
         for (size_t k = 0; k < batch.rows.size() && k < given.size(); ++k) {
             if (!given[k])
                 continue;
             const AddressVerdict verdict = verdicts.of(*given[k], batch.rows[k].adapter);
             if (verdict.state != AddressState::Unchecked || shownReason(verdict) != reason)
                 continue;
+            minutes = count == 0 ? verdict.lastSeenMinutes : std::min(minutes, verdict.lastSeenMinutes);
             ++count;
             tipLines << QStringLiteral("%1  %2").arg(
                 AddressText(*given[k]), serialText(batch.rows[k].serial));
         }
         if (count > 0)
-            sentences << reasonText(reason, count);
+            sentences << reasonText(reason, count, minutes);
     }
     QStringList without;
     for (size_t k = 0; k < batch.rows.size(); ++k) {

@@ -406,6 +406,10 @@ void TestWindowTaken::statusNote_data()
         << int(UncheckedReason::CannotResolve)
         << "1 个地址未能检查：该网卡无法解析地址；1 个地址未能检查：不知道设备应答所用的网卡"
         << "10.0.0.42  S2\n10.0.0.41  S1";
+    QTest::newRow("a holder the system last saw 7 minutes ago")
+        << two << "10.0.0.50" << int(UncheckedReason::HolderLastSeen)
+        << "2 个地址未能检查：系统上次见到占用者已是 7 分钟以前"
+        << "10.0.0.41  S1\n10.0.0.42  （无序列号）";
     QTest::newRow("rows beyond the range")
         << QStringList { "x S1 10.0.0.101 1", "x S2 10.0.0.102 1", "x S3 10.0.0.103 1" } << "10.0.0.42" << -1
         << "1 台设备未分配到地址：范围内的地址不够"
@@ -421,7 +425,9 @@ void TestWindowTaken::statusNote()
     QFETCH(QString, toolTip);
 
     ListedLink link;
-    if (reason >= 0)
+    if (reason == int(UncheckedReason::HolderLastSeen))
+        link.otherwise = AddressVerdict::lastSeen(QStringLiteral("02:00:00:00:00:07"), 7);
+    else if (reason >= 0)
         link.otherwise = AddressVerdict::unchecked(UncheckedReason(reason));
     const Checked c = check(rows, "10.0.0.41", end, link);
     const StatusNote note = AssignmentNote(c.batch, PlannedAddresses(c.batch), *c.verdicts);

@@ -219,10 +219,10 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n 个地址未能检查：系统上次见到占用者已是一分钟以前</source>
+        <source>%n 个地址未能检查：系统上次见到占用者已是 %1 分钟以前</source>
         <translation>
-            <numerusform>%n address not checked: the system last saw a holder more than a minute ago</numerusform>
-            <numerusform>%n addresses not checked: the system last saw a holder more than a minute ago</numerusform>
+            <numerusform>%n address not checked: the system last saw a holder %1 min ago</numerusform>
+            <numerusform>%n addresses not checked: the system last saw a holder %1 min ago</numerusform>
         </translation>
     </message>
     <message numerus="yes">
