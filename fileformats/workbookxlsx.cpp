@@ -230,13 +230,16 @@ namespace {
     }
 
     // A row's number: r as written, from 1 to a sheet's last row, or the one after the row
-    // before it.
+    // before it. Rows go down the sheet, so that the row limit bounds the rows kept.
     bool rowNumber(const XmlEntry& entry, int before, int* row, TextProblem* problem)
     {
         const bool written = entry.xml.attributes().hasAttribute(QLatin1String("r"));
         *row = written ? BoundedNumber(entry.attribute("r"), kMaxSheetRows + 1) : before + 1;
-        if (*row >= 1 && *row <= kMaxSheetRows)
+        if (*row > before && *row <= kMaxSheetRows)
             return true;
+        if (*row >= 1 && *row <= before)
+            return fail(problem, *row,
+                QStringLiteral("row %1 comes after row %2: rows out of order").arg(*row).arg(before));
         const int line = qMin(before + 1, kMaxSheetRows + 1);
         if (!written)
             return fail(

@@ -328,6 +328,9 @@ void TestWorkbookPlan::refusesHostileWorkbooks_data()
     QTest::newRow("ods: a count of spaces that is no number")
         << odsRow("<table:table-cell><text:p><text:s text:c=\"1e9\"/></text:p></table:table-cell>")
         << "2: cell A2 has text:c=\"1e9\", which is no count of spaces";
+    QTest::newRow("xlsx: a row number that goes back, which would let rows pass the limit")
+        << XlsxOf(kXlsxHead + "<row r=\"3\"/><row r=\"2\"><c><v>1</v></c></row>")
+        << "2: row 2 comes after row 3: rows out of order";
     QTest::newRow("xlsx: row number 0")
         << XlsxOf(kXlsxHead + "<row r=\"0\"/>") << "2: row number '0' is not a row of a sheet (1 to 1048576)";
 }
