@@ -28,5 +28,11 @@ constexpr int kMaxCellText = 32767;
 // few bytes repeated or spaced out can never cost more memory than a sheet written out.
 constexpr qint64 kMaxWorkbookText = 32 * 1024 * 1024;
 
+// Indexes into the shared strings and styles are read up to here: more than one entry of
+// XML can hold, so a larger one names nothing.
+constexpr int kMaxWorkbookIndex = 100000000;
+// A number's exponent is read up to here: far past the 15 digits a spreadsheet keeps.
+constexpr int kMaxNumberExponent = 1000000;
+
 // Repeat counts saturate one past the sheet's own size, so a position plus a count fits an int.
 static_assert(qint64(kMaxSheetRows) * 4 < std::numeric_limits<int>::max(), "positions fit an int");

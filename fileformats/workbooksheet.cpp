@@ -37,7 +37,7 @@ namespace {
                 ++i;
             const int start = i;
             for (; i < s.size() && s.at(i) >= '0' && s.at(i) <= '9'; ++i)
-                exponent = qMin<qint64>(exponent * 10 + (s.at(i).unicode() - '0'), 1000000);
+                exponent = qMin<qint64>(exponent * 10 + (s.at(i).unicode() - '0'), kMaxNumberExponent);
             if (i == start)
                 return false;
             exponent = down ? -exponent : exponent;
@@ -74,7 +74,7 @@ QString cellName(int column, int row)
 
 int BoundedNumber(const QString& text, int cap)
 {
-    Q_ASSERT(cap >= 0 && cap <= 100000000);
+    Q_ASSERT(cap >= 0 && cap <= kMaxWorkbookIndex);
     const QString s = text.trimmed();
     const int start = s.startsWith(QLatin1Char('+')) ? 1 : 0;
     if (s.size() == start)
@@ -170,7 +170,8 @@ bool Sheet::spend(qint64 characters, int row, TextProblem* problem)
 
 bool Sheet::put(int row, int column, int copies, const Cell& cell, TextProblem* problem)
 {
-    Q_ASSERT(column >= 0 && column <= kMaxWorkbookColumns && copies >= 1 && copies <= kMaxWorkbookColumns + 1);
+    Q_ASSERT(
+        column >= 0 && column <= kMaxWorkbookColumns && copies >= 1 && copies <= kMaxWorkbookColumns + 1);
     if (cell.empty())
         return true;
     if (row > kMaxWorkbookRows)

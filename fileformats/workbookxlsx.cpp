@@ -11,9 +11,6 @@
 
 namespace workbook {
 namespace {
-    // Indexes into the shared strings and styles: more than an entry of XML can hold.
-    constexpr int kMaxIndex = 100000000;
-
     enum class NumberLook { Plain, Date, Percent };
 
     struct Xlsx {
@@ -142,14 +139,15 @@ namespace {
         bool inCellXfs = false;
         for (QXmlStreamReader::TokenType token; (token = entry.next(why)) != QXmlStreamReader::Invalid;) {
             if (entry.isStart("numFmt"))
-                custom.insert(BoundedNumber(entry.attribute("numFmtId"), kMaxIndex),
+                custom.insert(BoundedNumber(entry.attribute("numFmtId"), kMaxWorkbookIndex),
                     formatLook(entry.attribute("formatCode")));
             else if (entry.isStart("cellXfs"))
                 inCellXfs = true;
             else if (token == QXmlStreamReader::EndElement && entry.xml.name() == QLatin1String("cellXfs"))
                 inCellXfs = false;
             else if (inCellXfs && entry.isStart("xf"))
-                book->styles.append(styleLook(BoundedNumber(entry.attribute("numFmtId"), kMaxIndex), custom));
+                book->styles.append(
+                    styleLook(BoundedNumber(entry.attribute("numFmtId"), kMaxWorkbookIndex), custom));
         }
         return why->isEmpty();
     }
@@ -171,7 +169,7 @@ namespace {
         QString* why)
     {
         if (type == QLatin1String("s")) {
-            const int index = BoundedNumber(value, kMaxIndex);
+            const int index = BoundedNumber(value, kMaxWorkbookIndex);
             if (index < 0 || index >= book.shared.size()) {
                 *why = QStringLiteral("refers to shared string '%1', which the workbook does not have")
                            .arg(TerminalSafe(value.left(20)));
@@ -199,7 +197,7 @@ namespace {
     bool xlsxCell(XmlEntry& entry, const Xlsx& book, Cell* cell, QString* why)
     {
         QString type = entry.attribute("t");
-        const NumberLook look = book.styles.value(BoundedNumber(entry.attribute("s"), kMaxIndex));
+        const NumberLook look = book.styles.value(BoundedNumber(entry.attribute("s"), kMaxWorkbookIndex));
         QString value;
         bool formula = false;
         for (Step step; (step = entry.child(why)) != Step::End;) {
