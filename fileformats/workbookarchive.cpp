@@ -165,8 +165,17 @@ QXmlStreamReader::TokenType XmlEntry::next(QString* why)
         }
         if (token == QXmlStreamReader::EndDocument)
             return QXmlStreamReader::Invalid;
-        if (token != QXmlStreamReader::Invalid)
+        if (token != QXmlStreamReader::Invalid) {
+            m_pending = 0;
             return token;
+        }
+        if (m_pending > kMaxWorkbookXmlPiece) {
+            *why = QStringLiteral("%1 holds a piece of XML of more than %2 MiB (a text or a tag): not a plan")
+                       .arg(m_name)
+                       .arg(kMaxWorkbookXmlPiece >> 20);
+            m_broken = true;
+            return QXmlStreamReader::Invalid;
+        }
         if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError && !m_ended) {
             QByteArray piece;
             if (!m_archive->read(&piece, why)) {
@@ -174,6 +183,7 @@ QXmlStreamReader::TokenType XmlEntry::next(QString* why)
                 return QXmlStreamReader::Invalid;
             }
             m_ended = piece.isEmpty();
+            m_pending += piece.size();
             xml.addData(piece);
             continue;
         }

@@ -78,6 +78,7 @@ public:
 private:
     Archive* m_archive;
     QString m_name;
+    qint64 m_pending = 0; // bytes given to the parser since its last token
     bool m_ended = false;
     bool m_broken = false;
 };

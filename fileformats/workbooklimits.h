@@ -9,6 +9,9 @@
 
 // What one entry of the archive may unpack to, counted while unpacking (a header may lie).
 constexpr qint64 kMaxWorkbookEntryBytes = 64 * 1024 * 1024;
+// One piece of an entry's XML (a text between two tags, or a tag and its attributes), which
+// the XML parser holds whole until it ends: far more than a cell's 32,767 characters take.
+constexpr qint64 kMaxWorkbookXmlPiece = 4 * 1024 * 1024;
 // The rows of a sheet: a row number past it is no row. Repeats of empty rows stop counting
 // here too (a spreadsheet writes the rest of its sheet as one repeated row).
 constexpr int kMaxSheetRows = 1048576;

@@ -223,10 +223,14 @@ void TestWorkbookPlan::refusesFiles_data()
         << XlsxOf("<row><c>")
         << "1: xl/worksheets/sheet1.xml is not well-formed XML (line 1: Opening and ending "
            "tag mismatch.)";
-    // Blanks inside sheetData: a few tens of KB that unpack past the limit.
-    const QByteArray bomb = XlsxOf(QByteArray(kMaxWorkbookEntryBytes + 1, ' '));
+    // Elements inside sheetData: a few tens of KB that unpack past the limit.
+    const QByteArray bomb = XlsxOf(QByteArray("<x/>").repeated(kMaxWorkbookEntryBytes / 4 + 1));
     QTest::newRow("a zip bomb") << bomb
                                 << "0: xl/worksheets/sheet1.xml unpacks to more than 64 MiB: not a plan";
+    QTest::newRow("a text the XML parser would hold whole")
+        << XlsxOf("<row><c t=\"str\"><v>" + QByteArray(kMaxWorkbookXmlPiece * 2, 'x') + "</v></c></row>")
+        << "1: xl/worksheets/sheet1.xml holds a piece of XML of more than 4 MiB (a text or a tag): not a "
+           "plan";
     QTest::newRow("a row with content repeated a million times")
         << OdsOf(kOdsHead + "<table:table-row table:number-rows-repeated=\"1000000\">" + kOdsSn + kOdsIp
                + "</table:table-row>")
