@@ -4,19 +4,10 @@
 #pragma once
 
 #include "csvrecords.h"
+#include "workbooklimits.h"
 
 #include <QByteArray>
 #include <QList>
-
-// What one entry of the archive may unpack to, counted while unpacking (a header may lie).
-constexpr qint64 kMaxWorkbookEntryBytes = 64 * 1024 * 1024;
-// The last sheet row that may hold a cell with content.
-constexpr int kMaxWorkbookRows = 200000;
-// The last column that may hold a cell with content (XFD, the most any spreadsheet has).
-constexpr int kMaxWorkbookColumns = 16384;
-// Cells kept, counted up to each row's last cell with content: bounds the memory of a sheet
-// whose few cells with content lie far to the right.
-constexpr qint64 kMaxWorkbookCells = 4000000;
 
 // Whether the bytes are a zip archive or an OLE compound file, by their first bytes: what
 // the plan reader hands to ReadWorkbookRecords rather than reading as text.
@@ -27,6 +18,7 @@ bool IsWorkbookContainer(const QByteArray& bytes);
 // the last with content. A whole number is its digits. A cell that is no text a plan may
 // read (a formula, a date or time, a fraction, a truth value, an error) keeps its value as
 // its field and has a FieldProblem, which the plan reader refuses only in a column it
-// reads. Problems of the file (not a workbook, encrypted, past a limit) have line 0 unless a
-// row is to blame.
+// reads. Problems of the file (not a workbook, encrypted, past a limit of workbooklimits.h,
+// a count or a row or column number that no sheet has) have line 0 unless a row is to blame;
+// the first stops the read.
 bool ReadWorkbookRecords(const QByteArray& bytes, QList<CsvFileRecord>* records, TextProblem* problem);

@@ -316,6 +316,10 @@ void TestAssign::workbookPlan_data()
         "<v>192.168.1.20</v></c></row>")
                                                 << ":3: ip: cell B3 holds a formula; copy the column and "
                                                    "paste it back as values";
+    QTest::newRow("a cell repeated 2^63-1 times") << OdsOf(
+        "<table:table-row><table:table-cell><text:p>sn</text:p></table:table-cell><table:table-cell "
+        "table:number-columns-repeated=\"9223372036854775807\"><text:p>ip</text:p></table:table-cell>"
+        "</table:table-row>") << ":1: a cell with content past column XFD (16384): not a plan";
     QTest::newRow("a zip file that is no workbook")
         << ZipOf({ { "plan.csv", "sn,ip\nSN0001,192.168.1.20\n" } })
         << ": is a zip file but not a workbook (.xlsx or .ods)";

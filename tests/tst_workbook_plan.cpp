@@ -7,9 +7,12 @@
 #include "workbookreader.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <QUrl>
+
+#include <sys/resource.h>
 
 namespace {
 // Records as lines "row:field|field", so that a failure shows where.
@@ -63,6 +66,8 @@ private slots:
     void cellsAPlanMayNotRead();
     void refusesFiles_data();
     void refusesFiles();
+    void refusesHostileWorkbooks_data();
+    void refusesHostileWorkbooks();
     void readsAHundredThousandRows();
 };
 
@@ -102,6 +107,15 @@ void TestWorkbookPlan::readsCells_data()
                "</table:table-cell><table:covered-table-cell/><table:table-cell office:value-type=\"float\" "
                "office:value=\"12345\"><text:p>12,345</text:p></table:table-cell></table:table-row>")
         << QStringList { "1:a   b\tc\nd\ne ||12345" };
+    QTest::newRow("xlsx: the last row and column a plan may use")
+        << XlsxOf("<row r=\"200000\">" + inlineCell("XFD200000", "z") + "</row><row r=\"1048576\"><c/></row>")
+        << QStringList { "200000:" + QString(kMaxWorkbookColumns - 1, '|') + 'z' };
+    QTest::newRow("ods: the last column, and a cell of 32,767 characters over two paragraphs")
+        << OdsOf("<table:table-row><table:table-cell table:number-columns-repeated=\"16383\"/>"
+                 "<table:table-cell><text:p><text:s text:c=\"16000\"/></text:p><text:p>x<text:s "
+                 "text:c=\"16765\"/></text:p></table:table-cell></table:table-row>")
+        << QStringList { "1:" + QString(kMaxWorkbookColumns - 1, '|') + QString(16000, ' ') + "\nx"
+               + QString(16765, ' ') };
 }
 
 void TestWorkbookPlan::readsCells()
@@ -209,10 +223,14 @@ void TestWorkbookPlan::refusesFiles_data()
         << XlsxOf("<row><c>")
         << "1: xl/worksheets/sheet1.xml is not well-formed XML (line 1: Opening and ending "
            "tag mismatch.)";
-    // Blanks inside sheetData: a few tens of KB that unpack past the limit.
-    const QByteArray bomb = XlsxOf(QByteArray(kMaxWorkbookEntryBytes + 1, ' '));
+    // Elements inside sheetData: a few tens of KB that unpack past the limit.
+    const QByteArray bomb = XlsxOf(QByteArray("<x/>").repeated(kMaxWorkbookEntryBytes / 4 + 1));
     QTest::newRow("a zip bomb") << bomb
                                 << "0: xl/worksheets/sheet1.xml unpacks to more than 64 MiB: not a plan";
+    QTest::newRow("a text the XML parser would hold whole")
+        << XlsxOf("<row><c t=\"str\"><v>" + QByteArray(kMaxWorkbookXmlPiece * 2, 'x') + "</v></c></row>")
+        << "1: xl/worksheets/sheet1.xml holds a piece of XML of more than 4 MiB (a text or a tag): not a "
+           "plan";
     QTest::newRow("a row with content repeated a million times")
         << OdsOf(kOdsHead + "<table:table-row table:number-rows-repeated=\"1000000\">" + kOdsSn + kOdsIp
                + "</table:table-row>")
@@ -239,6 +257,104 @@ void TestWorkbookPlan::refusesFiles()
     PlanError problem;
     QVERIFY(!ReadPlan(file, {}, QStringLiteral("255.255.255.0"), QString(), &plan, &problem));
     QCOMPARE(QStringLiteral("%1: %2").arg(problem.line).arg(problem.text), error);
+}
+
+// Workbooks made to hang the reader or overrun its limits, with counts and row numbers of
+// 19 digits, text spaced out and copies that cost memory: each refused within seconds.
+void TestWorkbookPlan::refusesHostileWorkbooks_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("error");
+    const QByteArray max = "9223372036854775807";
+    const QString pastXfd = "2: a cell with content past column XFD (16384): not a plan";
+    const QString tooLong
+        = "2: cell A2 holds more than 32767 characters, the most a spreadsheet keeps in a cell";
+    const QString tooMuch = "2: the workbook holds more than 33554432 characters of text, every copy of a "
+                            "repeated cell counted: not a plan";
+    QTest::newRow("ods: a cell with content repeated 2^63-1 times")
+        << odsRow(kOdsSn + kOdsIp + odsText("x", " table:number-columns-repeated=\"" + max + "\""))
+        << pastXfd;
+    QTest::newRow("ods: empty cells repeated 2^24 and 2^63-2^24-2^23-... times, then a text") << odsRow(
+        "<table:table-cell table:number-columns-repeated=\"16777216\"/>"
+        "<table:table-cell table:number-columns-repeated=\"9223372036837998597\"/>"
+        + kOdsSn) << pastXfd;
+    QTest::newRow("xlsx: 16,384 cells without a reference, then a text") << xlsxRow(
+        QByteArray("<c/>").repeated(kMaxWorkbookColumns) + "<c t=\"inlineStr\"><is><t>x</t></is></c>")
+                                                                         << pastXfd;
+    QTest::newRow("xlsx: a cell reference past XFD")
+        << xlsxRow(inlineCell("XFE2", "x"))
+        << "2: cell reference 'XFE2' names no cell of a sheet (A1 to "
+           "XFD1048576)";
+    QTest::newRow("xlsx: a cell reference of row 2^63-1")
+        << xlsxRow(inlineCell("A" + max, "x"))
+        << "2: cell reference 'A9223372036854775807' names no cell "
+           "of a sheet (A1 to XFD1048576)";
+    QTest::newRow("ods: empty rows repeated 2^63-1 times, twice, then a row with content")
+        << OdsOf(kOdsHead + "<table:table-row table:number-rows-repeated=\"" + max
+               + "\"><table:table-cell/></table:table-row><table:table-row table:number-rows-repeated=\""
+               + max + "\"/><table:table-row>" + kOdsSn + kOdsIp + "</table:table-row>")
+        << "1048577: a row with content past row 200000: a plan has at most 200000 rows";
+    QTest::newRow("ods: a row with content repeated 2^63-1 times")
+        << OdsOf(kOdsHead + "<table:table-row table:number-rows-repeated=\"" + max + "\">" + kOdsSn + kOdsIp
+               + "</table:table-row>")
+        << "200001: a row with content past row 200000: a plan has at most 200000 rows";
+    QTest::newRow("xlsx: row 2^63-1, then a row without a number")
+        << XlsxOf(kXlsxHead + "<row r=\"" + max + "\"><c><v>1</v></c></row><row><c><v>1</v></c></row>")
+        << "2: row number '9223372036854775807' is not a row of a sheet (1 to 1048576)";
+    QTest::newRow("xlsx: the last row of a sheet, then a row without a number")
+        << XlsxOf(kXlsxHead + "<row r=\"1048576\"/><row><c><v>1</v></c></row>")
+        << "1048577: a row past row 1048576, the last of a sheet";
+    QTest::newRow("ods: one cell of 200,000 paragraphs of 32,767 spaces") << odsRow("<table:table-cell>"
+        + QByteArray("<text:p><text:s text:c=\"32767\"/></text:p>").repeated(200000) + "</table:table-cell>")
+                                                                          << tooLong;
+    QTest::newRow("ods: a text:c of 2^63-1")
+        << odsRow("<table:table-cell><text:p>a<text:s text:c=\"" + max + "\"/></text:p></table:table-cell>")
+        << tooLong;
+    QTest::newRow("xlsx: a value of 32,768 characters")
+        << xlsxRow("<c r=\"A2\" t=\"str\"><v>" + QByteArray(32768, 'x') + "</v></c>") << tooLong;
+    QTest::newRow("xlsx: a shared string of 32,767 characters in 1,025 cells") << XlsxOf(
+        kXlsxHead + "<row r=\"2\">" + QByteArray("<c t=\"s\"><v>0</v></c>").repeated(1025) + "</row>",
+        "<si><t>" + QByteArray(32767, 'x') + "</t></si>") << tooMuch;
+    QTest::newRow("ods: a cell of 32,767 spaces repeated across a row, and the row 2,000 times") << OdsOf(
+        kOdsHead
+        + "<table:table-row table:number-rows-repeated=\"2000\"><table:table-cell><text:p>"
+          "<text:s text:c=\"32767\"/></text:p></table:table-cell></table:table-row>") << tooMuch;
+    QTest::newRow("ods: formula cells whose problems alone pass the text budget") << OdsOf(kOdsHead
+        + "<table:table-row table:number-rows-repeated=\"40\"><table:table-cell "
+          "table:formula=\"of:=1\" table:number-columns-repeated=\"16384\"/></table:table-row>")
+                                                                                  << tooMuch;
+    QTest::newRow("ods: a repeat count that is no number")
+        << odsRow(kOdsSn + odsText("x", " table:number-columns-repeated=\"-1\""))
+        << "2: cell B2 has table:number-columns-repeated=\"-1\", which is no count of cells";
+    QTest::newRow("ods: a row repeat count of 0") << OdsOf(kOdsHead
+        + "<table:table-row table:number-rows-repeated=\"0\">" + kOdsSn
+        + "</table:table-row>") << "2: a row has table:number-rows-repeated=\"0\", which is no count of rows";
+    QTest::newRow("ods: a count of spaces that is no number")
+        << odsRow("<table:table-cell><text:p><text:s text:c=\"1e9\"/></text:p></table:table-cell>")
+        << "2: cell A2 has text:c=\"1e9\", which is no count of spaces";
+    QTest::newRow("xlsx: a row number that goes back, which would let rows pass the limit")
+        << XlsxOf(kXlsxHead + "<row r=\"3\"/><row r=\"2\"><c><v>1</v></c></row>")
+        << "2: row 2 comes after row 3: rows out of order";
+    QTest::newRow("xlsx: row number 0")
+        << XlsxOf(kXlsxHead + "<row r=\"0\"/>") << "2: row number '0' is not a row of a sheet (1 to 1048576)";
+}
+
+void TestWorkbookPlan::refusesHostileWorkbooks()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, error);
+    QVERIFY(!file.isEmpty() && file.size() < 256 * 1024);
+    QElapsedTimer timer;
+    timer.start();
+    QList<Assignment> plan;
+    PlanError problem;
+    QVERIFY(!ReadPlan(file, {}, QStringLiteral("255.255.255.0"), QString(), &plan, &problem));
+    QCOMPARE(QStringLiteral("%1: %2").arg(problem.line).arg(problem.text), error);
+    // Generous bounds, only to catch a hang or a growth without end (sanitized builds too).
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    rusage usage {};
+    QVERIFY(getrusage(RUSAGE_SELF, &usage) == 0);
+    QVERIFY2(usage.ru_maxrss < 1024 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(usage.ru_maxrss)));
 }
 
 void TestWorkbookPlan::readsAHundredThousandRows()

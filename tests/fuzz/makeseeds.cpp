@@ -12,6 +12,8 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -257,6 +259,161 @@ void netsetSeeds()
     for (size_t n : { 10, 11, 15, 16, 127, 128, 129, 1399, 1400, 1401 })
         write(t, "len" + std::to_string(n), std::string(n, 'S'));
 }
+// A zip archive of the entries, stored rather than deflated, so that the fuzzer's mutations
+// reach the XML (a mutated entry fails its checksum only once it has been read).
+std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    const auto crc32 = [](const std::string& bytes) {
+        uint32_t crc = 0xFFFFFFFF;
+        for (unsigned char c : bytes) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+        }
+        return ~crc;
+    };
+    const auto le = [](uint32_t v, int bytes) {
+        std::string out;
+        for (int k = 0; k < bytes; ++k)
+            out += char((v >> (8 * k)) & 0xFF);
+        return out;
+    };
+    std::string zip, directory;
+    for (const auto& [name, bytes] : entries) {
+        const std::string common = le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(crc32(bytes), 4)
+            + le(uint32_t(bytes.size()), 4) + le(uint32_t(bytes.size()), 4) + le(uint32_t(name.size()), 2)
+            + le(0, 2);
+        directory += "PK\x01\x02"s + le(20, 2) + common + le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4)
+            + le(uint32_t(zip.size()), 4) + name;
+        zip += "PK\x03\x04"s + common + name + bytes;
+    }
+    return zip + directory + "PK\x05\x06"s + le(0, 4) + le(uint32_t(entries.size()), 2)
+        + le(uint32_t(entries.size()), 2) + le(uint32_t(directory.size()), 4) + le(uint32_t(zip.size()), 4)
+        + le(0, 2);
+}
+
+// An .ods of the rows given (the XML inside table:table).
+std::string ods(const std::string& rows)
+{
+    return storedZip({ { "mimetype", "application/vnd.oasis.opendocument.spreadsheet" },
+        { "content.xml",
+            "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+            "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+            "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:spreadsheet>"
+            "<table:table>"
+                + rows + "</table:table></office:spreadsheet></office:body></office:document-content>" } });
+}
+
+std::string odsCell(const std::string& text, const std::string& attributes = "")
+{
+    return "<table:table-cell office:value-type=\"string\"" + attributes + "><text:p>" + text
+        + "</text:p></table:table-cell>";
+}
+
+const std::string kOdsHead = "<table:table-row>" + odsCell("sn") + odsCell("ip") + "</table:table-row>";
+const std::string kOdsPlanRow
+    = "<table:table-row>" + odsCell("SN1") + odsCell("10.0.0.2") + "</table:table-row>";
+
+// An .xlsx of the rows given (the XML inside sheetData), and shared strings.
+std::string xlsx(const std::string& rows, const std::string& shared = "<si><t>sn</t></si><si><t>ip</t></si>",
+    const std::string& styles = "")
+{
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    return storedZip({ { "[Content_Types].xml", "<Types/>" },
+        { "xl/workbook.xml", "<workbook xmlns:r=\"r\"><sheets><sheet r:id=\"rId1\"/></sheets></workbook>" },
+        { "xl/_rels/workbook.xml.rels",
+            "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel
+                + "worksheet\" Target=\"s.xml\"/><Relationship Id=\"rId2\" Type=\"" + rel
+                + "sharedStrings\" Target=\"t.xml\"/><Relationship Id=\"rId3\" Type=\"" + rel
+                + "styles\" Target=\"y.xml\"/></Relationships>" },
+        { "xl/s.xml", "<worksheet><sheetData>" + rows + "</sheetData></worksheet>" },
+        { "xl/t.xml", "<sst>" + shared + "</sst>" },
+        { "xl/y.xml",
+            "<styleSheet><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs>" + styles
+                + "</styleSheet>" } });
+}
+
+const std::string kXlsxHead
+    = "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c></row>";
+
+std::string xlsxCell(const std::string& reference, const std::string& text)
+{
+    return "<c r=\"" + reference + "\" t=\"inlineStr\"><is><t>" + text + "</t></is></c>";
+}
+
+// One workbook per limit of the workbook reader, at it or just past it, with the counts and
+// numbers that once wrapped (2^31, 2^32, 2^63-1).
+void planSeeds()
+{
+    const char* t = "plan";
+    const std::string max = "9223372036854775807";
+    const auto repeatedCell = [](const std::string& count) {
+        return "<table:table-row>" + odsCell("SN1")
+            + odsCell("x", " table:number-columns-repeated=\"" + count + "\"") + "</table:table-row>";
+    };
+    write(t, "ods_columns_repeated_2p63", ods(kOdsHead + repeatedCell(max)));
+    write(t, "ods_columns_repeated_2p31", ods(kOdsHead + repeatedCell("2147483648")));
+    write(t, "ods_columns_repeated_to_xfd", ods(kOdsHead + repeatedCell("16383") + kOdsPlanRow));
+    write(t, "ods_columns_wrap",
+        ods(kOdsHead
+            + "<table:table-row><table:table-cell table:number-columns-repeated=\"16777216\"/>"
+              "<table:table-cell table:number-columns-repeated=\"9223372036837998597\"/>"
+            + odsCell("x") + "</table:table-row>"));
+    write(t, "ods_rows_repeated_2p63_twice",
+        ods(kOdsHead + "<table:table-row table:number-rows-repeated=\"" + max
+            + "\"><table:table-cell/></table:table-row><table:table-row table:number-rows-repeated=\"" + max
+            + "\"/>" + kOdsPlanRow));
+    write(t, "ods_rows_repeated_to_200000",
+        ods(kOdsHead + "<table:table-row table:number-rows-repeated=\"199998\"/>" + kOdsPlanRow
+            + "<table:table-row table:number-rows-repeated=\"4294967296\"/>"));
+    write(t, "ods_rows_repeated_to_sheet_end",
+        ods(kOdsHead + kOdsPlanRow + "<table:table-row table:number-rows-repeated=\"1048574\"/>"
+            + kOdsPlanRow));
+    write(t, "ods_counts_not_numbers",
+        ods(kOdsHead + "<table:table-row table:number-rows-repeated=\" +2 \">" + odsCell("SN1")
+            + odsCell("10.0.0.2", " table:number-columns-repeated=\"-1\"") + "</table:table-row>"));
+    write(t, "ods_spaces_32767",
+        ods(kOdsHead + "<table:table-row>" + odsCell("SN1")
+            + "<table:table-cell><text:p><text:s text:c=\"16383\"/>"
+            + "</text:p><text:p><text:s text:c=\"16383\"/></text:p></table:table-cell></table:table-row>"));
+    write(t, "ods_spaces_2p63",
+        ods(kOdsHead + "<table:table-row>" + odsCell("SN1") + odsCell("<text:s text:c=\"" + max + "\"/>")
+            + "</table:table-row>"));
+    write(t, "ods_text_budget",
+        ods(kOdsHead
+            + "<table:table-row table:number-rows-repeated=\"200000\"><table:table-cell "
+              "table:number-columns-repeated=\"16384\"><text:p><text:s text:c=\"32767\"/></text:p>"
+              "</table:table-cell></table:table-row>"));
+    write(t, "ods_problem_budget",
+        ods(kOdsHead
+            + "<table:table-row table:number-rows-repeated=\"40\"><table:table-cell "
+              "table:formula=\"of:=1\" table:number-columns-repeated=\"16384\"/></table:table-row>"));
+    write(t, "xlsx_row_2p63_then_unnumbered",
+        xlsx(kXlsxHead + "<row r=\"" + max + "\"><c><v>1</v></c></row><row><c><v>1</v></c></row>"));
+    write(t, "xlsx_last_row_then_unnumbered",
+        xlsx(kXlsxHead + "<row r=\"1048576\"><c r=\"XFD1048576\"/></row><row><c><v>1</v></c></row>"));
+    write(t, "xlsx_last_plan_cell",
+        xlsx(kXlsxHead + "<row r=\"200000\">" + xlsxCell("A200000", "SN1") + xlsxCell("B200000", "10.0.0.2")
+            + xlsxCell("XFD200000", "x") + "</row><row r=\"200001\">" + xlsxCell("A200001", "SN2")
+            + "</row>"));
+    write(t, "xlsx_reference_past_xfd", xlsx(kXlsxHead + "<row r=\"2\">" + xlsxCell("XFE2", "x") + "</row>"));
+    write(t, "xlsx_reference_past_last_row",
+        xlsx(kXlsxHead + "<row r=\"2\">" + xlsxCell("A1048577", "y") + xlsxCell("AAAA2", "w") + "</row>"));
+    write(t, "xlsx_unreferenced_cells_past_xfd",
+        xlsx(kXlsxHead + "<row r=\"2\"><c r=\"XFC2\"/><c/><c><v>7</v></c></row>"));
+    write(
+        t, "xlsx_shared_index_2p31", xlsx(kXlsxHead + "<row r=\"2\"><c t=\"s\"><v>2147483648</v></c></row>"));
+    write(t, "xlsx_style_and_number_indexes",
+        xlsx(kXlsxHead
+                + "<row r=\"2\"><c s=\"4294967296\"><v>1</v></c><c s=\"1\"><v>45000</v></c>"
+                  "<c><v>1E+2147483648</v></c><c><v>1E-9223372036854775807</v></c></row>",
+            "<si><t>sn</t></si><si><t>ip</t></si>",
+            "<numFmts><numFmt numFmtId=\"4294967296\" formatCode=\"yyyy\"/></numFmts>"));
+    write(t, "xlsx_shared_string_repeated",
+        xlsx(kXlsxHead
+                + "<row r=\"2\"><c t=\"s\"><v>2</v></c><c t=\"s\"><v>2</v></c><c t=\"s\"><v>2</v></c></row>",
+            "<si><t>sn</t></si><si><t>ip</t></si><si><t>" + std::string(2000, 'x') + "</t></si>"));
+}
 }
 
 int main(int argc, char** argv)
@@ -270,6 +427,7 @@ int main(int argc, char** argv)
     announceSeeds();
     slotSeeds();
     netsetSeeds();
+    planSeeds();
     printf("wrote %d seeds under %s\n", g_written, g_root.c_str());
     return 0;
 }
