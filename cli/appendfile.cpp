@@ -133,6 +133,7 @@ AppendFile::~AppendFile()
 
 bool AppendFile::open(const QString& path, QString* why)
 {
+    why->clear();
 #ifdef _WIN32
     // FILE_APPEND_DATA without FILE_WRITE_DATA: writes go to the end, whatever the file
     // position. Shared for reading, writing and deleting, as Qt opens files. A reparse
@@ -146,12 +147,14 @@ bool AppendFile::open(const QString& path, QString* why)
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info {};
-    if (!GetFileInformationByHandle(handle, &info)
-        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    if (!GetFileInformationByHandle(handle, &info))
+        *why = qt_error_string(int(GetLastError()));
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        *why = QStringLiteral("is a folder");
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        *why = QStringLiteral("is a link (a reparse point), which the log never follows");
+    if (!why->isEmpty()) {
         CloseHandle(handle);
-        *why = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
-            ? QStringLiteral("is a folder")
-            : QStringLiteral("is a link (a reparse point), which the log never follows");
         return false;
     }
     // A descriptor, for the wait until it is on disk; _O_APPEND keeps the C library from
