@@ -11,10 +11,9 @@
 namespace {
 const QHostAddress kGroup(QString::fromLatin1(kGroupAddress));
 
-// At the end, what the receive buffer can hold (no datagram takes less than 256 bytes of
-// it, its bookkeeping included), so the answers that came in time are all read, but a
-// flood cannot keep the end from coming.
-constexpr int kDatagramsAtEnd = net::kReceiveBufferBytes / 256;
+// At the end: the reading keeps pace all along, so what waits then came in the last
+// moments; more than this is a flood, which must not hold the end back.
+constexpr int kDatagramsAtEnd = 4096;
 
 // Qt names an adapter by its first address, which another adapter may hold too: these go
 // by the interface index, on the socket's own descriptor.

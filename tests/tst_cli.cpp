@@ -650,13 +650,14 @@ void TestCli::floodLeavesTheSearchOnTime()
     });
     QElapsedTimer clock;
     clock.start();
-    // Its wait is 1 s; 10 s is left for a busy machine, and the flood lasts longer.
-    const CliRun run = Cli({ "search", "--wait", "1", "--format", "jsonl" }).finish(10000);
+    // Its wait is 1 s; the rest is for a busy machine and the sanitizers. The flood lasts
+    // longer.
+    const CliRun run = Cli({ "search", "--wait", "1", "--format", "jsonl" }).finish(30000);
     const qint64 ms = clock.elapsed();
     flooding = false;
     flood.join();
     QVERIFY2(run.status == 0, run.err.constData());
-    QVERIFY2(ms < 10000, qPrintable(QStringLiteral("the search took %1 ms").arg(ms)));
+    QVERIFY2(ms < 30000, qPrintable(QStringLiteral("the search took %1 ms").arg(ms)));
     QVERIFY(run.out.contains("\"FLOOD\""));
     qInfo("%ld datagrams sent; the search took %lld ms", long(sent), ms);
 }
