@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -172,7 +173,13 @@ public:
 private:
     void answered(const Entry& entry);
     std::optional<int> startCheck();
+    // What follows the address check: its verdicts, then the commands.
+    using VerdictOf = std::function<AddressVerdict(uint32_t address, int adapter)>;
     void checked();
+    VerdictOf checkVerdicts() const;
+    std::optional<int> skipTaken(const VerdictOf& verdict);
+    std::optional<int> noteVerdicts(const VerdictOf& verdict);
+    std::optional<int> sendOrShow();
     int adapterIndex(const QString& interfaceName) const;
     void stopRequested(int n);
     void searchEnded();
@@ -440,60 +447,79 @@ std::optional<int> AssignRun::startCheck()
 void AssignRun::checked()
 {
     m_progress.clear();
-    const AddressCheckInput& input = m_check->input();
-    const std::vector<AddressVerdict>& verdicts = m_check->verdicts();
-    int status = kDone;
+    std::optional<int> end;
     if (m_stoppedBy != 0) {
         m_writer.begin();
-        status = report();
-        m_status = status;
-        QCoreApplication::quit();
-        return;
+        end = report();
+    } else {
+        const VerdictOf verdict = checkVerdicts();
+        if (m_request.taken == TakenAddresses::Skip)
+            end = skipTaken(verdict);
+        if (!end)
+            end = noteVerdicts(verdict);
+        if (!end)
+            end = sendOrShow();
     }
-    std::map<std::pair<uint32_t, int>, AddressVerdict> verdictOf;
+    if (end) {
+        m_status = *end;
+        QCoreApplication::quit();
+    }
+}
+
+// The check's verdict on an address on an adapter.
+AssignRun::VerdictOf AssignRun::checkVerdicts() const
+{
+    const AddressCheckInput& input = m_check->input();
+    const std::vector<AddressVerdict>& verdicts = m_check->verdicts();
+    auto verdictOf = std::make_shared<std::map<std::pair<uint32_t, int>, AddressVerdict>>();
     for (size_t i = 0; i < verdicts.size(); ++i) {
         AddressVerdict v = verdicts[i];
         // --no-check: what the link was not asked stays unchecked without a word.
         if (!m_request.linkCheck && v.state == AddressState::Unchecked)
             v.reason = UncheckedReason::None;
-        verdictOf[{ input.queries[i].address, input.queries[i].adapter }] = v;
+        (*verdictOf)[{ input.queries[i].address, input.queries[i].adapter }] = v;
     }
-    const auto verdict = [&verdictOf](uint32_t address, int adapter) {
-        const auto found = verdictOf.find({ address, adapter });
-        return found == verdictOf.end() ? AddressVerdict::unchecked(UncheckedReason::None) : found->second;
+    return [verdictOf](uint32_t address, int adapter) {
+        const auto found = verdictOf->find({ address, adapter });
+        return found == verdictOf->end() ? AddressVerdict::unchecked(UncheckedReason::None) : found->second;
     };
-    if (m_request.taken == TakenAddresses::Skip) {
-        std::vector<int> adapters;
-        for (const AssignRow& row : m_rows)
-            adapters.push_back(adapterIndex(row.interfaceName));
-        const uint32_t last = SkipRangeLast(m_range);
-        const std::vector<std::optional<uint32_t>> given = SkipTaken(m_range.start, last, adapters, verdict);
-        const int usable
-            = int(std::count_if(given.begin(), given.end(), [](const auto& a) { return bool(a); }));
-        if (usable < m_rows.size()) {
-            err(QStringLiteral(
-                "devicesearch-cli: the range %1-%2 has %3 addresses that no other host holds for %4 "
-                "devices; nothing was sent")
-                    .arg(AddressText(m_range.start), AddressText(last))
-                    .arg(usable)
-                    .arg(m_rows.size()));
-            m_status = kNoAnswer;
-            QCoreApplication::quit();
-            return;
-        }
-        for (int k = 0; k < m_rows.size(); ++k) {
-            Assignment& a = m_rows[k].planned;
-            a.ip = *given[size_t(k)];
-            a.gateway = m_range.gateway.value_or(DefaultGatewayAddress(a.ip));
-            m_plan[k] = a;
-        }
-        PlanError problem;
-        if (!CheckAssignments(m_plan, &problem)) {
-            m_status = refuse(m_request, problem);
-            QCoreApplication::quit();
-            return;
-        }
+}
+
+// --skip-taken: each device gets the next address of the range that no other host holds.
+// The exit status when the range runs short or the new plan fails its checks.
+std::optional<int> AssignRun::skipTaken(const VerdictOf& verdict)
+{
+    std::vector<int> adapters;
+    for (const AssignRow& row : m_rows)
+        adapters.push_back(adapterIndex(row.interfaceName));
+    const uint32_t last = SkipRangeLast(m_range);
+    const std::vector<std::optional<uint32_t>> given = SkipTaken(m_range.start, last, adapters, verdict);
+    const int usable = int(std::count_if(given.begin(), given.end(), [](const auto& a) { return bool(a); }));
+    if (usable < m_rows.size()) {
+        err(QStringLiteral(
+            "devicesearch-cli: the range %1-%2 has %3 addresses that no other host holds for %4 "
+            "devices; nothing was sent")
+                .arg(AddressText(m_range.start), AddressText(last))
+                .arg(usable)
+                .arg(m_rows.size()));
+        return kNoAnswer;
     }
+    for (int k = 0; k < m_rows.size(); ++k) {
+        Assignment& a = m_rows[k].planned;
+        a.ip = *given[size_t(k)];
+        a.gateway = m_range.gateway.value_or(DefaultGatewayAddress(a.ip));
+        m_plan[k] = a;
+    }
+    PlanError problem;
+    if (!CheckAssignments(m_plan, &problem))
+        return refuse(m_request, problem);
+    return std::nullopt;
+}
+
+// Each row's check, and a line for what was taken or could not be checked. The exit status
+// when a taken address stops the run.
+std::optional<int> AssignRun::noteVerdicts(const VerdictOf& verdict)
+{
     QStringList taken;
     std::vector<AddressVerdict> plannedVerdicts;
     std::map<std::pair<QString, int>, int> unchecked; // (interface, reason) to a count
@@ -518,26 +544,22 @@ void AssignRun::checked()
                 .arg(mac)
                 .arg(std::count_if(plannedVerdicts.begin(), plannedVerdicts.end(),
                     [&mac](const AddressVerdict& v) { return v.mac == mac; })));
-    if (!taken.isEmpty() && m_request.taken != TakenAddresses::Allow) {
-        m_status = kNoAnswer;
-        QCoreApplication::quit();
-        return;
-    }
+    if (!taken.isEmpty() && m_request.taken != TakenAddresses::Allow)
+        return kNoAnswer;
+    return std::nullopt;
+}
+
+// The commands, or with --dry-run the rows as they would be sent. None: confirming.
+std::optional<int> AssignRun::sendOrShow()
+{
     m_writer.begin();
-    std::optional<int> end;
     if (!m_request.dryRun)
-        end = sendAll();
-    else {
-        for (const AssignRow& row : m_rows)
-            m_writer.final(row);
-        m_writer.finish(m_rows);
-        err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(m_rows.size()));
-        end = kDone;
-    }
-    if (end) {
-        m_status = *end;
-        QCoreApplication::quit();
-    }
+        return sendAll();
+    for (const AssignRow& row : m_rows)
+        m_writer.final(row);
+    m_writer.finish(m_rows);
+    err(QStringLiteral("%1 devices planned; nothing was sent (--dry-run)").arg(m_rows.size()));
+    return kDone;
 }
 
 std::optional<int> AssignRun::sendAll()

@@ -52,17 +52,12 @@ bool AssignLog::open(const QString& path, QString* why)
         *why = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
         return false;
     }
-    const bool existed = info.exists();
-    if (info.isDir()) {
+    if (info.isDir() && !info.isSymLink()) {
         *why = QStringLiteral("is a folder");
         return false;
     }
     // Other runs may append to the same log at the same time.
-    if (!m_file.open(path, why))
-        return false;
-    if (!existed)
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
+    return m_file.open(path, why);
 }
 
 bool AssignLog::write(const AssignRow& row, bool sending, QString* why)

@@ -25,11 +25,13 @@ class AssignLog {
 public:
     // sync waits until what the file descriptor holds is on disk; none: the system's.
     explicit AssignLog(std::function<bool(int fd)> sync = nullptr);
-    // Opens path for appending, creating it (readable by its owner alone) and its folder.
+    // Opens path for appending, creating it (readable by its owner alone) and its folder;
+    // a link, another user's file or one that others may write to is refused (AppendFile).
     // Runs that share the file at the same time each add whole lines. False with the reason.
     bool open(const QString& path, QString* why);
     bool isOpen() const { return m_file.isOpen(); }
-    // Appends the row's line and waits until it is on disk. False with the reason.
+    // Appends the row's line and waits until it is on disk. False with the reason; a line
+    // that did not fit is taken back, and the run sends nothing more.
     bool write(const AssignRow& row, bool sending, QString* why);
     // Appends each row's final line, then waits once until all are on disk: the end of a
     // run must fit in the seconds Windows leaves a program after its console closed, and a

@@ -1,5 +1,6 @@
 // devicesearch-cli: the window's search on every interface, for scripts and headless
 // machines. Results go to standard output, everything else to standard error.
+#include "appendfile.h"
 #include "assign.h"
 #include "assignlog.h"
 #include "console.h"
@@ -76,23 +77,6 @@ QCommandLineOption outputOption()
         "FILE" };
 }
 
-// Whether two names are one file, either perhaps not there yet: the same path, or (both
-// there) the same file behind links.
-bool sameFile(const QString& a, const QString& b)
-{
-#ifdef _WIN32
-    const Qt::CaseSensitivity names = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity names = Qt::CaseSensitive;
-#endif
-    const QFileInfo first(a), second(b);
-    if (QDir::cleanPath(first.absoluteFilePath()).compare(QDir::cleanPath(second.absoluteFilePath()), names)
-        == 0)
-        return true;
-    const QString canonical = first.canonicalFilePath();
-    return !canonical.isEmpty() && canonical.compare(second.canonicalFilePath(), names) == 0;
-}
-
 QString g_outputPath; // --output's, once open
 
 // --output: the data goes to its file from now on, unless it names one of the files the
@@ -109,7 +93,7 @@ bool openOutput(
         return false;
     }
     for (const QString& other : keep) {
-        if (!other.isEmpty() && sameFile(path, other)) {
+        if (!other.isEmpty() && SameFile(path, other)) {
             *status = usage(command, QStringLiteral("--output names %1, which would be emptied").arg(other));
             return false;
         }

@@ -11,6 +11,10 @@
 namespace {
 const QHostAddress kGroup(QString::fromLatin1(kGroupAddress));
 
+// At the end: the reading keeps pace all along, so what waits then came in the last
+// moments; more than this is a flood, which must not hold the end back.
+constexpr int kDatagramsAtEnd = 4096;
+
 // Qt names an adapter by its first address, which another adapter may hold too: these go
 // by the interface index, on the socket's own descriptor.
 net::Socket descriptor(const QUdpSocket& socket)
@@ -191,9 +195,9 @@ void DeviceSearch::sendProbes()
         m_probeTimer.stop();
 }
 
-void DeviceSearch::readPending(QUdpSocket* socket, bool replies)
+void DeviceSearch::readPending(QUdpSocket* socket, bool replies, int limit)
 {
-    while (socket->hasPendingDatagrams()) {
+    for (int n = 0; n < limit && socket->hasPendingDatagrams(); ++n) {
         const QNetworkDatagram datagram = socket->receiveDatagram();
         const QByteArray data = datagram.data();
         const QString from
@@ -217,14 +221,32 @@ void DeviceSearch::readPending(QUdpSocket* socket, bool replies)
         ++(replies ? m_stats.replies : m_stats.announcements);
         emit answered({ answer.device, from, iface, m_clock.elapsed() });
     }
+    if (socket->hasPendingDatagrams())
+        readLater(socket, replies);
+}
+
+// The rest after the event loop's other work; once per socket, however often asked.
+void DeviceSearch::readLater(QUdpSocket* socket, bool replies)
+{
+    bool& queued = replies ? m_replyReadQueued : m_announceReadQueued;
+    if (queued)
+        return;
+    queued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, socket, replies] {
+            (replies ? m_replyReadQueued : m_announceReadQueued) = false;
+            readPending(socket, replies);
+        },
+        Qt::QueuedConnection);
 }
 
 void DeviceSearch::finish()
 {
     m_probeTimer.stop();
     m_endTimer.stop();
-    readPending(&m_replySocket, true);
-    readPending(&m_announceSocket, false);
+    readPending(&m_replySocket, true, kDatagramsAtEnd);
+    readPending(&m_announceSocket, false, kDatagramsAtEnd);
     readDrops();
     emit finished();
 }

@@ -31,6 +31,9 @@ struct SearchStats {
 class DeviceSearch : public QObject {
     Q_OBJECT
 public:
+    // Datagrams read per turn of the event loop, so that a flood cannot starve the timers.
+    static constexpr int kDatagramsPerTurn = 256;
+
     // log receives warnings; verbose also the datagrams that made no entry.
     DeviceSearch(const SearchOptions& options, std::function<void(const QString&)> log, bool verbose,
         QObject* parent = nullptr);
@@ -59,7 +62,10 @@ signals:
 
 private:
     void sendProbes();
-    void readPending(QUdpSocket* socket, bool replies);
+    // Reads at most limit datagrams, then hands back to the event loop and reads the rest
+    // from there.
+    void readPending(QUdpSocket* socket, bool replies, int limit = kDatagramsPerTurn);
+    void readLater(QUdpSocket* socket, bool replies);
     void finish();
 
     SearchOptions m_options;
@@ -75,4 +81,6 @@ private:
     QTimer m_endTimer;
     int m_probesSent = 0;
     SearchStats m_stats;
+    bool m_replyReadQueued = false;
+    bool m_announceReadQueued = false;
 };

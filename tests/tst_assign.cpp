@@ -15,6 +15,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 QMap<QString, QJsonObject> rowsBySerial(const CliRun& run)
 {
@@ -138,6 +141,9 @@ private slots:
     void logGoesWhereAsked_data();
     void logGoesWhereAsked();
     void concurrentRunsShareTheLog();
+    void logRefusals_data();
+    void logRefusals();
+    void fullDiskLeavesNoPartOfALine();
 
 private:
     QTemporaryDir m_dir;
@@ -869,6 +875,110 @@ void TestAssign::concurrentRunsShareTheLog()
     for (auto e = events.constBegin(); e != events.constEnd(); ++e)
         QVERIFY2(e.value() == QStringList({ "sending", "confirmed" }),
             qPrintable(e.key() + ": " + e.value().join(',')));
+}
+
+void TestAssign::logRefusals_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QByteArray>("said"); // DIR: the test's folder
+    const QByteArray cannot = "cannot keep the log DIR/log.jsonl: ";
+    QTest::newRow("a link to a file") << "link" << cannot + "is a symbolic link";
+    QTest::newRow("a link to no file yet") << "dangling link" << cannot + "is a symbolic link";
+    QTest::newRow("group may write") << "0620" << cannot + "group or others may write to it (mode 0620)";
+    QTest::newRow("others may write") << "0602" << cannot + "group or others may write to it (mode 0602)";
+    QTest::newRow("another user's") << "owner" << cannot + "belongs to another user (uid 4242)";
+    QTest::newRow("--output, a hard link of the log")
+        << "hard link" << QByteArray("--output names DIR/log.jsonl, which would be emptied");
+}
+
+// Refused before anything is sent, and neither the log nor what a link leads to changes.
+void TestAssign::logRefusals()
+{
+    QFETCH(QString, setup);
+    QFETCH(QByteArray, said);
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI") && setup != "hard link")
+        QSKIP("Unix links, modes and owners; Windows refuses reparse points instead");
+    QTemporaryDir dir;
+    const QString log = dir.filePath("log.jsonl");
+    const QString target = dir.filePath("target.jsonl");
+    const QByteArray kept = "{\"event\":\"an earlier run\"}\n";
+    QVERIFY(writePlan(dir, kept, "target.jsonl") == target);
+    QStringList extra;
+    if (setup.endsWith("link") && setup != "hard link") {
+        if (setup == "dangling link")
+            QVERIFY(QFile::remove(target));
+        QVERIFY(QFile::link(target, log));
+    } else {
+        QVERIFY(QFile::rename(target, log));
+        if (setup.startsWith('0'))
+            QCOMPARE(::chmod(QFile::encodeName(log).constData(), mode_t(setup.toUInt(nullptr, 8))), 0);
+        if (setup == "hard link") {
+            QCOMPARE(::link(QFile::encodeName(log).constData(), QFile::encodeName(target).constData()), 0);
+            extra = QStringList { "--output", target };
+        }
+        if (setup == "owner" && ::chown(QFile::encodeName(log).constData(), 4242, 4242) != 0) {
+            // A user namespace that maps root alone has no second user.
+            if (qEnvironmentVariableIsSet("DEVICESEARCH_SECOND_USER"))
+                QFAIL(qPrintable(
+                    QStringLiteral("cannot give the log to uid 4242: %1").arg(qt_error_string(errno))));
+            QSKIP("no second user in this namespace: tst_assign_second_user runs this as the real root");
+        }
+    }
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start(), qPrintable(devsim.error()));
+    const CliRun run = runCli(QStringList { "assign", "--sn", "SN0001", "--start", "192.168.1.20", "--mask",
+                                  "255.255.255.0", "--wait", "0.5", "--no-verify", "--log", log }
+        + extra);
+    QVERIFY2(run.status == 2, run.err.constData());
+    said.replace("DIR", dir.path().toUtf8());
+    QVERIFY2(run.err.startsWith("devicesearch-cli: " + said), run.err.constData());
+    const auto& lines = devsim.received();
+    QVERIFY(std::none_of(lines.begin(), lines.end(), isProbe));
+    if (setup == "dangling link") {
+        QVERIFY(!QFile::exists(target));
+        return;
+    }
+    QFile file(setup == "link" ? target : log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kept);
+}
+
+// A log on a file system with room for one line and a half: the first command goes out
+// after its whole line, the second's line does not fit, so it is taken back, nothing more
+// is sent and the run ends with status 2.
+void TestAssign::fullDiskLeavesNoPartOfALine()
+{
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+        QSKIP("a Linux file system mounted in the test's namespace");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", "size=16k,mode=0700", "none", dir.path() });
+    QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0, mount.readAllStandardError().constData());
+    const QString log = dir.filePath("log.jsonl");
+    // A "sending" line of devsim's devices on lo takes about 200 bytes.
+    const int room = 300;
+    const QByteArray filler = "{\"filler\":\"" + QByteArray(16 * 1024 - room - 14, 'x') + "\"}\n";
+    QCOMPARE(writePlan(dir, filler, "log.jsonl"), log);
+    QVERIFY(QFile::setPermissions(log, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    DevsimProcess devsim;
+    QVERIFY2(devsim.start({ "--count", "3" }), qPrintable(devsim.error()));
+    const CliRun run = runCli({ "assign", "--sn", "SN0001", "--sn", "SN0002", "--sn", "SN0003", "--start",
+        "192.168.1.20", "--mask", "255.255.255.0", "--wait", "0.5", "--no-verify", "--log", log });
+    const QList<QJsonObject> lines = logLines(log);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    file.close();
+    QProcess::execute("umount", { dir.path() });
+    QVERIFY2(run.status == 2, run.err.constData());
+    QVERIFY2(run.err.contains("the part written was taken back; the commands left were not sent"),
+        run.err.constData());
+    // The file as it was, and the first line whole; nothing after it.
+    QVERIFY(text.startsWith(filler) && text.endsWith('\n'));
+    QVERIFY2(lines.size() == 2, "a line no longer takes between 150 and 300 bytes: change the room");
+    QCOMPARE(lines[1].value("event").toString(), QStringLiteral("sending"));
+    QCOMPARE(lines[1].value("sn").toString(), QStringLiteral("SN0001"));
+    QCOMPARE(commandedSerials(devsim), QSet<QString> { "SN0001" });
 }
 
 QTEST_GUILESS_MAIN(TestAssign)

@@ -15,6 +15,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 QByteArray replyFrame(const QByteArray& body)
 {
@@ -61,6 +64,7 @@ private slots:
     void watchKeepsAnAdapterWhoseAddressIsReplaced();
     void interfaceByEitherName_data();
     void interfaceByEitherName();
+    void floodLeavesTheSearchOnTime();
     // Last: it starts the window's command channel, which stays open to the end.
     void sameEntriesAsTheWindow();
 
@@ -629,6 +633,33 @@ void TestCli::interfaceByEitherName()
     QVERIFY(InterfacesText({ lan }).contains(QRegularExpression("SYSTEM NAME\n.*ethernet_32769")));
     lan.systemName = lan.name;
     QVERIFY(!InterfacesText({ lan }).contains("SYSTEM NAME"));
+}
+
+// Replies faster than the program can read them: its search still ends when its time is
+// up, since reading hands back to the event loop now and then.
+void TestCli::floodLeavesTheSearchOnTime()
+{
+    std::atomic<bool> flooding { true };
+    std::atomic<long> sent { 0 };
+    std::thread flood([&] {
+        const UdpTestSocket device;
+        const QByteArray reply = replyFrame("{\"name\":\"flood\",\"ip\":\"10.0.0.9\",\"sn\":\"FLOOD\","
+                                            "\"libver\":\"1\"}");
+        while (flooding)
+            sent += device.sendToGroup(kReplyPort, reply) ? 1 : 0;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    // Its wait is 1 s; the rest is for a busy machine and the sanitizers. The flood lasts
+    // longer.
+    const CliRun run = Cli({ "search", "--wait", "1", "--format", "jsonl" }).finish(30000);
+    const qint64 ms = clock.elapsed();
+    flooding = false;
+    flood.join();
+    QVERIFY2(run.status == 0, run.err.constData());
+    QVERIFY2(ms < 30000, qPrintable(QStringLiteral("the search took %1 ms").arg(ms)));
+    QVERIFY(run.out.contains("\"FLOOD\""));
+    qInfo("%ld datagrams sent; the search took %lld ms", long(sent), ms);
 }
 
 void TestCli::sameEntriesAsTheWindow()
