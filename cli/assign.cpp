@@ -522,7 +522,8 @@ std::optional<int> AssignRun::noteVerdicts(const VerdictOf& verdict)
 {
     QStringList taken;
     std::vector<AddressVerdict> plannedVerdicts;
-    std::map<std::pair<QString, int>, int> unchecked; // (interface, reason) to a count
+    // (interface, reason) to a count, and the most recent sighting of a holder last seen long ago
+    std::map<std::pair<QString, int>, std::pair<int, int>> unchecked;
     for (AssignRow& row : m_rows) {
         const AddressVerdict v = verdict(row.planned.ip, adapterIndex(row.interfaceName));
         plannedVerdicts.push_back(v);
@@ -530,11 +531,14 @@ std::optional<int> AssignRun::noteVerdicts(const VerdictOf& verdict)
         row.check = CheckText(v, allowed);
         if (v.state == AddressState::Taken)
             taken << TakenLine(row.planned, row.interfaceName, v, allowed);
-        else if (v.state == AddressState::Unchecked && v.reason != UncheckedReason::None)
-            ++unchecked[{ row.interfaceName, int(v.reason) }];
+        else if (v.state == AddressState::Unchecked && v.reason != UncheckedReason::None) {
+            auto& [count, minutes] = unchecked[{ row.interfaceName, int(v.reason) }];
+            minutes = count == 0 ? v.lastSeenMinutes : std::min(minutes, v.lastSeenMinutes);
+            ++count;
+        }
     }
-    for (const auto& [where, count] : unchecked)
-        err(UncheckedLine(count, where.first, UncheckedReason(where.second)));
+    for (const auto& [where, seen] : unchecked)
+        err(UncheckedLine(seen.first, where.first, UncheckedReason(where.second), seen.second));
     for (const QString& line : taken)
         err(line);
     for (const QString& mac : ManyAddressHolders(plannedVerdicts))
@@ -741,7 +745,7 @@ QString TakenLine(const Assignment& a, const QString& interfaceName, const Addre
             sent ? QStringLiteral("sent anyway (--allow-taken)") : QStringLiteral("nothing was sent"));
 }
 
-QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why)
+QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why, int minutes)
 {
     const QString name
         = interfaceName.isEmpty() ? QStringLiteral("the network") : TerminalSafe(interfaceName);
@@ -774,8 +778,9 @@ QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason w
         because = QStringLiteral("the probe helper failed");
         break;
     case UncheckedReason::HolderLastSeen:
-        because = QStringLiteral(
-            "the system last saw a holder more than a minute ago, and none answered during the check");
+        because = QStringLiteral("the system last saw a holder %1 %2 ago, and none answered during the check")
+                      .arg(count == 1 ? QString::number(minutes) : QStringLiteral("%1 or more").arg(minutes),
+                          minutes == 1 && count == 1 ? QStringLiteral("minute") : QStringLiteral("minutes"));
         break;
     default:
         because = QStringLiteral("%1 resolves no addresses").arg(name);

@@ -81,7 +81,8 @@ QString SettleUnconfirmed(AssignRow* row);
 QString TakenLine(const Assignment& a, const QString& interfaceName, const AddressVerdict& v, bool sent);
 
 // The line for count addresses of one adapter that could not be checked, and why.
-QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why);
+// minutes: for a holder the system last saw long ago, the most recent sighting.
+QString UncheckedLine(int count, const QString& interfaceName, UncheckedReason why, int minutes = 0);
 
 // The check field of a row: free, taken, unchecked; allowed for a taken one sent anyway.
 QString CheckText(const AddressVerdict& v, bool allowed);

@@ -521,6 +521,12 @@ void TestPlan::checkLines()
     QVERIFY(UncheckedLine(3, "eth1", UncheckedReason::OffLink)
                 .startsWith("devicesearch-cli: 3 new addresses on eth1 were not checked: they are outside "
                             "eth1's subnets"));
+    QCOMPARE(UncheckedLine(1, "eth1", UncheckedReason::HolderLastSeen, 1),
+        QString(
+            "devicesearch-cli: 1 new address on eth1 was not checked: the system last saw a holder 1 minute "
+            "ago, and none answered during the check"));
+    QVERIFY(UncheckedLine(2, "eth1", UncheckedReason::HolderLastSeen, 7)
+                .contains("holder 7 or more minutes ago"));
     // Without --end, skipping may run to .254 of the start's segment.
     QCOMPARE(SkipRangeLast({ 0x0A510129, std::nullopt, 0, std::nullopt }), 0x0A5101FEu);
     QCOMPARE(SkipRangeLast({ 0x0A510129, 0x0A510132u, 0, std::nullopt }), 0x0A510132u);
