@@ -94,7 +94,11 @@ bool openOutput(
     }
     for (const QString& other : keep) {
         if (!other.isEmpty() && SameFile(path, other)) {
-            *status = usage(command, QStringLiteral("--output names %1, which would be emptied").arg(other));
+            *status = usage(command,
+                path == other
+                    ? QStringLiteral("--output names %1, which would be emptied").arg(other)
+                    : QStringLiteral("--output names %1, which is %2 under another name and would be emptied")
+                          .arg(path, other));
             return false;
         }
     }

@@ -715,7 +715,8 @@ void TestAssign::unusableFileSendsNothing_data()
     QTest::newRow("--output, the plan")
         << assign + QStringList { "--output", "DIR/plan.csv" } << QByteArray("--output names DIR/plan.csv");
     QTest::newRow("--output, the plan through a link")
-        << assign + QStringList { "--output", "DIR/link.csv" } << QByteArray("--output names DIR/plan.csv");
+        << assign + QStringList { "--output", "DIR/link.csv" }
+        << QByteArray("--output names DIR/link.csv, which is DIR/plan.csv under another name");
     QTest::newRow("--output, the log")
         << assign + QStringList { "--log", "DIR/a.jsonl", "--output", "DIR/a.jsonl" }
         << QByteArray("--output names DIR/a.jsonl");
@@ -888,7 +889,8 @@ void TestAssign::logRefusals_data()
     QTest::newRow("others may write") << "0602" << cannot + "group or others may write to it (mode 0602)";
     QTest::newRow("another user's") << "owner" << cannot + "belongs to another user (uid 4242)";
     QTest::newRow("--output, a hard link of the log")
-        << "hard link" << QByteArray("--output names DIR/log.jsonl, which would be emptied");
+        << "hard link"
+        << QByteArray("--output names DIR/target.jsonl, which is DIR/log.jsonl under another name");
 }
 
 // Refused before anything is sent, and neither the log nor what a link leads to changes.
