@@ -221,6 +221,12 @@ void DeviceSearch::readPending(QUdpSocket* socket, bool replies, int limit)
         ++(replies ? m_stats.replies : m_stats.announcements);
         emit answered({ answer.device, from, iface, m_clock.elapsed() });
     }
+    // Windows delivers a timer's message only when no other waits, so a flood would hold
+    // back the end for as long as it lasts: the clock decides as well.
+    if (m_endTimer.isActive() && m_clock.elapsed() >= m_endTimer.interval()) {
+        finish();
+        return;
+    }
     if (socket->hasPendingDatagrams())
         readLater(socket, replies);
 }
