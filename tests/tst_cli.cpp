@@ -53,6 +53,8 @@ private slots:
     void searchWritesAWorkbook_data();
     void searchWritesAWorkbook();
     void workbookRefusedOnATerminal();
+    void workbookWhateverTheTemporaryFolderIsCalled_data();
+    void workbookWhateverTheTemporaryFolderIsCalled();
     void busyAnnouncementPortLeavesReplies();
     void exitStatuses_data();
     void exitStatuses();
@@ -339,6 +341,42 @@ void TestCli::workbookRefusedOnATerminal()
     if (linuxBuild)
         QVERIFY2(script.readAllStandardOutput().contains("--format xlsx writes a binary file"),
             script.readAllStandardOutput());
+}
+
+void TestCli::workbookWhateverTheTemporaryFolderIsCalled_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::newRow("Cyrillic") << QString::fromUtf8(
+        "\xd0\x9f\xd0\xbe\xd0\xbb\xd1\x8c\xd0\xb7\xd0\xbe\xd0\xb2\xd0\xb0\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c");
+    QTest::newRow("Chinese") << QString::fromUtf8("\xe7\x94\xa8\xe6\x88\xb7");
+}
+
+// A temporary folder under a user's name that the system's code page cannot spell: under
+// Wine an English Windows (code page 1252). The workbook is written, to a file under that
+// name too, and nothing is left in the temporary folder.
+void TestCli::workbookWhateverTheTemporaryFolderIsCalled()
+{
+    QFETCH(QString, user);
+    QTemporaryDir dir;
+    const QString temp = dir.filePath(user + "/Temp");
+    QVERIFY(QDir().mkpath(temp));
+    const QString windowsTemp = "Z:" + QDir::toNativeSeparators(temp);
+    // Wine gives a program TMP and TEMP from WINETMP and WINETEMP; Qt on Linux reads TMPDIR.
+    const QList<QPair<QByteArray, QByteArray>> environment { { "TMPDIR", temp.toUtf8() },
+        { "WINETMP", windowsTemp.toUtf8() }, { "WINETEMP", windowsTemp.toUtf8() },
+        { "WINE_LOCALE", "en_US.UTF-8" } };
+    for (const auto& [name, value] : environment)
+        qputenv(name.constData(), value);
+    const QString workbook = dir.filePath(user + "/found.xlsx");
+    const CliRun run = runCli({ "search", "--wait", "0.3", "--format", "xlsx", "--output", workbook });
+    for (const auto& [name, value] : environment)
+        qunsetenv(name.constData());
+    QVERIFY2(run.status == 1, run.err.constData()); // nothing answers
+    XlsxSheet sheet;
+    QString why;
+    QVERIFY2(ReadXlsx(workbook, &sheet, &why), qPrintable(why));
+    QCOMPARE(sheet.cells.value("D1").value, QString("sn"));
+    QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
 void TestCli::busyAnnouncementPortLeavesReplies()
