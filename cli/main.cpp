@@ -103,29 +103,27 @@ bool openOutput(
         }
     }
     QString why;
-    FILE* file = OpenDataFile(path, &why);
-    if (!file) {
+    if (!OpenDataFile(path, &why)) {
         err(QStringLiteral("devicesearch-cli: cannot write %1: %2; nothing was sent").arg(path, why));
         *status = kUsage;
         return false;
     }
-    SetDataFile(file);
     g_outputPath = path;
     return true;
 }
 
-// The end of the --output file: a write that failed makes a success exit status 2.
+// The end of the --output file, at every end that comes back here (a stop request's too):
+// what was written takes its name, unless a write or the workbook failed, which leaves the
+// file as it was and makes a success exit status 2.
 int closeOutput(int status)
 {
     if (WorkbookOutFailed() && (status == kDone || status == kNoAnswer))
         status = kUsage;
     if (g_outputPath.isEmpty())
         return status;
-    FILE* file = DataFile();
-    const bool failed = DataWriteFailed();
-    SetDataFile(nullptr);
-    if (fclose(file) != 0 || failed) {
-        err(QStringLiteral("devicesearch-cli: %1 is incomplete: a write to it failed").arg(g_outputPath));
+    QString why;
+    if (!CloseDataFile(!WorkbookOutFailed(), &why)) {
+        err("devicesearch-cli: " + why);
         return status == kDone || status == kNoAnswer ? kUsage : status;
     }
     return status;

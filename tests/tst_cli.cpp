@@ -55,6 +55,8 @@ private slots:
     void workbookRefusedOnATerminal();
     void workbookWhateverTheTemporaryFolderIsCalled_data();
     void workbookWhateverTheTemporaryFolderIsCalled();
+    void failedOutputLeavesTheFileAsItWas_data();
+    void failedOutputLeavesTheFileAsItWas();
     void busyAnnouncementPortLeavesReplies();
     void exitStatuses_data();
     void exitStatuses();
@@ -377,6 +379,45 @@ void TestCli::workbookWhateverTheTemporaryFolderIsCalled()
     QVERIFY2(ReadXlsx(workbook, &sheet, &why), qPrintable(why));
     QCOMPARE(sheet.cells.value("D1").value, QString("sn"));
     QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+void TestCli::failedOutputLeavesTheFileAsItWas_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("csv, written as it comes") << "csv";
+    QTest::newRow("a workbook, written at the end") << "xlsx";
+}
+
+// A full disk: the earlier file stays as it was, nothing is left beside it, status 2.
+void TestCli::failedOutputLeavesTheFileAsItWas()
+{
+    QFETCH(QString, format);
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+        QSKIP("a Linux file system mounted in the test's namespace");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", "size=16k", "none", dir.path() });
+    QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0, mount.readAllStandardError().constData());
+    const QString output = dir.filePath("found." + format);
+    const QByteArray before = "kind,name\r\nreply,found earlier\r\n";
+    QFile earlier(output);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(before) == before.size());
+    earlier.close();
+    QFile filler(dir.filePath("filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) { }
+    filler.close();
+    const CliRun run = runCli({ "search", "--wait", "0.3", "--format", format, "--output", output });
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    const QByteArray after = earlier.readAll();
+    earlier.close();
+    const QStringList files
+        = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QProcess::execute("umount", { dir.path() });
+    QVERIFY2(run.status == 2, run.err.constData());
+    QVERIFY2(run.err.contains(QStringLiteral("cannot write %1: ").arg(output).toUtf8()), run.err.constData());
+    QCOMPARE(after, before);
+    QCOMPARE(files, QStringList({ "filler", "found." + format }));
 }
 
 void TestCli::busyAnnouncementPortLeavesReplies()
