@@ -72,8 +72,9 @@ QCommandLineOption interfaceOption()
 QCommandLineOption outputOption()
 {
     return { "output",
-        "Write the output to FILE (created, or emptied first) instead of standard output, as "
-        "UTF-8 bytes whatever the console or shell would make of them.",
+        "Write the output to FILE instead of standard output, as UTF-8 bytes whatever the "
+        "console or shell would make of them: written beside it and renamed over it at the end, "
+        "so a write that fails leaves FILE as it was.",
         "FILE" };
 }
 
