@@ -252,12 +252,12 @@ int TerminalRows()
     return 24;
 }
 
-bool OpenDataFile(const QString& path, QString* why)
+bool OpenDataFile(const QString& path, DataFileWrite how, QString* why)
 {
     QString final;
     QString beside;
     FILE* file = nullptr;
-    if (writtenBeside(path, &final)) {
+    if (how == DataFileWrite::Beside && writtenBeside(path, &final)) {
         file = createBeside(final, &beside);
         // A file this user may write in a folder where he may not add one: as before.
         if (!file && (errno == EACCES || errno == EPERM) && QFileInfo::exists(final))

@@ -77,11 +77,15 @@ int TerminalRows();
 // Where out() writes: standard output unless --output named a file.
 FILE* DataFile(); // null: standard output
 
-// --output: out() writes to path from now on; false with the reason. A regular file, or
-// none yet, is written beside, under a name of its own in the same folder, and takes
-// path's name only at CloseDataFile: a run that cannot write it leaves the file as it was.
-// Anything else (a terminal, a pipe, /dev/null, NUL) is written directly.
-bool OpenDataFile(const QString& path, QString* why);
+// How --output is written: beside, under a name of its own in the same folder, taking
+// path's name only at CloseDataFile, so that a run that cannot write it leaves the file as
+// it was; or directly, as a file followed while it grows is.
+enum class DataFileWrite { Beside, Directly };
+
+// --output: out() writes to path from now on; false with the reason. Only a regular file,
+// or none yet, is written beside: anything else (a terminal, a pipe, /dev/null, NUL) is
+// written directly.
+bool OpenDataFile(const QString& path, DataFileWrite how, QString* why);
 
 // Ends --output, and out() writes to standard output again. With keep and every write
 // done, the file written beside takes path's name; otherwise it is removed and path left

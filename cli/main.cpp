@@ -69,12 +69,15 @@ QCommandLineOption interfaceOption()
         "NAME" };
 }
 
-QCommandLineOption outputOption()
+// --output; watch's events go to the file as they come, the others' output at the end.
+QCommandLineOption outputOption(bool asTheyCome = false)
 {
     return { "output",
-        "Write the output to FILE instead of standard output, as UTF-8 bytes whatever the "
-        "console or shell would make of them: written beside it and renamed over it at the end, "
-        "so a write that fails leaves FILE as it was.",
+        QStringLiteral("Write the output to FILE instead of standard output, as UTF-8 bytes whatever the "
+                       "console or shell would make of them: %1.")
+            .arg(asTheyCome ? QStringLiteral("created, or emptied first")
+                            : QStringLiteral("written beside it and renamed over it at the end, so a "
+                                             "write that fails leaves FILE as it was")),
         "FILE" };
 }
 
@@ -103,8 +106,9 @@ bool openOutput(
             return false;
         }
     }
+    // watch's events are followed in the file as they come, and it has no end but a stop.
     QString why;
-    if (!OpenDataFile(path, &why)) {
+    if (!OpenDataFile(path, command == "watch" ? DataFileWrite::Directly : DataFileWrite::Beside, &why)) {
         err(QStringLiteral("devicesearch-cli: cannot write %1: %2; nothing was sent").arg(path, why));
         *status = kUsage;
         return false;
@@ -401,7 +405,7 @@ int watchCommand(const QStringList& args)
             "Output: table (default; on a terminal a live view of every device, else a line "
             "per event) or jsonl (an object per event).",
             "FORMAT", "table" },
-        outputOption(),
+        outputOption(true),
     });
     int status = kDone;
     if (!parseOrHelp(parser, args, "watch", &status))
