@@ -124,6 +124,8 @@ bool replaceWith(const QString& beside, const QString& final, QString* why)
             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     *why = qt_error_string(int(GetLastError()));
+    if (why->endsWith(QLatin1Char('.')))
+        why->chop(1); // a sentence of the system's, inside ours
 #else
     if (rename(QFile::encodeName(beside).constData(), QFile::encodeName(final).constData()) == 0)
         return true;
@@ -259,7 +261,7 @@ bool OpenDataFile(const QString& path, DataFileWrite how, QString* why)
     FILE* file = nullptr;
     if (how == DataFileWrite::Beside && writtenBeside(path, &final)) {
         file = createBeside(final, &beside);
-        // A file this user may write in a folder where he may not add one: as before.
+        // A file this user may write in a folder where no file may be added: as before.
         if (!file && (errno == EACCES || errno == EPERM) && QFileInfo::exists(final))
             beside.clear();
         else if (!file) {
