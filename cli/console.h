@@ -74,15 +74,25 @@ void RestoreConsole();
 // The height of the terminal on standard output; 24 when it does not say.
 int TerminalRows();
 
-// Where out() writes: standard output unless --output named a file (null: standard
-// output again). Owned by the caller.
-void SetDataFile(FILE* file);
+// Where out() writes: standard output unless --output named a file.
 FILE* DataFile(); // null: standard output
 
-// Opens path for --output: created or emptied, written as binary; null with the reason.
-FILE* OpenDataFile(const QString& path, QString* why);
+// How --output is written: beside, under a name of its own in the same folder, taking
+// path's name only at CloseDataFile, so that a run that cannot write it leaves the file as
+// it was; or directly, as a file followed while it grows is.
+enum class DataFileWrite { Beside, Directly };
 
-// True when a write of out() failed since SetDataFile (a full disk, a closed pipe).
+// --output: out() writes to path from now on; false with the reason. Only a regular file,
+// or none yet, is written beside: anything else (a terminal, a pipe, /dev/null, NUL) is
+// written directly.
+bool OpenDataFile(const QString& path, DataFileWrite how, QString* why);
+
+// Ends --output, and out() writes to standard output again. With keep and every write
+// done, the file written beside takes path's name; otherwise it is removed and path left
+// as it was. False, with the reason, when a write or the renaming failed.
+bool CloseDataFile(bool keep, QString* why);
+
+// True when a write of out() failed since OpenDataFile (a full disk, a closed pipe).
 bool DataWriteFailed();
 
 // A line for people: standard error, at once.

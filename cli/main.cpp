@@ -69,11 +69,15 @@ QCommandLineOption interfaceOption()
         "NAME" };
 }
 
-QCommandLineOption outputOption()
+// --output; watch's events go to the file as they come, the others' output at the end.
+QCommandLineOption outputOption(bool asTheyCome = false)
 {
     return { "output",
-        "Write the output to FILE (created, or emptied first) instead of standard output, as "
-        "UTF-8 bytes whatever the console or shell would make of them.",
+        QStringLiteral("Write the output to FILE instead of standard output, as UTF-8 bytes whatever the "
+                       "console or shell would make of them: %1.")
+            .arg(asTheyCome ? QStringLiteral("created, or emptied first")
+                            : QStringLiteral("written beside it and renamed over it at the end, so a "
+                                             "write that fails leaves FILE as it was")),
         "FILE" };
 }
 
@@ -102,30 +106,29 @@ bool openOutput(
             return false;
         }
     }
+    // watch's events are followed in the file as they come, and it has no end but a stop.
     QString why;
-    FILE* file = OpenDataFile(path, &why);
-    if (!file) {
+    if (!OpenDataFile(path, command == "watch" ? DataFileWrite::Directly : DataFileWrite::Beside, &why)) {
         err(QStringLiteral("devicesearch-cli: cannot write %1: %2; nothing was sent").arg(path, why));
         *status = kUsage;
         return false;
     }
-    SetDataFile(file);
     g_outputPath = path;
     return true;
 }
 
-// The end of the --output file: a write that failed makes a success exit status 2.
+// The end of the --output file, at every end that comes back here (a stop request's too):
+// what was written takes its name, unless a write or the workbook failed, which leaves the
+// file as it was and makes a success exit status 2.
 int closeOutput(int status)
 {
     if (WorkbookOutFailed() && (status == kDone || status == kNoAnswer))
         status = kUsage;
     if (g_outputPath.isEmpty())
         return status;
-    FILE* file = DataFile();
-    const bool failed = DataWriteFailed();
-    SetDataFile(nullptr);
-    if (fclose(file) != 0 || failed) {
-        err(QStringLiteral("devicesearch-cli: %1 is incomplete: a write to it failed").arg(g_outputPath));
+    QString why;
+    if (!CloseDataFile(!WorkbookOutFailed(), &why)) {
+        err("devicesearch-cli: " + why);
         return status == kDone || status == kNoAnswer ? kUsage : status;
     }
     return status;
@@ -402,7 +405,7 @@ int watchCommand(const QStringList& args)
             "Output: table (default; on a terminal a live view of every device, else a line "
             "per event) or jsonl (an object per event).",
             "FORMAT", "table" },
-        outputOption(),
+        outputOption(true),
     });
     int status = kDone;
     if (!parseOrHelp(parser, args, "watch", &status))

@@ -9,6 +9,14 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr double kMaxWidth = 60;
@@ -35,6 +43,65 @@ int displayWidth(const QString& text)
 struct WorkbookCloser {
     void operator()(lxw_workbook* workbook) const { workbook_close(workbook); }
 };
+
+// The library opens its temporary files by 8-bit names, on Windows in the system's code
+// page, which cannot spell every user's folder (a Polish name on a Western Windows): so it
+// is given no folder name at all, only "." while the process works in the workbook's
+// folder. Put back when it goes; nothing else of this process opens files meanwhile.
+class WorkInFolder {
+public:
+    explicit WorkInFolder(const QString& folder)
+    {
+#ifdef _WIN32
+        const DWORD length = GetCurrentDirectoryW(0, nullptr);
+        m_before.resize(length);
+        if (length == 0 || GetCurrentDirectoryW(length, m_before.data()) != length - 1)
+            return;
+        m_entered = SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(folder.utf16())) != 0;
+#else
+        // By descriptor: the way back works even where its name could not be walked again.
+        m_before = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        m_entered = m_before >= 0 && chdir(QFile::encodeName(folder).constData()) == 0;
+#endif
+    }
+    ~WorkInFolder()
+    {
+#ifdef _WIN32
+        if (m_entered)
+            SetCurrentDirectoryW(m_before.data());
+#else
+        if (m_entered && fchdir(m_before) != 0)
+            perror("devicesearch: cannot return to the working folder");
+        if (m_before >= 0)
+            close(m_before);
+#endif
+    }
+    WorkInFolder(const WorkInFolder&) = delete;
+    WorkInFolder& operator=(const WorkInFolder&) = delete;
+    bool entered() const
+    {
+        return m_entered;
+    }
+
+private:
+#ifdef _WIN32
+    std::wstring m_before;
+#else
+    int m_before = -1;
+#endif
+    bool m_entered = false;
+};
+
+// The workbook's own name as the library takes it: UTF-8 on Windows, where it turns it into
+// the system's wide name; the file system's bytes elsewhere.
+QByteArray libraryName(const QString& name)
+{
+#ifdef _WIN32
+    return name.toUtf8();
+#else
+    return QFile::encodeName(name);
+#endif
+}
 }
 
 QList<double> WorkbookColumnWidths(const QStringList& columns, const QList<QList<OutputCell>>& rows)
@@ -66,11 +133,17 @@ bool WriteWorkbook(
 {
     // Its own temporary files beside the workbook: the system's default on Windows is the
     // root of the drive, which a user may not write.
-    const QByteArray tmpdir = QFile::encodeName(QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
+    const QFileInfo info(path);
+    const WorkInFolder folder(info.absolutePath());
+    if (!folder.entered()) {
+        *why = QStringLiteral("cannot work in %1").arg(QDir::toNativeSeparators(info.absolutePath()));
+        return false;
+    }
+    char here[] = ".";
     lxw_workbook_options options {};
-    options.tmpdir = const_cast<char*>(tmpdir.constData());
+    options.tmpdir = here;
     std::unique_ptr<lxw_workbook, WorkbookCloser> workbook(
-        workbook_new_opt(QFile::encodeName(path).constData(), &options));
+        workbook_new_opt(libraryName(info.fileName()).constData(), &options));
     lxw_worksheet* sheet = workbook ? workbook_add_worksheet(workbook.get(), nullptr) : nullptr;
     if (!sheet) {
         *why = QStringLiteral("cannot start a workbook");

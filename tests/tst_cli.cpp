@@ -53,6 +53,10 @@ private slots:
     void searchWritesAWorkbook_data();
     void searchWritesAWorkbook();
     void workbookRefusedOnATerminal();
+    void workbookWhateverTheTemporaryFolderIsCalled_data();
+    void workbookWhateverTheTemporaryFolderIsCalled();
+    void failedOutputLeavesTheFileAsItWas_data();
+    void failedOutputLeavesTheFileAsItWas();
     void busyAnnouncementPortLeavesReplies();
     void exitStatuses_data();
     void exitStatuses();
@@ -339,6 +343,80 @@ void TestCli::workbookRefusedOnATerminal()
     if (linuxBuild)
         QVERIFY2(script.readAllStandardOutput().contains("--format xlsx writes a binary file"),
             script.readAllStandardOutput());
+}
+
+void TestCli::workbookWhateverTheTemporaryFolderIsCalled_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::newRow("Cyrillic") << QString::fromUtf8(
+        "\xd0\x9f\xd0\xbe\xd0\xbb\xd1\x8c\xd0\xb7\xd0\xbe\xd0\xb2\xd0\xb0\xd1\x82\xd0\xb5\xd0\xbb\xd1\x8c");
+    QTest::newRow("Chinese") << QString::fromUtf8("\xe7\x94\xa8\xe6\x88\xb7");
+}
+
+// A temporary folder and a workbook under a user's name in any script: the workbook is
+// written and nothing is left in the temporary folder. Under Wine only the workbook's name
+// is the user's: Wine takes TMP and TEMP from its registry, so the suite's own step sets
+// them, on an English Windows whose code page cannot spell either name.
+void TestCli::workbookWhateverTheTemporaryFolderIsCalled()
+{
+    QFETCH(QString, user);
+    QTemporaryDir dir;
+    const QString temp = dir.filePath(user + "/Temp");
+    QVERIFY(QDir().mkpath(temp));
+    const QByteArray before = qgetenv("TMPDIR");
+    if (qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+        qputenv("TMPDIR", temp.toUtf8());
+    const QString workbook = dir.filePath(user + "/found.xlsx");
+    const CliRun run = runCli({ "search", "--wait", "0.3", "--format", "xlsx", "--output", workbook });
+    if (before.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", before);
+    QVERIFY2(run.status == 1, run.err.constData()); // nothing answers
+    XlsxSheet sheet;
+    QString why;
+    QVERIFY2(ReadXlsx(workbook, &sheet, &why), qPrintable(why));
+    QCOMPARE(sheet.cells.value("D1").value, QString("sn"));
+    QCOMPARE(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+void TestCli::failedOutputLeavesTheFileAsItWas_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("csv, written as it comes") << "csv";
+    QTest::newRow("a workbook, written at the end") << "xlsx";
+}
+
+// A full disk: the earlier file stays as it was, nothing is left beside it, status 2.
+void TestCli::failedOutputLeavesTheFileAsItWas()
+{
+    QFETCH(QString, format);
+    if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
+        QSKIP("a Linux file system mounted in the test's namespace");
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", "size=16k", "none", dir.path() });
+    QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0, mount.readAllStandardError().constData());
+    const QString output = dir.filePath("found." + format);
+    const QByteArray before = "kind,name\r\nreply,found earlier\r\n";
+    QFile earlier(output);
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(before) == before.size());
+    earlier.close();
+    QFile filler(dir.filePath("filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) { }
+    filler.close();
+    const CliRun run = runCli({ "search", "--wait", "0.3", "--format", format, "--output", output });
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    const QByteArray after = earlier.readAll();
+    earlier.close();
+    const QStringList files
+        = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QProcess::execute("umount", { dir.path() });
+    QVERIFY2(run.status == 2, run.err.constData());
+    QVERIFY2(run.err.contains(QStringLiteral("cannot write %1: ").arg(output).toUtf8()), run.err.constData());
+    QCOMPARE(after, before);
+    QCOMPARE(files, QStringList({ "filler", "found." + format }));
 }
 
 void TestCli::busyAnnouncementPortLeavesReplies()
