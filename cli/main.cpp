@@ -348,7 +348,8 @@ int assignCommand(const QStringList& args)
         { "log",
             "Append a JSON line to FILE before each command goes out and when a device's status is "
             "final (default: $XDG_STATE_HOME/devicesearch/assign.jsonl, on Windows under "
-            "%LOCALAPPDATA%; --dry-run writes none).",
+            "%LOCALAPPDATA%; --dry-run writes none). It is created readable by you alone; a symbolic "
+            "link, another user's file or one that others may write is refused.",
             "FILE" },
         { "no-log", "Keep no log." },
     });
