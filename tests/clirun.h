@@ -67,6 +67,16 @@ private:
     QProcess m_process;
 };
 
+// A small file system on dir, in the test's own mount namespace: a full disk on demand.
+inline bool MountSmallFileSystem(const QString& dir, const QString& options, QByteArray* why)
+{
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", options, "none", dir });
+    const bool mounted = mount.waitForFinished() && mount.exitCode() == 0;
+    *why = mount.readAllStandardError();
+    return mounted;
+}
+
 inline CliRun runCli(const QStringList& args)
 {
     return Cli(args).finish();

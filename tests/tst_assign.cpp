@@ -953,9 +953,8 @@ void TestAssign::fullDiskLeavesNoPartOfALine()
     if (!qEnvironmentVariableIsEmpty("DEVICESEARCH_CLI"))
         QSKIP("a Linux file system mounted in the test's namespace");
     QTemporaryDir dir;
-    QProcess mount;
-    mount.start("mount", { "-t", "tmpfs", "-o", "size=16k,mode=0700", "none", dir.path() });
-    QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0, mount.readAllStandardError().constData());
+    QByteArray why;
+    QVERIFY2(MountSmallFileSystem(dir.path(), "size=16k,mode=0700", &why), why.constData());
     const QString log = dir.filePath("log.jsonl");
     // A "sending" line of devsim's devices on lo takes about 200 bytes.
     const int room = 300;
