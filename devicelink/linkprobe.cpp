@@ -438,14 +438,25 @@ private:
         }
         NeighbourTable table;
         bool readable = true;
+        // Linux's periodic collection drops a failed entry whenever the table holds more than
+        // gc_thresh1, possibly between two reads; one still being resolved is never dropped,
+        // so an entry seen being resolved that is gone, its adapter still up, has failed:
+        // nobody answered. (An adapter that goes down takes its entries with it.)
+        std::set<size_t> resolving;
         const auto proofOf = [&](size_t i, const NeighbourEntry** entry) {
             const auto found = table.find({ queries[i].adapter, queries[i].address });
             *entry = found == table.end() ? nullptr : &found->second;
             const int64_t began
                 = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
-            return *entry
-                ? NeighbourEntryProof((*entry)->state, (*entry)->hasMac, (*entry)->confirmedAgoMs, began)
-                : NeighbourProof::Pending;
+            if (!*entry)
+                return resolving.count(i) && readable && readAdapter(queries[i].adapter).up
+                    ? NeighbourProof::Nobody
+                    : NeighbourProof::Pending;
+            const NeighbourProof proof
+                = NeighbourEntryProof((*entry)->state, (*entry)->hasMac, (*entry)->confirmedAgoMs, began);
+            if (proof == NeighbourProof::Pending && (*entry)->state == NeighbourState::Incomplete)
+                resolving.insert(i);
+            return proof;
         };
         // An old entry failing proves only that its old holder went quiet: asked again, the
         // system asks the whole link.
