@@ -57,7 +57,8 @@ public:
         m_before.resize(length);
         if (length == 0 || GetCurrentDirectoryW(length, m_before.data()) != length - 1)
             return;
-        m_entered = SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(folder.utf16())) != 0;
+        const QString native = QDir::toNativeSeparators(folder);
+        m_entered = SetCurrentDirectoryW(reinterpret_cast<const wchar_t*>(native.utf16())) != 0;
 #else
         // By descriptor: the way back works even where its name could not be walked again.
         m_before = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
