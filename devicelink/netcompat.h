@@ -14,6 +14,8 @@
 #include <ws2tcpip.h>
 #include <mswsock.h>
 #include <windows.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
 // clang-format on
 #else
 #include <arpa/inet.h>
@@ -28,6 +30,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -295,15 +298,29 @@ inline int setOption(Socket s, int level, int name, const void* value, int size)
 // under a running program. Index 0 is the system's choice, named by address (INADDR_ANY:
 // the routing table's); addresses are in network order.
 #ifdef _WIN32
-// Set when Winsock refused an index in the 0.0.0.n form and the address did instead: Wine
-// hands the structure to Linux as it is, where 0.0.0.n is no adapter's address.
-inline bool& indexFormRefused()
+// Whether this Winsock takes an index in the 0.0.0.n form. Wine hands the structure to Linux
+// as it is, where 0.0.0.n is no adapter's address: there the address names the adapter.
+enum class IndexForm { Unknown, Taken, Refused };
+inline std::atomic<IndexForm>& indexForm()
 {
-    static bool refused = false;
-    return refused;
+    static std::atomic<IndexForm> form { IndexForm::Unknown };
+    return form;
+}
+inline bool indexFormRefused()
+{
+    return indexForm() == IndexForm::Refused;
 }
 
-// Winsock takes the index where the address goes, written as the address 0.0.0.n.
+inline bool adapterExists(int index)
+{
+    NET_LUID luid {};
+    return ConvertInterfaceIndexToLuid(static_cast<NET_IFINDEX>(index), &luid) == NO_ERROR;
+}
+
+// Winsock takes the index where the address goes, written as the address 0.0.0.n. The
+// address stands in only where that form is refused, and only for an adapter still there:
+// after an adapter is removed, its address may be another adapter's (one fixed address on
+// two switches), and acting on that one would be worse than failing.
 inline bool setByIndexOrAddress(Socket s, int name, uint32_t group, int index, uint32_t address)
 {
     ip_mreq membership {};
@@ -312,16 +329,33 @@ inline bool setByIndexOrAddress(Socket s, int name, uint32_t group, int index, u
     const void* value = isMembership ? static_cast<const void*>(&membership)
                                      : static_cast<const void*>(&membership.imr_interface);
     const int size = isMembership ? sizeof(membership) : sizeof(membership.imr_interface);
-    if (index > 0) {
-        membership.imr_interface.s_addr = htonl(static_cast<u_long>(index));
-        if (setOption(s, IPPROTO_IP, name, value, size) == 0)
+    const auto set = [&](uint32_t inNetworkOrder) {
+        membership.imr_interface.s_addr = inNetworkOrder;
+        return setOption(s, IPPROTO_IP, name, value, size) == 0;
+    };
+    if (index <= 0)
+        return set(address);
+    if (indexForm() != IndexForm::Refused) {
+        if (set(htonl(static_cast<u_long>(index)))) {
+            indexForm() = IndexForm::Taken;
             return true;
-        if (address == htonl(INADDR_ANY))
+        }
+        // Refused is learnt once: the adapter is there, its index was not taken, its address is.
+        if (indexForm() == IndexForm::Taken || address == htonl(INADDR_ANY) || !adapterExists(index))
             return false;
-        indexFormRefused() = true;
+        const int error = lastError();
+        if (!set(address)) {
+            setLastError(error);
+            return false;
+        }
+        indexForm() = IndexForm::Refused;
+        return true;
     }
-    membership.imr_interface.s_addr = address;
-    return setOption(s, IPPROTO_IP, name, value, size) == 0;
+    if (!adapterExists(index)) {
+        setLastError(WSAEADDRNOTAVAIL);
+        return false;
+    }
+    return set(address);
 }
 
 inline bool joinGroup(Socket s, uint32_t group, int index, uint32_t address)

@@ -190,7 +190,8 @@ int main(int argc, char** argv)
     return StdoutCapture::exec<TestChannel>(argc, argv, &g_capture);
 }
 
-// The group joined, sent to and left by the adapter's index, as both programs do.
+// The group joined, sent to and left by the adapter's index, as both programs do; an index
+// no adapter has fails, before and after Winsock's form is known, whatever its address.
 // WINSOCK_INDEX_FORM (the Wine suite) says whether Winsock is to take the 0.0.0.n form
 // ("taken") or refuse it for the address ("refused").
 void TestChannel::groupByAdapterIndex()
@@ -217,6 +218,11 @@ void TestChannel::groupByAdapterIndex()
     QVERIFY(net::enablePacketInfo(s));
     const uint32_t group = inet_addr(kGroupAddress);
     to.sin_addr.s_addr = group;
+    const auto goneAdapterFails = [&] {
+        QVERIFY(!net::joinGroup(s, group, 99999, address));
+        QVERIFY(!net::setMulticastInterface(s, 99999, address));
+    };
+    goneAdapterFails();
     QVERIFY(net::joinGroup(s, group, index, address));
     QVERIFY(net::setMulticastInterface(s, index, address));
     const unsigned char sent[] = { 'x' };
@@ -228,6 +234,7 @@ void TestChannel::groupByAdapterIndex()
     int arrivedOn = 0;
     QCOMPARE(net::receiveWithInterface(s, got, sizeof(got), &from, &fromLength, &arrivedOn), 1);
     QCOMPARE(arrivedOn, index);
+    goneAdapterFails();
     QVERIFY(net::leaveGroup(s, group, index, address));
     net::closeSocket(s);
 #ifdef _WIN32
