@@ -252,7 +252,8 @@ void DeviceSearch::finish()
     m_probeTimer.stop();
     m_endTimer.stop();
     readPending(&m_replySocket, true, kDatagramsAtEnd);
-    readPending(&m_announceSocket, false, kDatagramsAtEnd);
+    if (m_stats.announcementsHeard)
+        readPending(&m_announceSocket, false, kDatagramsAtEnd);
     readDrops();
     emit finished();
 }
