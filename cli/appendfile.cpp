@@ -15,6 +15,12 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// clang-format off
+#include <sddl.h>
+// clang-format on
+
+#include <string>
+#include <vector>
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -47,6 +53,43 @@ std::optional<FileId> fileId(const QString& path)
         return std::nullopt;
     return FileId { info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow };
 }
+
+// A file made readable and writable by this user alone, wherever it is made: its owner and
+// one entry for the user, protected from whatever the folder would pass on.
+class OwnerOnly {
+public:
+    OwnerOnly()
+    {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+            return;
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> user(size);
+        wchar_t* sid = nullptr;
+        if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size)
+            && ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+            const std::wstring descriptor
+                = L"O:" + std::wstring(sid) + L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+            ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                descriptor.c_str(), SDDL_REVISION_1, &m_attributes.lpSecurityDescriptor, nullptr);
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+        m_attributes.nLength = sizeof m_attributes;
+    }
+    ~OwnerOnly()
+    {
+        if (m_attributes.lpSecurityDescriptor)
+            LocalFree(m_attributes.lpSecurityDescriptor);
+    }
+    OwnerOnly(const OwnerOnly&) = delete;
+    OwnerOnly& operator=(const OwnerOnly&) = delete;
+    SECURITY_ATTRIBUTES* attributes() { return m_attributes.lpSecurityDescriptor ? &m_attributes : nullptr; }
+
+private:
+    SECURITY_ATTRIBUTES m_attributes {};
+};
 
 HANDLE osHandle(int fd)
 {
@@ -137,10 +180,16 @@ bool AppendFile::open(const QString& path, QString* why)
 #ifdef _WIN32
     // FILE_APPEND_DATA without FILE_WRITE_DATA: writes go to the end, whatever the file
     // position. Shared for reading, writing and deleting, as Qt opens files. A reparse
-    // point is opened as itself, not followed, and refused below.
+    // point is opened as itself, not followed, and refused below. A file made here gets the
+    // user's own security; one that is there keeps its own.
+    OwnerOnly security;
+    if (!security.attributes()) {
+        *why = QStringLiteral("cannot make it private: %1").arg(qt_error_string(int(GetLastError())));
+        return false;
+    }
     const HANDLE handle = CreateFileW(nativeName(QDir::toNativeSeparators(path)),
         FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security.attributes(), OPEN_ALWAYS,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         *why = qt_error_string(int(GetLastError()));

@@ -9,16 +9,24 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable)
+QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable, QString* why)
 {
 #ifdef _WIN32
-    QString base = variable("LOCALAPPDATA");
+    const QString base = variable("LOCALAPPDATA");
+    const QString missing = QStringLiteral("LOCALAPPDATA");
 #else
     QString base = variable("XDG_STATE_HOME");
     // Relative values are to be ignored, as if unset.
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = variable("HOME") + QStringLiteral("/.local/state");
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        const QString home = variable("HOME");
+        base = home.isEmpty() ? home : home + QStringLiteral("/.local/state");
+    }
+    const QString missing = QStringLiteral("HOME (or XDG_STATE_HOME)");
 #endif
+    if (base.isEmpty() || QDir::isRelativePath(base)) {
+        *why = QStringLiteral("%1 is not set to a folder").arg(missing);
+        return QString();
+    }
     return QDir::cleanPath(base + QStringLiteral("/devicesearch/assign.jsonl"));
 }
 

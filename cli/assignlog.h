@@ -14,8 +14,10 @@
 
 // Where the log goes unless --log names a file: $XDG_STATE_HOME/devicesearch/assign.jsonl,
 // with ~/.local/state for an unset XDG_STATE_HOME; on Windows under %LOCALAPPDATA%.
-// variable returns an environment variable's value, empty when unset.
-QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable);
+// variable returns an environment variable's value, empty when unset. Empty, with what is
+// missing in why, where none of them names an absolute folder: the log never goes to the
+// root of a drive or to the current folder.
+QString DefaultAssignLogPath(const std::function<QString(const char*)>& variable, QString* why);
 
 // One line with its newline: "time" (UTC, milliseconds), "event", and the row's settings;
 // "sending" before the command, else the row's final status and "seconds".

@@ -290,10 +290,15 @@ QString readAssignOptions(const QCommandLineParser& parser, AssignRequest* reque
         return QStringLiteral("--log and --no-log exclude each other");
     if (parser.isSet("log") && parser.value("log").isEmpty())
         return QStringLiteral("--log takes a file name");
-    if (!request->dryRun && !parser.isSet("no-log"))
-        request->logPath = parser.isSet("log")
-            ? parser.value("log")
-            : DefaultAssignLogPath([](const char* name) { return qEnvironmentVariable(name); });
+    if (!request->dryRun && parser.isSet("log"))
+        request->logPath = parser.value("log");
+    else if (!request->dryRun && !parser.isSet("no-log")) {
+        QString why;
+        request->logPath
+            = DefaultAssignLogPath([](const char* name) { return qEnvironmentVariable(name); }, &why);
+        if (request->logPath.isEmpty())
+            return QStringLiteral("nowhere to keep the log: %1; name one with --log FILE").arg(why);
+    }
     bool ok = false;
     request->verifySeconds = parser.isSet("no-verify") ? 0 : parser.value("verify").toDouble(&ok);
     if (!parser.isSet("no-verify") && (!ok || !(request->verifySeconds > 0) || request->verifySeconds > 3600))

@@ -8,6 +8,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// clang-format off
+#include <aclapi.h>
+// clang-format on
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -90,6 +95,7 @@ private slots:
     void theRealConsoleIsLeftAsItWas();
     void finalLinesThenOneWaitForTheDisk_data();
     void finalLinesThenOneWaitForTheDisk();
+    void aLogItMakesIsItsUsersAlone();
     // Last: a closed console's handler never returns.
     void consoleEventsReachTheLoop_data();
     void consoleEventsReachTheLoop();
@@ -266,6 +272,52 @@ void TestConsole::finalLinesThenOneWaitForTheDisk()
     QCOMPARE(linesAtSync, expected);
     QCOMPARE(linesIn(path), sending + final);
     qInfo("%d final lines written in %lld ms", final, ms);
+}
+
+// Whatever the folder lets others do: on Windows the user as owner and one entry, for the
+// user, taken over from nowhere.
+void TestConsole::aLogItMakesIsItsUsersAlone()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shared/assign.jsonl");
+    AssignLog log;
+    QString why;
+    QVERIFY2(log.open(path, &why), qPrintable(why));
+#ifdef _WIN32
+    // Wine gives every file a descriptor made from its Unix mode, whatever it was created with.
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        QSKIP("Wine keeps no security descriptor a file is created with");
+    HANDLE token = nullptr;
+    QVERIFY(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    QByteArray user(256, 0);
+    DWORD size = 0;
+    QVERIFY(GetTokenInformation(token, TokenUser, user.data(), DWORD(user.size()), &size));
+    CloseHandle(token);
+    const PSID me = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    PSID owner = nullptr;
+    PACL entries = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    QCOMPARE(GetNamedSecurityInfoW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                 SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                 &entries, nullptr, &descriptor),
+        DWORD(ERROR_SUCCESS));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    QVERIFY(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    void* first = nullptr;
+    const bool onlyMine = entries && entries->AceCount == 1 && GetAce(entries, 0, &first)
+        && static_cast<ACE_HEADER*>(first)->AceType == ACCESS_ALLOWED_ACE_TYPE
+        && EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(first)->SidStart, me);
+    const bool mineAsOwner = owner && EqualSid(owner, me);
+    LocalFree(descriptor);
+    QVERIFY(control & SE_DACL_PROTECTED);
+    QVERIFY(onlyMine);
+    QVERIFY(mineAsOwner);
+#else
+    struct stat made { };
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &made), 0);
+    QCOMPARE(made.st_mode & 0777, mode_t(0600));
+#endif
 }
 
 void TestConsole::consoleEventsReachTheLoop_data()

@@ -381,28 +381,49 @@ void TestOutput::logLines()
     QCOMPARE(AssignLogLine(time, row("S\"1", QString("10.0.0.9"), "eth0", status, seconds), sending), line);
 }
 
+// The variables as "NAME=value,NAME=value"; an empty path: refused, naming what is missing.
 void TestOutput::defaultLogPath_data()
 {
-    QTest::addColumn<QString>("stateHome");
+    QTest::addColumn<QString>("variables");
     QTest::addColumn<QString>("path");
-    QTest::newRow("XDG_STATE_HOME") << "/var/st/"
-                                    << "/var/st/devicesearch/assign.jsonl";
+#ifdef _WIN32
+    QTest::newRow("LOCALAPPDATA") << "LOCALAPPDATA=C:/Users/u/AppData/Local"
+                                  << "C:/Users/u/AppData/Local/devicesearch/assign.jsonl";
     QTest::newRow("unset") << ""
+                           << "";
+    QTest::newRow("relative") << "LOCALAPPDATA=Local"
+                              << "";
+#else
+    QTest::newRow("XDG_STATE_HOME") << "XDG_STATE_HOME=/var/st/,HOME=/home/u"
+                                    << "/var/st/devicesearch/assign.jsonl";
+    QTest::newRow("unset") << "HOME=/home/u"
                            << "/home/u/.local/state/devicesearch/assign.jsonl";
-    QTest::newRow("relative, so ignored") << "st"
+    QTest::newRow("relative, so ignored") << "XDG_STATE_HOME=st,HOME=/home/u"
                                           << "/home/u/.local/state/devicesearch/assign.jsonl";
+    QTest::newRow("no home") << ""
+                             << "";
+    QTest::newRow("a relative home") << "XDG_STATE_HOME=st,HOME=u"
+                                     << "";
+#endif
 }
 
 void TestOutput::defaultLogPath()
 {
-    QFETCH(QString, stateHome);
+    QFETCH(QString, variables);
     QFETCH(QString, path);
     const auto variable = [&](const char* name) {
-        return QByteArray(name) == "XDG_STATE_HOME" ? stateHome
-            : QByteArray(name) == "HOME"            ? QStringLiteral("/home/u")
-                                                    : QString();
+        for (const QString& pair : variables.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (pair.section(QLatin1Char('='), 0, 0) == QLatin1String(name))
+                return pair.section(QLatin1Char('='), 1);
+        }
+        return QString();
     };
-    QCOMPARE(DefaultAssignLogPath(variable), path);
+    QString why;
+    QCOMPARE(DefaultAssignLogPath(variable, &why), path);
+    QCOMPARE(why.isEmpty(), !path.isEmpty());
+#ifdef _WIN32
+    QVERIFY(path.isEmpty() == why.contains("LOCALAPPDATA"));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestOutput)
