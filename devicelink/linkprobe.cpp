@@ -385,6 +385,9 @@ public:
     {
         std::vector<AddressVerdict> verdicts(queries.size());
         const net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        // Else, on Windows, the first holder that refuses a trigger stops the rest.
+        if (net::isValid(s))
+            net::ignoreUdpResets(s);
         std::vector<size_t> toAsk;
         for (const auto& [index, members] : byAdapter(queries)) {
             const AdapterLink a = readAdapter(index);
