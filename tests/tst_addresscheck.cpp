@@ -3,6 +3,7 @@
 #include "addresscheck.h"
 #include "arpprobe.h"
 #include "linkholders.h"
+#include "neighbourresolution.h"
 #include "privatenetwork.h"
 
 #include <QDir>
@@ -235,6 +236,8 @@ private slots:
     void moreAddressesThanOneRun();
     void anAdapterThatGoesAway_data();
     void anAdapterThatGoesAway();
+    void resolvedEachAtOnce_data();
+    void resolvedEachAtOnce();
     void onLinkHolderUnderWine();
 
 private:
@@ -774,6 +777,51 @@ void TestAddressCheck::anAdapterThatGoesAway()
     QCOMPARE(int(verdicts.size()), int(queries.size()));
     for (const AddressVerdict& v : verdicts)
         QCOMPARE(stateText(v), QString("unchecked gone"));
+}
+
+void TestAddressCheck::resolvedEachAtOnce_data()
+{
+    QTest::addColumn<int>("callMs"); // how long each call blocks
+    QTest::addColumn<int>("boundMs");
+    QTest::addColumn<int>("cancelMs"); // 0: never
+    QTest::addColumn<QString>("verdict"); // of every address
+    QTest::newRow("254 calls of a second, at once") << 1000 << 2500 << 0 << "taken host 02:00:00:00:00:01";
+    QTest::newRow("calls that outlast the bound") << 5000 << 500 << 0 << "unchecked cannot resolve";
+    QTest::newRow("cancelled") << 5000 << 10000 << 200 << "unchecked cannot resolve";
+}
+
+// Calls that block as the system's resolution does: a batch takes one call's time, and
+// neither a call that does not end nor a cancel holds the check up.
+void TestAddressCheck::resolvedEachAtOnce()
+{
+    QFETCH(int, callMs);
+    QFETCH(int, boundMs);
+    QFETCH(int, cancelMs);
+    QFETCH(QString, verdict);
+    std::vector<AddressQuery> queries;
+    for (uint32_t i = 1; i <= 254; ++i)
+        queries.push_back({ ip("10.84.0.0") + i, 7 });
+    std::atomic<bool> cancel { false };
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(cancelMs));
+        cancel = cancelMs > 0;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<AddressVerdict> said = ResolveEachAtOnce(
+        queries,
+        [callMs](const AddressQuery&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(callMs));
+            return AddressVerdict::host("02:00:00:00:00:01");
+        },
+        std::chrono::milliseconds(boundMs), cancel);
+    const qint64 ms = clock.elapsed();
+    canceller.join();
+    QCOMPARE(int(said.size()), 254);
+    for (const AddressVerdict& v : said)
+        QCOMPARE(stateText(v), verdict);
+    const int expectedMs = cancelMs > 0 ? cancelMs : std::min(callMs, boundMs);
+    QVERIFY2(ms >= expectedMs - 20 && ms < expectedMs + 1000, qPrintable(QString::number(ms)));
 }
 
 // Under Wine, with 10.81.1.1/24 here and 10.81.1.42/24 on the LAN host set up by
