@@ -1,8 +1,10 @@
 // The system's ways of asking a link who holds an address: raw ARP probes where this
 // process may send them, else the system's own neighbour resolution (Linux's neighbour
-// table read over rtnetlink, Windows' GetIpNetTable2) for addresses on the adapter's subnets.
+// table read over rtnetlink; on Windows, neighbourresolution_win.cpp) for addresses on the
+// adapter's subnets.
 #include "addresscheck.h"
 #include "arpprobe.h"
+#include "neighbourresolution.h"
 #include "netcompat.h"
 
 #include <QCoreApplication>
@@ -20,10 +22,7 @@
 #include <set>
 #include <thread>
 
-#ifdef _WIN32
-#include <iphlpapi.h>
-#include <netioapi.h>
-#else
+#ifndef _WIN32
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -35,8 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 // The discard port: a trigger datagram that reaches a holder does nothing there.
 constexpr uint16_t kTriggerPort = 9;
-// Resolution gives up after 3 requests 1 s apart (Linux's and Windows' defaults).
-constexpr int kResolveMs = 3600;
 // An old entry the trigger woke: Linux waits 5 s before it asks the holder again, then asks
 // it 3 times 1 s apart; confirmed then, or failed (and then asked of the link again).
 constexpr int kConfirmMs = 9500;
@@ -200,6 +197,7 @@ private:
     mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };
 
+#ifndef _WIN32
 // An entry of the system's table.
 struct NeighbourEntry {
     NeighbourState state = NeighbourState::Incomplete;
@@ -210,36 +208,6 @@ struct NeighbourEntry {
 
 using NeighbourTable = std::map<std::pair<int, uint32_t>, NeighbourEntry>; // (adapter, address)
 
-#ifdef _WIN32
-bool readNeighbours(NeighbourTable* table)
-{
-    PMIB_IPNET_TABLE2 rows = nullptr;
-    // AF_INET alone: some systems fail the whole call on their IPv6 half.
-    if (GetIpNetTable2(AF_INET, &rows) != NO_ERROR || !rows)
-        return false;
-    for (ULONG i = 0; i < rows->NumEntries; ++i) {
-        const MIB_IPNET_ROW2& r = rows->Table[i];
-        if (r.Address.si_family != AF_INET)
-            continue;
-        NeighbourEntry e;
-        if (r.PhysicalAddressLength == 6) {
-            for (int b = 0; b < 6; ++b) {
-                e.mac[size_t(b)] = r.PhysicalAddress[b];
-                e.hasMac = e.hasMac || r.PhysicalAddress[b] != 0;
-            }
-        }
-        // Some systems list an address still being resolved as stale, with no MAC. An entry
-        // with one holds its address, as it always did here: the rule by age is Linux's.
-        if (r.State == NlnsUnreachable)
-            e.state = NeighbourState::Failed;
-        else if (r.State >= NlnsProbe && r.State <= NlnsPermanent && e.hasMac && !r.IsUnreachable)
-            e.state = NeighbourState::Reachable;
-        (*table)[{ int(r.InterfaceIndex), ntohl(r.Address.Ipv4.sin_addr.s_addr) }] = e;
-    }
-    FreeMibTable(rows);
-    return true;
-}
-#else
 NeighbourState neighbourState(uint16_t nud)
 {
     if (nud & NUD_FAILED)
@@ -385,6 +353,9 @@ public:
     {
         std::vector<AddressVerdict> verdicts(queries.size());
         const net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        // Else, on Windows, the first holder that refuses a trigger stops the rest.
+        if (net::isValid(s))
+            net::ignoreUdpResets(s);
         std::vector<size_t> toAsk;
         for (const auto& [index, members] : byAdapter(queries)) {
             const AdapterLink a = readAdapter(index);
@@ -421,6 +392,23 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    // Each address resolved afresh where the system can; else by the trigger.
+    static void resolveBatch(net::Socket s, const std::vector<AddressQuery>& queries,
+        const std::vector<size_t>& batch, const std::atomic<bool>& cancel,
+        std::vector<AddressVerdict>* verdicts)
+    {
+        std::vector<AddressQuery> asked;
+        for (size_t i : batch)
+            asked.push_back(queries[i]);
+        std::vector<AddressVerdict> said;
+        if (!ResolveAfreshOnWindows(asked, cancel, &said))
+            said = ResolveByTriggerOnWindows(
+                asked, [s](const AddressQuery& q) { return sendTrigger(s, q.adapter, q.address); }, cancel);
+        for (size_t k = 0; k < batch.size(); ++k)
+            (*verdicts)[batch[k]] = said[k];
+    }
+#else
     // Triggers the batch's resolutions and reads the table until each is known or the
     // resolution's bound passed; longer while an old entry may yet be confirmed.
     static void resolveBatch(net::Socket s, const std::vector<AddressQuery>& queries,
@@ -506,6 +494,7 @@ private:
                         : AddressVerdict::unchecked(UncheckedReason::CannotResolve);
         }
     }
+#endif
 
     mutable AdapterMemo m_adapters; // for atOnce: one probe object serves one check
 };

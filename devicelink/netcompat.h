@@ -140,6 +140,15 @@ inline int receiveWithInterface(
     return static_cast<int>(received);
 }
 
+// Winsock fails a UDP socket's next sendto with WSAECONNRESET once a datagram drew an ICMP
+// port unreachable: a socket that sends to many hosts must not stop at the first refusal.
+inline bool ignoreUdpResets(Socket s)
+{
+    BOOL report = FALSE;
+    DWORD bytes = 0;
+    return WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &bytes, nullptr, nullptr) == 0;
+}
+
 // Runs fn on a detached thread; false when the thread could not be started.
 inline bool startDetachedThread(void (*fn)())
 {
@@ -227,6 +236,12 @@ inline int receiveWithInterface(
         }
     }
     return static_cast<int>(n);
+}
+
+// An unconnected socket here hears of no ICMP error unless it asks (IP_RECVERR).
+inline bool ignoreUdpResets(Socket)
+{
+    return true;
 }
 
 inline bool startDetachedThread(void (*fn)())
