@@ -195,7 +195,7 @@ void MainWindow::openGroupSocket()
 {
     if (!net::startup())
         return;
-    groupSock = socket(AF_INET, SOCK_DGRAM, 0);
+    groupSock = net::udpSocket();
     if (!net::isValid(groupSock)) {
         DiagPrintf("socket creating error\n");
         exit(-1);

@@ -15,7 +15,7 @@ net::Socket OpenGroupSocket(const GroupSocketOptions& options)
 {
     if (!net::startup())
         return net::kInvalidSocket;
-    const net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    const net::Socket s = net::udpSocket();
     if (!net::isValid(s))
         return s;
     // A refused size leaves the default, which still works.

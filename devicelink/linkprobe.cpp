@@ -352,7 +352,7 @@ public:
         const std::vector<AddressQuery>& queries, const std::atomic<bool>& cancel) override
     {
         std::vector<AddressVerdict> verdicts(queries.size());
-        const net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        const net::Socket s = net::udpSocket();
         // Else, on Windows, the first holder that refuses a trigger stops the rest.
         if (net::isValid(s))
             net::ignoreUdpResets(s);

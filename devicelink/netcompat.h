@@ -303,6 +303,18 @@ inline int sendTo(Socket s, const unsigned char* buf, int size, const sockaddr_i
         s, reinterpret_cast<const char*>(buf), size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)));
 }
 
+// A UDP socket that no program started from this one inherits: a child that outlived it
+// would keep holding its port.
+inline Socket udpSocket()
+{
+#ifdef _WIN32
+    return WSASocketW(
+        AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+#else
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+#endif
+}
+
 inline int setOption(Socket s, int level, int name, const void* value, int size)
 {
     return ::setsockopt(s, level, name, static_cast<const char*>(value), size);

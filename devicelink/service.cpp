@@ -57,7 +57,7 @@ uint32_t ServiceMembershipInterface(const char* localIp)
 
 int ServiceOpenSocket(int reserved, unsigned short port)
 {
-    net::Socket s = socket(AF_INET, SOCK_DGRAM, 0);
+    net::Socket s = net::udpSocket();
     if (!net::isValid(s)) {
         DiagPrintf("socket creating is error!\n");
         return -1;

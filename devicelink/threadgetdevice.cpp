@@ -30,7 +30,7 @@ std::atomic<unsigned short> g_wakePort { 0 };
 
 net::Socket openWakeSocket()
 {
-    net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    net::Socket s = net::udpSocket();
     if (!net::isValid(s))
         return s;
     sockaddr_in local {};
@@ -51,7 +51,7 @@ net::Socket openWakeSocket()
 // bound, since an unbound socket fails every wait at once on Winsock and would spin.
 net::Socket openAnnounceSocket()
 {
-    net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    net::Socket s = net::udpSocket();
     if (!net::isValid(s)) {
         DiagPerror("socket");
         return s;
@@ -116,7 +116,7 @@ void ThreadGetDevice::requestStop()
     const unsigned short port = g_wakePort.load();
     if (port == 0)
         return; // run() has not published its wake socket yet and tests the request first
-    net::Socket s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    net::Socket s = net::udpSocket();
     if (!net::isValid(s))
         return;
     sockaddr_in to {};

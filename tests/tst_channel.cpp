@@ -11,6 +11,10 @@
 #include <QNetworkInterface>
 #include <QtTest>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 namespace {
 const unsigned char kSenderId[kSenderIdSize] = { 0x11, 0x22, 0x33, 0x44, 0x00, 0x00 };
 
@@ -39,6 +43,7 @@ private slots:
     void ringCutsAndWraps();
     void callbackIgnoresStatusAndNullBody();
     void groupByAdapterIndex();
+    void socketsStayOutOfChildren();
 
 private:
     DeviceReceiver receiver;
@@ -183,6 +188,25 @@ void TestChannel::callbackIgnoresStatusAndNullBody()
     // The ignored calls did not move the ring on either.
     const ptrdiff_t step = direct.calls.at(1).pointer - direct.calls.at(0).pointer;
     QVERIFY(step == kReplyRingSlotSize || step == -(kReplyRingSlots - 1) * kReplyRingSlotSize);
+}
+
+// A program started from one of ours (the probe helper, a test's Windows program under Wine)
+// must not inherit its sockets: one that outlived it would keep holding its port.
+void TestChannel::socketsStayOutOfChildren()
+{
+    const UdpTestSocket group(0, true);
+    const net::Socket plain = net::udpSocket();
+    for (const net::Socket s : { group.fd, plain }) {
+        QVERIFY(net::isValid(s));
+#ifdef _WIN32
+        DWORD flags = 0;
+        QVERIFY(GetHandleInformation(reinterpret_cast<HANDLE>(s), &flags));
+        QVERIFY(!(flags & HANDLE_FLAG_INHERIT));
+#else
+        QVERIFY(fcntl(s, F_GETFD) & FD_CLOEXEC);
+#endif
+    }
+    net::closeSocket(plain);
 }
 
 int main(int argc, char** argv)
