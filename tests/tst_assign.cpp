@@ -230,8 +230,9 @@ void TestAssign::ignoredCommandIsNotConfirmed()
     QVERIFY(rows.value("SN0002").value("seconds").isNull());
     QVERIFY2(
         run.err.contains("SN0002 not confirmed: it still answers at 192.168.1.102"), run.err.constData());
-    // The whole wait for confirmation, and not much more.
-    QVERIFY2(ms >= verify * 1000 && ms < (wait + verify + 1) * 1000, qPrintable(QString::number(ms)));
+    // The whole wait for confirmation; the upper bound only catches a run that waits on, with
+    // room for a busy machine and for Wine starting the Windows program.
+    QVERIFY2(ms >= verify * 1000 && ms < (wait + 2 * verify + 1) * 1000, qPrintable(QString::number(ms)));
 }
 
 // A device, played here, that takes any set-network command but then answers with an
