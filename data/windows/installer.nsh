@@ -6,7 +6,8 @@
 ; A silent install's exit status: the first problem's, in this order (NSIS's own are 1,
 ; cancelled, and 2, aborted); the programs are installed in every case.
 !define STATUS_FIREWALL_REFUSED 3
-!define STATUS_PATH_UNCHANGED 5 ; 4 is kept for the firewall's policy
+!define STATUS_FIREWALL_POLICY 4
+!define STATUS_PATH_UNCHANGED 5
 !macro SetStatus STATUS
   GetErrorLevel $R9
   ${If} $R9 < 1
@@ -168,6 +169,31 @@ Var FIREWALL_FAILED
   ${EndIf}
 !macroend
 
+; A rule in the local store takes effect only where Group Policy lets local rules merge and
+; inbound traffic is not blocked outright; netsh says nothing of either. A firewall that
+; cannot be asked (the step's status 3) is only noted in the details.
+!macro CheckFirewallPolicy
+  !insertmacro InstallStep firewall-policy
+  ${If} $0 == 0
+    DetailPrint "$(FirewallPolicyLocal)"
+  ${ElseIf} $0 == 1
+  ${OrIf} $0 == 2
+    ${If} $0 == 1
+      StrCpy $2 "$(FirewallPolicyGroup)"
+    ${Else}
+      StrCpy $2 "$(FirewallPolicyBlocked)"
+    ${EndIf}
+    DetailPrint $2
+    ; rules refused already have their box and status
+    ${If} $FIREWALL_FAILED == 0
+      !insertmacro SetStatus ${STATUS_FIREWALL_POLICY}
+      MessageBox MB_OK|MB_ICONEXCLAMATION "$(FirewallPolicyBox)" /SD IDOK
+    ${EndIf}
+  ${Else}
+    DetailPrint "$(FirewallPolicyUnknown)"
+  ${EndIf}
+!macroend
+
 ; The programs stay installed when a rule is refused; the user is told, and a silent
 ; install says so in its exit status.
 !macro AllowThroughFirewall
@@ -178,6 +204,7 @@ Var FIREWALL_FAILED
     !insertmacro SetStatus ${STATUS_FIREWALL_REFUSED}
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(FirewallFailedBox)" /SD IDOK
   ${EndIf}
+  !insertmacro CheckFirewallPolicy
 !macroend
 
 ; By their names, which nothing else uses; a rule already gone is nothing to undo.

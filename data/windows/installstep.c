@@ -1,14 +1,20 @@
-// The installer's step that NSIS's own strings cannot do: Path edits at any length Windows
-// allows (NSIS keeps a string in 1,024 characters). The installer and the uninstaller carry
-// it and run it from their temporary folder; it is never installed.
+// The installer's steps that NSIS's own strings cannot do: Path edits at any length Windows
+// allows (NSIS keeps a string in 1,024 characters), and asking the firewall whether local
+// rules take effect. The installer and the uninstaller carry it and run it from their
+// temporary folder; it is never installed.
 //
 //   installstep path-add all|user FOLDER
 //   installstep path-remove all|user FOLDER
+//   installstep firewall-policy
 //
-// Path: 0 changed, 1 nothing to do, 2 too long, 3 the registry refused, 4 not a text value;
-// 64 bad command line. What follows a failure on standard output (a Windows error code, a
-// value type) goes into the installer's details.
+// Path: 0 changed, 1 nothing to do, 2 too long, 3 the registry refused, 4 not a text value.
+// Firewall: 0 local rules apply, 1 Group Policy overrides them, 2 all inbound traffic is
+// blocked, 3 could not find out. 64: bad command line. What follows a failure on standard
+// output (a Windows error code, a value type, an HRESULT) goes into the installer's details.
 #include <windows.h>
+// defines the firewall's GUIDs here rather than needing a library of them
+#include <initguid.h>
+#include <netfw.h>
 
 #include <limits.h>
 #include <stdio.h>
@@ -22,6 +28,10 @@ enum {
     PATH_TOO_LONG = 2,
     PATH_REFUSED = 3,
     PATH_NOT_TEXT = 4,
+    POLICY_LOCAL = 0,
+    POLICY_GROUP = 1,
+    POLICY_INBOUND_BLOCKED = 2,
+    POLICY_UNKNOWN = 3,
     USAGE = 64
 };
 
@@ -243,12 +253,47 @@ static int editPath(int add, const wchar_t* scope, const wchar_t* folder)
     return result;
 }
 
+// Whether rules added to the local store take effect on the current profiles.
+static int firewallPolicy(void)
+{
+    HRESULT hr = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    if (FAILED(hr)) {
+        printf("0x%08lX", (unsigned long)hr);
+        return POLICY_UNKNOWN;
+    }
+    INetFwPolicy2* policy = NULL;
+    NET_FW_MODIFY_STATE state = NET_FW_MODIFY_STATE_OK;
+    hr = CoCreateInstance(
+        &CLSID_NetFwPolicy2, NULL, CLSCTX_INPROC_SERVER, &IID_INetFwPolicy2, (void**)&policy);
+    if (SUCCEEDED(hr)) {
+        hr = policy->lpVtbl->get_LocalPolicyModifyState(policy, &state);
+        policy->lpVtbl->Release(policy);
+    }
+    CoUninitialize();
+    if (FAILED(hr)) {
+        printf("0x%08lX", (unsigned long)hr);
+        return POLICY_UNKNOWN;
+    }
+    switch (state) {
+    case NET_FW_MODIFY_STATE_OK:
+        return POLICY_LOCAL;
+    case NET_FW_MODIFY_STATE_GP_OVERRIDE:
+        return POLICY_GROUP;
+    case NET_FW_MODIFY_STATE_INBOUND_BLOCKED:
+        return POLICY_INBOUND_BLOCKED;
+    }
+    printf("state %d", (int)state);
+    return POLICY_UNKNOWN;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && wcscmp(argv[1], L"path-add") == 0)
         return editPath(1, argv[2], argv[3]);
     if (argc == 4 && wcscmp(argv[1], L"path-remove") == 0)
         return editPath(0, argv[2], argv[3]);
-    fputs("usage: installstep path-add|path-remove all|user FOLDER\n", stderr);
+    if (argc == 2 && wcscmp(argv[1], L"firewall-policy") == 0)
+        return firewallPolicy();
+    fputs("usage: installstep path-add|path-remove all|user FOLDER | firewall-policy\n", stderr);
     return USAGE;
 }
