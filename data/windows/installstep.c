@@ -67,11 +67,15 @@ static int sameFolder(const wchar_t* entry, size_t entryLength, const wchar_t* f
 }
 
 // The first entry equal to FOLDER at or after FROM: its start and end (the ';' or the end).
+// A ';' between quotes is part of its entry.
 static int findEntry(const PathValue* path, size_t from, const wchar_t* folder, size_t* start, size_t* end)
 {
     size_t begin = from;
+    int quoted = 0;
     for (size_t i = from; i <= path->length; ++i) {
-        if (i < path->length && path->text[i] != L';')
+        if (i < path->length && path->text[i] == L'"')
+            quoted = !quoted;
+        if (i < path->length && (quoted || path->text[i] != L';'))
             continue;
         if (sameFolder(path->text + begin, i - begin, folder)) {
             *start = begin;
@@ -182,23 +186,27 @@ static int addFolder(PathValue* path, const wchar_t* folder)
     return PATH_CHANGED;
 }
 
-// Each entry equal to the folder goes with the ';' after it, or the last with the one
-// before it: the reverse of addFolder. Other entries, empty ones too, stay as they were.
+// The last entry equal to the folder, where addFolder put it, goes with the ';' after it,
+// or at the end with the one before it: the reverse of addFolder. Everything else stays as
+// it was, an earlier copy of the folder and empty entries too.
 static int removeFolder(PathValue* path, const wchar_t* folder)
 {
     size_t start, end, from = 0;
-    int removed = 0;
+    int found = 0;
     while (findEntry(path, from, folder, &start, &end)) {
-        if (end < path->length)
-            ++end;
-        else if (start > 0)
-            --start;
-        memmove(path->text + start, path->text + end, (path->length - end) * sizeof(wchar_t));
-        path->length -= end - start;
-        from = start;
-        removed = 1;
+        found = 1;
+        from = end + 1;
     }
-    return removed ? PATH_CHANGED : PATH_UNCHANGED;
+    if (!found)
+        return PATH_UNCHANGED;
+    // start and end are the last match's: findEntry writes them only when it finds one
+    if (end < path->length)
+        ++end;
+    else if (start > 0)
+        --start;
+    memmove(path->text + start, path->text + end, (path->length - end) * sizeof(wchar_t));
+    path->length -= end - start;
+    return PATH_CHANGED;
 }
 
 static int editPath(int add, const wchar_t* scope, const wchar_t* folder)
@@ -239,7 +247,8 @@ static int editPath(int add, const wchar_t* scope, const wchar_t* folder)
     } else {
         result = add ? addFolder(&path, folder) : removeFolder(&path, folder);
         if (result == PATH_CHANGED) {
-            status = writePath(key, &path);
+            // a Path that held only the folder goes, as it was before the install made it
+            status = !add && path.length == 0 ? RegDeleteValueW(key, L"Path") : writePath(key, &path);
             if (status != ERROR_SUCCESS) {
                 printf("error %ld", status);
                 result = PATH_REFUSED;
