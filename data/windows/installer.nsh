@@ -126,8 +126,8 @@ Var PATH_REMOVE_USER
   ${ElseIf} $0 == 1
     DetailPrint "$(PathAbsent)"
   ${Else}
+    ; no exit status: an install that runs this uninstaller first would stop at it
     !insertmacro PathUnchangedDetail
-    !insertmacro SetStatus ${STATUS_PATH_UNCHANGED}
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(PathNotRemovedBox)" /SD IDOK
   ${EndIf}
 !macroend
