@@ -171,9 +171,20 @@ Var FIREWALL_FAILED
 
 ; A rule in the local store takes effect only where Group Policy lets local rules merge and
 ; inbound traffic is not blocked outright; netsh says nothing of either. A firewall that
-; cannot be asked (the step's status 3) is only noted in the details.
+; cannot be asked (the step's status 3) is only noted in the details. The answer stays
+; under the uninstall key too, for a silent roll-out to read afterwards.
 !macro CheckFirewallPolicy
   !insertmacro InstallStep firewall-policy
+  ${If} $0 == 0
+    StrCpy $3 "apply"
+  ${ElseIf} $0 == 1
+    StrCpy $3 "overridden by Group Policy"
+  ${ElseIf} $0 == 2
+    StrCpy $3 "inbound blocked"
+  ${Else}
+    StrCpy $3 "unknown: $0 $1"
+  ${EndIf}
+  WriteRegStr SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PACKAGE_REGISTRY_KEY}" "FirewallLocalRules" $3
   ${If} $0 == 0
     DetailPrint "$(FirewallPolicyLocal)"
   ${ElseIf} $0 == 1
