@@ -787,9 +787,9 @@ void TestAddressCheck::resolvedEachAtOnce_data()
     QTest::addColumn<int>("boundMs");
     QTest::addColumn<int>("cancelMs"); // 0: never
     QTest::addColumn<QString>("verdict"); // of every address
-    QTest::newRow("254 calls of a second, at once") << 1000 << 2500 << 0 << "taken host 02:00:00:00:00:01";
-    QTest::newRow("calls that outlast the bound") << 5000 << 500 << 0 << "unchecked cannot resolve";
-    QTest::newRow("cancelled") << 5000 << 10000 << 200 << "unchecked cannot resolve";
+    QTest::newRow("254 calls of a second, at once") << 1000 << 60000 << 0 << "taken host 02:00:00:00:00:01";
+    QTest::newRow("calls that outlast the bound") << 60000 << 500 << 0 << "unchecked cannot resolve";
+    QTest::newRow("cancelled") << 60000 << 60000 << 200 << "unchecked cannot resolve";
 }
 
 // Calls that block as the system's resolution does: a batch takes one call's time, and
@@ -822,8 +822,11 @@ void TestAddressCheck::resolvedEachAtOnce()
     QCOMPARE(int(said.size()), 254);
     for (const AddressVerdict& v : said)
         QCOMPARE(stateText(v), verdict);
-    const int expectedMs = cancelMs > 0 ? cancelMs : std::min(callMs, boundMs);
-    QVERIFY2(ms >= expectedMs - 20 && ms < expectedMs + 1000, qPrintable(QString::number(ms)));
+    // Never before the first call's end, the bound or the cancel; the upper limit only tells
+    // a wait for the calls one by one (254 s), or for a call of a minute, from a busy machine
+    // starting 254 threads.
+    const int earliestMs = cancelMs > 0 ? cancelMs : std::min(callMs, boundMs);
+    QVERIFY2(ms >= earliestMs - 20 && ms < 20000, qPrintable(QString::number(ms)));
 }
 
 namespace {
