@@ -14,6 +14,7 @@
 #include <vector>
 
 class AddressCheckThread;
+class PortNotice;
 class QLabel;
 class QTimer;
 struct AddressVerdict;
@@ -34,6 +35,8 @@ public:
     static QString ipIntToStr(int value);
 
     void openGroupSocket();
+    // Where the status line names the ports that could not be opened.
+    PortNotice* portNotice() const { return portStatus; }
 
 signals:
     void sig_askdevice();
@@ -45,8 +48,6 @@ public slots:
     // One device payload into one table row; kind 0 is an announcement text, any other
     // kind a JSON reply. The payload belongs to the sender and is read during the call only.
     void slo_getdevice(char* payload, unsigned char kind, unsigned int length);
-    // The announcement listener could not open its port: the status line says so.
-    void announcePortUnavailable();
 
 private slots:
     void on_pushButton_clicked();
@@ -60,7 +61,6 @@ private:
     // `searched` gets their names.
     std::vector<GroupAdapter> refreshAdapters(QList<SearchedAdapter>* searched = nullptr);
     void showTally();
-    void showPorts();
     // The interface the row's device answered on; 0 when not known.
     int rowAdapter(int row) const;
     // The new addresses are checked on the link first; the commands follow the verdicts.
@@ -84,11 +84,8 @@ private:
     QLabel* setStatus = nullptr;
     // While the new addresses are checked, that they are; then what the check could not tell.
     QLabel* checkStatus = nullptr;
-    // A port that could not be opened, first on the line: the window's diagnostics reach
-    // nobody on Windows.
-    QLabel* portStatus = nullptr;
-    bool replyPortOpen = true;
-    bool announcePortOpen = true;
+    // A port that could not be opened, first on the line.
+    PortNotice* portStatus = nullptr;
 
     // The batch waiting for its check; a finished check of an older one is ignored.
     std::unique_ptr<AddressCheckThread> addressCheck;
