@@ -45,15 +45,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 public slots:
-    // One device payload into one table row; kind 0 is an announcement text, any other
-    // kind a JSON reply. The payload belongs to the sender and is read during the call only.
-    void slo_getdevice(char* payload, unsigned char kind, unsigned int length);
+    // One device payload (the first argument) into one table row; kind (the second) 0 is
+    // an announcement text, any other a JSON reply; the length is not read. The payload
+    // belongs to the sender and is read during the call only. The slots' parameters carry
+    // no names: the meta-object, which other code reads, lists none.
+    void slo_getdevice(char*, unsigned char, unsigned int);
 
 private slots:
     void on_pushButton_clicked();
-    void on_table_checkbox_all(bool checked);
+    // Ticks (true) or unticks every row that has a check box.
+    void on_table_checkbox_all(bool);
     void on_SetIpButton_clicked();
-    void on_ipddr_changed(const QString& text);
+    // The start address as typed: the gateway follows it.
+    void on_ipddr_changed(const QString&);
 
 private:
     void holdTablePaint();
