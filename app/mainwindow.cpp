@@ -9,6 +9,7 @@
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "plaintext.h"
+#include "portnotice.h"
 #include "service.h"
 #include "takenaddresses.h"
 #include "threadgetdevice.h"
@@ -112,11 +113,7 @@ MainWindow::MainWindow(QWidget* parent)
     checkStatus = new QLabel(ui->statusBar);
     checkStatus->setObjectName(QStringLiteral("checkStatus"));
     checkStatus->setContentsMargins(16, 0, 0, 0);
-    portStatus = new QLabel(ui->statusBar);
-    portStatus->setObjectName(QStringLiteral("portStatus"));
-    portStatus->setStyleSheet(QStringLiteral("color:#b00000;"));
-    portStatus->setContentsMargins(0, 0, 16, 0);
-    portStatus->hide();
+    portStatus = new PortNotice(ui->statusBar);
     ui->statusBar->addWidget(portStatus);
     ui->statusBar->addWidget(foundStatus);
     ui->statusBar->addWidget(setStatus, 1);
@@ -136,20 +133,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     openGroupSocket();
     refreshAdapters(); // before the channel opens, so that it joins on each of them
-    replyPortOpen = ServiceInit(0, ProgramSenderId, DiscoverCallback) == 0;
-    showPorts();
-}
-
-void MainWindow::announcePortUnavailable()
-{
-    announcePortOpen = false;
-    showPorts();
-}
-
-void MainWindow::showPorts()
-{
-    SetPlainText(portStatus, DeviceTally::portsText(replyPortOpen, announcePortOpen));
-    portStatus->setVisible(!portStatus->text().isEmpty());
+    portStatus->setReplyPortOpen(ServiceInit(0, ProgramSenderId, DiscoverCallback) == 0);
 }
 
 std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* searched)

@@ -14,6 +14,7 @@
 #include <vector>
 
 class AddressCheckThread;
+class PortNotice;
 class QLabel;
 class QTimer;
 struct AddressVerdict;
@@ -34,6 +35,8 @@ public:
     static QString ipIntToStr(int value);
 
     void openGroupSocket();
+    // Where the status line names the ports that could not be opened.
+    PortNotice* portNotice() const { return portStatus; }
 
 signals:
     void sig_askdevice();
@@ -42,17 +45,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 public slots:
-    // One device payload into one table row; kind 0 is an announcement text, any other
-    // kind a JSON reply. The payload belongs to the sender and is read during the call only.
-    void slo_getdevice(char* payload, unsigned char kind, unsigned int length);
-    // The announcement listener could not open its port: the status line says so.
-    void announcePortUnavailable();
+    // One device payload (the first argument) into one table row; kind (the second) 0 is
+    // an announcement text, any other a JSON reply; the length is not read. The payload
+    // belongs to the sender and is read during the call only. The slots' parameters carry
+    // no names: the meta-object, which other code reads, lists none.
+    void slo_getdevice(char*, unsigned char, unsigned int);
 
 private slots:
     void on_pushButton_clicked();
-    void on_table_checkbox_all(bool checked);
+    // Ticks (true) or unticks every row that has a check box.
+    void on_table_checkbox_all(bool);
     void on_SetIpButton_clicked();
-    void on_ipddr_changed(const QString& text);
+    // The start address as typed: the gateway follows it.
+    void on_ipddr_changed(const QString&);
 
 private:
     void holdTablePaint();
@@ -60,7 +65,6 @@ private:
     // `searched` gets their names.
     std::vector<GroupAdapter> refreshAdapters(QList<SearchedAdapter>* searched = nullptr);
     void showTally();
-    void showPorts();
     // The interface the row's device answered on; 0 when not known.
     int rowAdapter(int row) const;
     // The new addresses are checked on the link first; the commands follow the verdicts.
@@ -84,11 +88,8 @@ private:
     QLabel* setStatus = nullptr;
     // While the new addresses are checked, that they are; then what the check could not tell.
     QLabel* checkStatus = nullptr;
-    // A port that could not be opened, first on the line: the window's diagnostics reach
-    // nobody on Windows.
-    QLabel* portStatus = nullptr;
-    bool replyPortOpen = true;
-    bool announcePortOpen = true;
+    // A port that could not be opened, first on the line.
+    PortNotice* portStatus = nullptr;
 
     // The batch waiting for its check; a finished check of an older one is ignored.
     std::unique_ptr<AddressCheckThread> addressCheck;

@@ -3,6 +3,7 @@
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "groupmembership.h"
+#include "listenerreports.h"
 #include "netcompat.h"
 #include "service.h"
 
@@ -139,7 +140,7 @@ void ThreadGetDevice::run()
         if (net::isValid(wake))
             net::closeSocket(wake);
         g_wakePort.store(0);
-        emit cannotListen();
+        emit ListenerReports::instance()->cannotListen();
         return;
     }
 

@@ -1,4 +1,5 @@
-// Listens on the announcement port for device announcements and hands each accepted one to the window.
+// Listens on the announcement port for device announcements and hands each accepted one to
+// the window. When it cannot open its port it says so through ListenerReports and ends.
 #pragma once
 
 #include "groupmembership.h"
@@ -18,8 +19,6 @@ public:
 
 signals:
     void sig_getdevice(char*, unsigned char, unsigned int);
-    // The announcement port could not be opened (another program holds it): run() ends.
-    void cannotListen();
 
 protected:
     void run() override;

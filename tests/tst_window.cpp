@@ -2,9 +2,12 @@
 #include "aicheckboxheader.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
+#include "threadgetdevice.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+Q_DECLARE_METATYPE(const QMetaObject*)
 
 class TestWindow : public QObject {
     Q_OBJECT
@@ -18,6 +21,9 @@ private slots:
     void columnTitlesAndWidths();
     void stylesAndFonts();
     void columnsFitWithRowsPresent();
+    // Other code finds these methods by index and name: the class's own, in this order.
+    void ownMetaMethods_data();
+    void ownMetaMethods();
 
 private:
     MainWindow* window = nullptr;
@@ -167,6 +173,38 @@ void TestWindow::stylesAndFonts()
         QCOMPARE(font.family(), QString("Microsoft Yahei"));
         QCOMPARE(font.pointSize(), 9);
     }
+}
+
+void TestWindow::ownMetaMethods_data()
+{
+    QTest::addColumn<const QMetaObject*>("metaObject");
+    QTest::addColumn<QStringList>("methods");
+    QTest::newRow("MainWindow") << &MainWindow::staticMetaObject
+                                << QStringList { "public signal sig_askdevice()",
+                                       "public slot slo_getdevice(char*,uchar,uint)",
+                                       "private slot on_pushButton_clicked()",
+                                       "private slot on_table_checkbox_all(bool)",
+                                       "private slot on_SetIpButton_clicked()",
+                                       "private slot on_ipddr_changed(QString)" };
+    QTest::newRow("ThreadGetDevice") << &ThreadGetDevice::staticMetaObject
+                                     << QStringList { "public signal sig_getdevice(char*,uchar,uint)" };
+}
+
+void TestWindow::ownMetaMethods()
+{
+    QFETCH(const QMetaObject*, metaObject);
+    QFETCH(QStringList, methods);
+    static const char* const access[] = { "private", "protected", "public" };
+    static const char* const type[] = { "method", "signal", "slot", "constructor" };
+    QStringList own;
+    for (int i = metaObject->methodOffset(); i < metaObject->methodCount(); ++i) {
+        const QMetaMethod method = metaObject->method(i);
+        own << QString("%1 %2 %3")
+                   .arg(access[method.access()], type[method.methodType()], method.methodSignature());
+        for (const QByteArray& name : method.parameterNames())
+            QVERIFY2(name.isEmpty(), (method.methodSignature() + " names its parameters").constData());
+    }
+    QCOMPARE(own, methods);
 }
 
 QTEST_MAIN(TestWindow)

@@ -1,5 +1,6 @@
 // The batch form: the checks on the set button, the look at the new addresses on the link,
-// the per-device assignment loop, and the gateway that follows the start address.
+// the per-device assignment loop, the gateway that follows the start address, and the
+// window's address conversions.
 #include "adapters.h"
 #include "addresscheck.h"
 #include "addressrules.h"
@@ -224,4 +225,14 @@ void MainWindow::on_SetIpButton_clicked()
 void MainWindow::on_ipddr_changed(const QString& text)
 {
     ui->Gateway->settext(DefaultGateway(text));
+}
+
+int MainWindow::ipStrToInt(const QString& text)
+{
+    return static_cast<int>(AddressFromText(text));
+}
+
+QString MainWindow::ipIntToStr(int value)
+{
+    return AddressText(static_cast<uint32_t>(value));
 }

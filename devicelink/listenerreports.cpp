@@ -1,0 +1,7 @@
+#include "listenerreports.h"
+
+ListenerReports* ListenerReports::instance()
+{
+    static ListenerReports* const kept = new ListenerReports;
+    return kept;
+}
