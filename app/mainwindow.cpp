@@ -10,6 +10,7 @@
 #include "diagnostics.h"
 #include "plaintext.h"
 #include "service.h"
+#include "tablecopy.h"
 #include "takenaddresses.h"
 #include "threadgetdevice.h"
 
@@ -92,6 +93,7 @@ MainWindow::MainWindow(QWidget* parent)
     table->setColumnWidth(2, 340);
     table->setColumnWidth(1, 60);
     table->setColumnWidth(0, 20);
+    new TableCopy(table); // Ctrl+C copies whole rows
 
     tablePaintHold = new QTimer(this);
     tablePaintHold->setSingleShot(true);
