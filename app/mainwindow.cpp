@@ -11,6 +11,7 @@
 #include "plaintext.h"
 #include "portnotice.h"
 #include "service.h"
+#include "tablecopy.h"
 #include "takenaddresses.h"
 #include "threadgetdevice.h"
 
@@ -93,6 +94,7 @@ MainWindow::MainWindow(QWidget* parent)
     table->setColumnWidth(2, 340);
     table->setColumnWidth(1, 60);
     table->setColumnWidth(0, 20);
+    new TableCopy(table); // Ctrl+C copies whole rows
 
     tablePaintHold = new QTimer(this);
     tablePaintHold->setSingleShot(true);

@@ -2,6 +2,7 @@
 // format, hostile texts read back from the machine formats, and search's summary.
 #include "addressrules.h"
 #include "assignlog.h"
+#include "copiedrows.h"
 #include "csvreader.h"
 #include "csvrecords.h"
 #include "output.h"
@@ -94,6 +95,8 @@ private slots:
     void logLines();
     void defaultLogPath_data();
     void defaultLogPath();
+    void copiedRows_data();
+    void copiedRows();
 };
 
 void TestOutput::terminalSafe_data()
@@ -424,6 +427,64 @@ void TestOutput::defaultLogPath()
 #ifdef _WIN32
     QVERIFY(path.isEmpty() == why.contains("LOCALAPPDATA"));
 #endif
+}
+
+using Rows = QList<QStringList>;
+
+// The rows as copied from the table (header first), and the cells a spreadsheet must get.
+void TestOutput::copiedRows_data()
+{
+    QTest::addColumn<Rows>("rows");
+    QTest::addColumn<Rows>("cells");
+    QTest::newRow("leading zeros and a formula stay text") << Rows { { "sn", "name" }, { "000123", "=1+1" },
+        { "0042", "1E5" } } << Rows { { "sn", "name" }, { "000123", "=1+1" }, { "0042", "1E5" } };
+    QTest::newRow("markup and quotes escaped") << Rows { { "h" }, { "<b>x</b>" }, { "a&amp;\"q\"'" } }
+                                               << Rows { { "h" }, { "<b>x</b>" }, { "a&amp;\"q\"'" } };
+    QTest::newRow("tab, line ends and controls become spaces")
+        << Rows { { "h\tx", "y" }, { "a\tb", "c\r\nd" }, { QString::fromUtf8("e\0\x1b\x7f", 4), "f" } }
+        << Rows { { "h x", "y" }, { "a b", "c  d" }, { "e   ", "f" } };
+    QTest::newRow("empty cells keep their place")
+        << Rows { { "a", "b", "c" }, { "", "x", "" } } << Rows { { "a", "b", "c" }, { "", "x", "" } };
+    QTest::newRow("any script, as written") << Rows { { QString::fromUtf8("序列号") }, { " é 序 " } }
+                                            << Rows { { QString::fromUtf8("序列号") }, { " é 序 " } };
+}
+
+void TestOutput::copiedRows()
+{
+    QFETCH(Rows, rows);
+    QFETCH(Rows, cells);
+
+    QStringList lines = CopiedRowsText(rows).split(QLatin1Char('\n'));
+    QCOMPARE(lines.takeLast(), QString()); // every line ends
+    QCOMPARE(lines.size(), cells.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QCOMPARE(lines.at(i).split(QLatin1Char('\t')), cells.at(i));
+
+    // Read back as a spreadsheet does: every cell marked as text the ways Excel and Calc look
+    // for, nothing in it read as markup.
+    const QString html = CopiedRowsHtml(rows);
+    QVERIFY(html.indexOf("<!--StartFragment--><table>") > 0 && html.contains("</table><!--EndFragment-->"));
+    QVERIFY(html.contains("charset=utf-8"));
+    const QRegularExpression row("<tr>(.*?)</tr>");
+    const QRegularExpression cell("<(t[hd])([^>]*)>([^<]*)</\\1>");
+    Rows read;
+    for (auto r = row.globalMatch(html); r.hasNext();) {
+        const QString tr = r.next().captured(1);
+        QStringList texts;
+        for (auto c = cell.globalMatch(tr); c.hasNext();) {
+            const QRegularExpressionMatch m = c.next();
+            QCOMPARE(m.captured(1), QString(read.isEmpty() ? "th" : "td"));
+            QVERIFY2(m.captured(2).contains(R"(style='mso-number-format:"\@"')")
+                    && m.captured(2).contains(" x:str") && m.captured(2).contains(R"(sdnum="1033;0;@")"),
+                qPrintable(m.captured(2)));
+            QString text = m.captured(3);
+            QVERIFY2(!text.contains('"') && !text.contains('>'), qPrintable(text));
+            text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&amp;", "&");
+            texts.append(text);
+        }
+        read.append(texts);
+    }
+    QCOMPARE(read, cells);
 }
 
 QTEST_GUILESS_MAIN(TestOutput)

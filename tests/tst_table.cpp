@@ -1,4 +1,4 @@
-// Device payloads into table rows, the search's reset, and ticking every row.
+// Device payloads into table rows, the search's reset, ticking every row, and copying rows.
 #include "windowfixture.h"
 
 #include <QtTest>
@@ -27,6 +27,7 @@ private slots:
     void duplicatesGetConsecutiveOrdinals();
     void searchEmptiesTableAndRestartsOrdinals();
     void tickAllTouchesOnlyTickableRows();
+    void ctrlCCopiesSelectedRowsWithHeader();
 
 private:
     void addJson(const QByteArray& payload);
@@ -224,6 +225,41 @@ void TestTable::tickAllTouchesOnlyTickableRows()
     QVERIFY(QMetaObject::invokeMethod(window, "on_table_checkbox_all", Q_ARG(bool, false)));
     QCOMPARE(table->item(1, 0)->checkState(), Qt::Unchecked);
     QCOMPARE(table->item(3, 0)->checkState(), Qt::Unchecked);
+}
+
+void TestTable::ctrlCCopiesSelectedRowsWithHeader()
+{
+    addJson(R"({"name":"=1+1","ip":"10.0.0.7","sn":"000123","mode":"ABCDID7","libver":"1"})");
+    addAnnouncement("10.0.0.8@SN2@ID8");
+    addJson("{\"name\":\"<b>x</b>\\ty\",\"ip\":\"10.0.0.9\",\"sn\":\"0042\"}");
+    const auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+        const QPoint at = table->visualItemRect(table->item(row, 1)).center();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers, at);
+    };
+    // Picked from the bottom up, copied in table order; the row between stays out.
+    click(2, Qt::NoModifier);
+    click(0, Qt::ControlModifier);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+
+    const QMimeData* copied = clipboard->mimeData();
+    QVERIFY(copied);
+    QCOMPARE(copied->text(),
+        QString::fromUtf8("序号\t设备名称\tIP地址\t序列号\t识别码\n"
+                          "1\t=1+1\t10.0.0.7\t000123\tID7\n"
+                          "3\t<b>x</b> y\t10.0.0.9\t0042\t\n"));
+    const QString html = copied->html();
+    QVERIFY2(html.contains(">000123</td>") && html.contains(">=1+1</td>"), qPrintable(html));
+    QVERIFY2(html.contains(">&lt;b&gt;x&lt;/b&gt; y</td>") && !html.contains("<b>"), qPrintable(html));
+    QVERIFY(html.contains(QString::fromUtf8(">序列号</th>")));
+    QVERIFY(!html.contains("SN2"));
+
+    // Nothing selected: the clipboard keeps what it had, rather than the current cell.
+    table->clearSelection();
+    clipboard->setText("kept");
+    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), QString("kept"));
 }
 
 QTEST_MAIN(TestTable)
