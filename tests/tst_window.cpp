@@ -2,6 +2,7 @@
 #include "aicheckboxheader.h"
 #include "mainwindow.h"
 #include "myipaddredit.h"
+#include "privatenetwork.h"
 #include "threadgetdevice.h"
 
 #include <QtTest>
@@ -31,6 +32,7 @@ private:
 
 void TestWindow::initTestCase()
 {
+    const RefuseOutsidePrivateNetwork guard;
     window = new MainWindow;
     // As the entry point does, after the window is built.
     QApplication::setFont(QFont("Microsoft Yahei", 9, -1, false));

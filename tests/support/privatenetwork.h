@@ -58,3 +58,14 @@ inline bool InsidePrivateNetwork(QString* why)
     return true;
 }
 #endif
+
+// Stops the test program before the window opens its sockets, when it was started by hand
+// outside the private network: the window joins the group as it is built.
+struct RefuseOutsidePrivateNetwork {
+    RefuseOutsidePrivateNetwork()
+    {
+        QString why;
+        if (!InsidePrivateNetwork(&why))
+            qFatal("%s", qPrintable(why));
+    }
+};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mainwindow.h"
+#include "privatenetwork.h"
 
 #include <QString>
 
@@ -29,6 +30,10 @@ public:
     // The text of a cell; a null string when the cell has no item.
     QString cell(int row, int column) const;
 
+private:
+    RefuseOutsidePrivateNetwork m_guard; // before the window: built first
+
+public:
     MainWindow window;
     QTableWidget* table = nullptr;
     QPushButton* searchButton = nullptr;
