@@ -22,24 +22,32 @@ unsigned long SocketInode(int fd)
     return fstat(fd, &st) == 0 ? static_cast<unsigned long>(st.st_ino) : 0;
 }
 
-std::map<unsigned long, int> OwnSocketInodes()
+namespace {
+// Inode → descriptor for the sockets of the process whose /proc folder is given.
+std::map<unsigned long, int> socketInodesOf(const std::string& process)
 {
     std::map<unsigned long, int> inodes;
-    DIR* dir = opendir("/proc/self/fd");
+    const std::string fds = process + "/fd";
+    DIR* dir = opendir(fds.c_str());
     if (!dir)
         return inodes;
     while (dirent* entry = readdir(dir)) {
         // read_symlink, not readlink(): a bounded readlink() needs no fortify check, so it left
         // lintian taking the companion for unfortified
         std::error_code error;
-        const std::string target
-            = std::filesystem::read_symlink(std::string("/proc/self/fd/") + entry->d_name, error).string();
+        const std::string target = std::filesystem::read_symlink(fds + "/" + entry->d_name, error).string();
         unsigned long inode = 0;
         if (!error && sscanf(target.c_str(), "socket:[%lu]", &inode) == 1)
             inodes[inode] = atoi(entry->d_name);
     }
     closedir(dir);
     return inodes;
+}
+}
+
+std::map<unsigned long, int> OwnSocketInodes()
+{
+    return socketInodesOf("/proc/self");
 }
 
 namespace {
@@ -117,6 +125,15 @@ bool OwnUdpPortHeld(unsigned short port)
 {
     return !OwnUdpSocketsOnPort(port).empty();
 }
+
+bool UdpPortHeldBy(long long pid, unsigned short port)
+{
+    const std::map<unsigned long, int> theirs = socketInodesOf("/proc/" + std::to_string(pid));
+    bool held = false;
+    forEachUdpSocket(
+        [&](const UdpLine& udp) { held = held || (udp.port == port && theirs.count(udp.inode)); });
+    return held;
+}
 #else
 unsigned long SocketInode(int)
 {
@@ -145,6 +162,11 @@ long long UdpReceiveBufferCap()
 #ifdef _WIN32
 bool OwnUdpPortHeld(unsigned short port)
 {
+    return UdpPortHeldBy(GetCurrentProcessId(), port);
+}
+
+bool UdpPortHeldBy(long long pid, unsigned short port)
+{
     std::vector<unsigned char> table(16 * 1024);
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD size = static_cast<DWORD>(table.size());
@@ -158,8 +180,7 @@ bool OwnUdpPortHeld(unsigned short port)
         const auto* rows = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(table.data());
         for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
             const MIB_UDPROW_OWNER_PID& row = rows->table[i];
-            if (row.dwOwningPid == GetCurrentProcessId()
-                && ntohs(static_cast<u_short>(row.dwLocalPort)) == port)
+            if (row.dwOwningPid == pid && ntohs(static_cast<u_short>(row.dwLocalPort)) == port)
                 return true;
         }
         return false;
@@ -168,6 +189,10 @@ bool OwnUdpPortHeld(unsigned short port)
 }
 #else
 bool OwnUdpPortHeld(unsigned short)
+{
+    return false;
+}
+bool UdpPortHeldBy(long long, unsigned short)
 {
     return false;
 }

@@ -18,9 +18,11 @@ long long UdpDropsOfInode(unsigned long inode);
 // The drops of this process's sockets bound to port, added up; -1 when it holds none.
 long long OwnUdpDropsOnPort(unsigned short port);
 
-// Whether this process holds an IPv4 UDP socket bound to port (on Windows from the system's
-// UDP table; false when the system does not say).
+// Whether this process (or the process pid) holds an IPv4 UDP socket bound to port (on
+// Windows from the system's UDP table; false when the system does not say). Unlike a bind
+// to find out, it never takes the port from the process that is about to bind it.
 bool OwnUdpPortHeld(unsigned short port);
+bool UdpPortHeldBy(long long pid, unsigned short port);
 
 // This process's descriptors of IPv4 UDP sockets bound to port.
 std::vector<int> OwnUdpSocketsOnPort(unsigned short port);
