@@ -790,7 +790,11 @@ void TestAssign::outputFileHoldsStandardOutput()
                 QFileInfo(output).fileName())
         == output);
     const CliRun saved = runCli(args + QStringList { "--output", output });
-    QVERIFY2(saved.status == 0 && saved.out.isEmpty(), saved.err.constData());
+    QVERIFY2(saved.status == 0 && saved.out.isEmpty(),
+        qPrintable(QStringLiteral("status %1, %2 bytes on standard output: %3")
+                       .arg(saved.status)
+                       .arg(saved.out.size())
+                       .arg(QString::fromUtf8(saved.err))));
     QFile written(output);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), shown.out);
