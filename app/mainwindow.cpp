@@ -144,6 +144,9 @@ std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* se
     const std::vector<GroupAdapter> adapters = GroupAdapters(interfaces);
     ServiceUseAdapters(adapters);
     ListenerUseAdapters(adapters);
+    adapterNames.clear();
+    for (const InterfaceInfo& info : interfaces)
+        adapterNames.insert(info.index, info.name);
     if (searched)
         *searched = SearchedAdapters(interfaces, adapters);
     return adapters;
@@ -156,6 +159,16 @@ void MainWindow::showTally()
     SetPlainToolTip(foundStatus, tally.foundToolTip());
     SetPlainText(setStatus, tally.setText());
     SetPlainToolTip(setStatus, tally.setToolTip());
+}
+
+QTableWidget* MainWindow::deviceTable() const
+{
+    return ui->tableWidget;
+}
+
+QWidget* MainWindow::formColumn() const
+{
+    return ui->centralWidget;
 }
 
 int MainWindow::rowAdapter(int row) const
@@ -219,13 +232,17 @@ void MainWindow::slo_getdevice(char* payload, unsigned char kind, unsigned int)
         table->setItem(device_count, 0, box);
     }
     QTableWidgetItem* ordinal = centredItem(QString::number(device_count + 1));
-    int adapter = kind == 0 ? AnnounceInterfaceOf(payload) : ReplyInterfaceOf(payload);
+    const int heardOn = kind == 0 ? AnnounceInterfaceOf(payload) : ReplyInterfaceOf(payload);
+    int adapter = heardOn;
     if (device->sn && !device->sn->isEmpty()) {
         if (adapter != 0 && !serialAdapter.contains(*device->sn))
             serialAdapter.insert(*device->sn, adapter);
         adapter = serialAdapter.value(*device->sn, adapter);
     }
     ordinal->setData(kAdapterRole, adapter);
+    // The source's port is not kept by the channel: "from" stays empty.
+    listed.append(
+        { { *device, QString(), adapterNames.value(heardOn), searchClock.elapsed() }, adapter, heardOn });
     table->setItem(device_count, kOrdinalColumn, ordinal);
     if (device->name)
         table->setItem(device_count, 2, new QTableWidgetItem(*device->name));
@@ -250,6 +267,8 @@ void MainWindow::on_pushButton_clicked()
     ui->tableWidget->clearContents();
     device_count = 0;
     serialAdapter.clear();
+    listed.clear();
+    searchClock.start();
     // Adapters come and go (a cable, a VPN): each search takes them as they are now.
     QList<SearchedAdapter> searched;
     const std::vector<GroupAdapter> adapters = refreshAdapters(&searched);

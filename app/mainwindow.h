@@ -2,9 +2,11 @@
 #pragma once
 
 #include "devicetally.h"
+#include "entry.h"
 #include "groupmembership.h"
 #include "netcompat.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
 
@@ -13,9 +15,18 @@
 #include <optional>
 #include <vector>
 
+// What a table row was made from: the answer as the companion reports it, and the
+// adapters it answered on.
+struct ListedDevice {
+    Entry entry;
+    int adapter = 0; // where its commands leave: the first its serial number was heard on
+    int heardOn = 0; // where this answer came in; 0 when not known
+};
+
 class AddressCheckThread;
 class PortNotice;
 class QLabel;
+class QTableWidget;
 class QTimer;
 struct AddressVerdict;
 struct BatchCheck;
@@ -37,6 +48,13 @@ public:
     void openGroupSocket();
     // Where the status line names the ports that could not be opened.
     PortNotice* portNotice() const { return portStatus; }
+    // Row k of the table was made from the k-th.
+    const QList<ListedDevice>& listedDevices() const { return listed; }
+    QTableWidget* deviceTable() const;
+    // Where the window's own notes go: the free space of the form's column, and the
+    // status line's note of the last set.
+    QWidget* formColumn() const;
+    QLabel* noteLabel() const { return checkStatus; }
 
 signals:
     void sig_askdevice();
@@ -82,6 +100,9 @@ private:
     // Per serial number, the interface it was first heard on since the search began: a
     // device that answers on two adapters keeps the first for its command.
     QHash<QString, int> serialAdapter;
+    QList<ListedDevice> listed;
+    QHash<int, QString> adapterNames; // by index, as the last search read them
+    QElapsedTimer searchClock; // an answer's ms, as the companion's counts from its probe
     // The status line: what the search found, and what the last set achieved.
     DeviceTally tally;
     QLabel* foundStatus = nullptr;
