@@ -3,6 +3,7 @@
 #include "addressrules.h"
 #include "assignlog.h"
 #include "console.h"
+#include "planmatch.h"
 #include "rowwriter.h"
 #include "serialhints.h"
 #include "stopsignals.h"
@@ -23,27 +24,6 @@
 #include <optional>
 
 namespace {
-bool readPlanFile(const QString& name, QByteArray* bytes, QString* why)
-{
-    QFile file(name);
-    if (QFileInfo(name).isDir() || !file.open(QIODevice::ReadOnly)) {
-        *why = QFileInfo(name).isDir() ? QStringLiteral("is a folder") : file.errorString();
-        return false;
-    }
-    // Read in pieces, so that a pipe or a device without a size ends too.
-    while (!file.atEnd() || file.isSequential()) {
-        const QByteArray piece = file.read(1 << 20);
-        if (piece.isEmpty())
-            break;
-        bytes->append(piece);
-        if (bytes->size() > kMaxPlanBytes) {
-            *why = QStringLiteral("larger than %1 MiB: not a plan").arg(kMaxPlanBytes >> 20);
-            return false;
-        }
-    }
-    return true;
-}
-
 // The progress line while standard error is a terminal that takes escapes: rewritten in
 // place, and cleared before any other line.
 class Progress {
@@ -94,26 +74,14 @@ bool planBeforeSearch(
     const AssignRequest& request, QList<Assignment>* plan, AddressRange* range, PlanError* error)
 {
     if (!request.planFile.isEmpty()) {
-        QByteArray bytes;
-        QString why;
-        if (!readPlanFile(request.planFile, &bytes, &why)) {
-            *error = { 0, QStringLiteral("%1: %2").arg(request.planFile, why) };
-            return false;
-        }
-        const TextEncoding encoding { request.encoding, SystemCodePage() };
-        QString used;
-        if (!ReadPlan(bytes, encoding, request.mask, request.gateway, plan, error, &used)) {
-            // A problem of the whole file (a workbook's) names the file, as one of a row does.
-            if (error->line == 0)
-                error->text = QStringLiteral("%1: %2").arg(request.planFile, error->text);
-            return false;
-        }
+        QString codePage;
+        const bool read = ReadPlanFile(
+            request.planFile, { request.encoding, request.mask, request.gateway }, plan, error, &codePage);
         // Read in the system's code page: say so, in case the file came from elsewhere.
-        if (request.encoding.isEmpty() && !encoding.fallback.isEmpty()
-            && used == QString::fromLatin1(encoding.fallback))
+        if (!codePage.isEmpty())
             err(QStringLiteral("devicesearch-cli: %1 is not UTF-8: read in the system's code page %2")
-                    .arg(request.planFile, used));
-        return CheckAssignments(*plan, error);
+                    .arg(request.planFile, codePage));
+        return read;
     }
     if (!ReadAddressRange(request.start, request.end, request.mask, request.gateway, range, error))
         return false;
@@ -123,23 +91,38 @@ bool planBeforeSearch(
 
 QStringList unassignable(const QList<Assignment>& plan, const SearchHeard& heard)
 {
+    QList<FoundAnswer> found;
+    QHash<QString, int> adapterOf; // any number per interface name will do
+    for (const Entry& e : heard.entries) {
+        const int adapter = adapterOf.value(e.interfaceName, int(adapterOf.size()) + 1);
+        adapterOf.insert(e.interfaceName, adapter);
+        found.append({ e.device.sn.value_or(QString()), e.device.ip.value_or(QString()), adapter,
+            e.device.kind == AnswerKind::Reply, e.device.configurable });
+    }
+    const PlanMatch match = MatchPlan(plan, found);
     QStringList problems;
-    for (const Assignment& a : plan) {
-        const QString sn = SerialForMessage(a.sn);
-        const auto found = heard.devices.constFind(a.sn);
-        if (found == heard.devices.constEnd()) {
+    for (int k = 0; k < plan.size(); ++k) {
+        const PlanLine& line = match.lines.at(k);
+        const QString sn = SerialForMessage(plan.at(k).sn);
+        switch (line.state) {
+        case PlanState::NotFound:
             // Never a guess to send by: only a word on what the spreadsheet did.
-            const QString hint = SpreadsheetChangedSerial(a.sn, heard.devices.keys());
-            problems << (hint.isEmpty() ? QStringLiteral("  %1: not found").arg(sn)
-                                        : QStringLiteral("  %1: not found; %2").arg(sn, TerminalSafe(hint)));
-        } else if (!found->configurable)
+            problems << (line.hint.isEmpty() ? QStringLiteral("  %1: not found").arg(sn)
+                                             : QStringLiteral("  %1: not found; %2 %3")
+                                                   .arg(sn, TerminalSafe(line.hint), SpreadsheetAdvice()));
+            break;
+        case PlanState::NotConfigurable:
             problems
                 << QStringLiteral("  %1: answered without \"libver\", so it cannot be configured").arg(sn);
-        else if (found->addresses.size() > 1) {
-            QStringList addresses = found->addresses.values();
-            std::sort(addresses.begin(), addresses.end());
+            break;
+        case PlanState::TwoAddresses:
             problems << QStringLiteral("  %1: answered by more than one device (%2)")
-                            .arg(sn, TerminalSafe(addresses.join(QStringLiteral(", "))));
+                            .arg(sn, TerminalSafe(line.addresses.join(QStringLiteral(", "))));
+            break;
+        case PlanState::TwoAdapters: // sent where it answered first
+        case PlanState::NoMask: // refused with the plan, before the search
+        case PlanState::Set:
+            break;
         }
     }
     return problems;

@@ -6,6 +6,8 @@
 #include "output.h"
 #include "workbookreader.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
 namespace {
@@ -178,10 +180,32 @@ bool checkFields(const CsvFileRecord& record, const QHash<QString, int>& columns
     return true;
 }
 
+bool readWhole(const QString& name, QByteArray* bytes, QString* why)
+{
+    QFile file(name);
+    if (QFileInfo(name).isDir() || !file.open(QIODevice::ReadOnly)) {
+        *why = QFileInfo(name).isDir() ? QStringLiteral("is a folder") : file.errorString();
+        return false;
+    }
+    // Read in pieces, so that a pipe or a device without a size ends too.
+    while (!file.atEnd() || file.isSequential()) {
+        const QByteArray piece = file.read(1 << 20);
+        if (piece.isEmpty())
+            break;
+        bytes->append(piece);
+        if (bytes->size() > kMaxPlanBytes) {
+            *why = QStringLiteral("larger than %1 MiB: not a plan").arg(kMaxPlanBytes >> 20);
+            return false;
+        }
+    }
+    return true;
+}
+
 // What a row takes where its cell is empty or absent: the --mask and --gateway options.
 struct PlanDefaults {
     ParsedAddress mask;
     ParsedAddress gateway;
+    MaskMissing missing = MaskMissing::Refused;
 };
 
 bool readRow(const CsvFileRecord& record, const QHash<QString, int>& columns, const PlanDefaults& defaults,
@@ -203,9 +227,12 @@ bool readRow(const CsvFileRecord& record, const QHash<QString, int>& columns, co
     if (!take("ip", readAddress(ip), line, &a->ip, error))
         return false;
     const QString mask = cell("mask");
-    if (mask.isEmpty() && defaults.mask.text.isEmpty())
-        return fail(error, line, QStringLiteral("no mask: the mask cell is empty and --mask is not given"));
-    if (!take("mask", mask.isEmpty() ? defaults.mask : readAddress(mask), line, &a->mask, error))
+    if (mask.isEmpty() && defaults.mask.text.isEmpty()) {
+        if (defaults.missing == MaskMissing::Refused)
+            return fail(
+                error, line, QStringLiteral("no mask: the mask cell is empty and --mask is not given"));
+        a->noMask = true;
+    } else if (!take("mask", mask.isEmpty() ? defaults.mask : readAddress(mask), line, &a->mask, error))
         return false;
     const QString gateway = cell("gateway");
     if (gateway.isEmpty() && defaults.gateway.text.isEmpty()) {
@@ -266,13 +293,35 @@ QString rangeProblem(const AddressRange& range, uint32_t last, qint64 count)
 }
 }
 
+bool ReadPlanFile(const QString& path, const PlanFileOptions& options, QList<Assignment>* out,
+    PlanError* error, QString* codePage)
+{
+    QByteArray bytes;
+    QString why;
+    if (!readWhole(path, &bytes, &why))
+        return fail(error, 0, QStringLiteral("%1: %2").arg(path, why));
+    const TextEncoding encoding { options.encoding, SystemCodePage() };
+    QString used;
+    if (!ReadPlan(bytes, encoding, options.mask, options.gateway, out, error, &used, options.missing)) {
+        // A problem of the whole file (a workbook's) names the file, as one of a row does.
+        if (error->line == 0)
+            error->text = QStringLiteral("%1: %2").arg(path, error->text);
+        return false;
+    }
+    if (codePage && options.encoding.isEmpty() && !encoding.fallback.isEmpty()
+        && used == QString::fromLatin1(encoding.fallback))
+        *codePage = used; // even when the checks refuse the plan
+    return CheckAssignments(*out, error);
+}
+
 QString SerialForMessage(const QString& sn)
 {
     return TerminalSafe(sn.size() > 40 ? sn.left(40) + QStringLiteral("...") : sn);
 }
 
 bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QString& mask,
-    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed)
+    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed,
+    MaskMissing missing)
 {
     out->clear();
     if (bytes.isEmpty())
@@ -285,18 +334,18 @@ bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QStri
         if (records.isEmpty())
             return fail(error, 0,
                 QStringLiteral("the first sheet is empty; its first row must name the columns sn and ip"));
-        return ReadPlanRecords(records, mask, gateway, out, error);
+        return ReadPlanRecords(records, mask, gateway, out, error, missing);
     }
     QString text, used;
     if (!DecodeText(bytes, encoding, &text, &used, error) || !ReadCsvRecords(text, &records, error))
         return false;
     if (encodingUsed)
         *encodingUsed = used;
-    return ReadPlanRecords(records, mask, gateway, out, error);
+    return ReadPlanRecords(records, mask, gateway, out, error, missing);
 }
 
 bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, const QString& gateway,
-    QList<Assignment>* out, PlanError* error)
+    QList<Assignment>* out, PlanError* error, MaskMissing missing)
 {
     out->clear();
     if (records.isEmpty())
@@ -309,7 +358,7 @@ bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, c
     if (records.size() == 1)
         return fail(error, records.first().line, QStringLiteral("a header row and no device"));
 
-    const PlanDefaults defaults { readAddress(mask), readAddress(gateway) };
+    const PlanDefaults defaults { readAddress(mask), readAddress(gateway), missing };
     for (int r = 1; r < records.size(); ++r) {
         const CsvFileRecord& record = records.at(r);
         Assignment a;
@@ -360,7 +409,9 @@ bool CheckAssignments(const QList<Assignment>& assignments, PlanError* error)
     QHash<uint32_t, int> addresses;
     for (int i = 0; i < assignments.size(); ++i) {
         const Assignment& a = assignments.at(i);
-        const SettingsProblem problem = CheckNetworkSettings(a.ip, a.mask, a.gateway);
+        // A row without a mask is never sent, so its settings cannot be judged as a whole.
+        const SettingsProblem problem
+            = a.noMask ? SettingsProblem::None : CheckNetworkSettings(a.ip, a.mask, a.gateway);
         if (problem != SettingsProblem::None)
             return fail(error, a.line,
                 a.line > 0

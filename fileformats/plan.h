@@ -18,6 +18,7 @@ struct Assignment {
     uint32_t mask = 0;
     uint32_t gateway = 0;
     int line = 0; // of the plan file; 0 for a range
+    bool noMask = false; // read where a missing mask is allowed: mask is 0, and it cannot be set
 };
 
 using PlanError = TextProblem;
@@ -35,12 +36,30 @@ constexpr qint64 kMaxPlanBytes = 16 * 1024 * 1024;
 // CheckAssignments does the rest. encodingUsed, when given, names what the file was read as.
 // A workbook (.xlsx or .ods, told by its content) is read as its first sheet's rows instead
 // (see ReadWorkbookRecords); encoding does not apply to it, and errors name sheet rows.
+// With MaskMissing::Allowed, a row without a mask is read as noMask instead of refused.
+enum class MaskMissing { Refused, Allowed };
 bool ReadPlan(const QByteArray& bytes, const TextEncoding& encoding, const QString& mask,
-    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed = nullptr);
+    const QString& gateway, QList<Assignment>* out, PlanError* error, QString* encodingUsed = nullptr,
+    MaskMissing missing = MaskMissing::Refused);
 
 // The plan in records, as ReadPlan reads them from a file: the first is the header row.
 bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, const QString& gateway,
-    QList<Assignment>* out, PlanError* error);
+    QList<Assignment>* out, PlanError* error, MaskMissing missing = MaskMissing::Refused);
+
+// What a plan file's reading needs besides its name.
+struct PlanFileOptions {
+    QByteArray encoding; // of a CSV that is not UTF-8; empty: UTF-8, else the system's code page
+    QString mask; // the default of an empty or absent cell
+    QString gateway;
+    MaskMissing missing = MaskMissing::Refused;
+};
+
+// The plan file at path, read whole (a larger file than kMaxPlanBytes is refused before) and
+// checked with CheckAssignments. A problem of the whole file has line 0 and names the file.
+// codePage, when given, is set to the system's code page when a CSV was read in it, whether
+// the checks pass or not.
+bool ReadPlanFile(const QString& path, const PlanFileOptions& options, QList<Assignment>* out,
+    PlanError* error, QString* codePage = nullptr);
 
 // A range's addresses as read from the command line.
 struct AddressRange {

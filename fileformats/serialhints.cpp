@@ -5,7 +5,6 @@
 #include <algorithm>
 
 namespace {
-const QString kAdvice = QStringLiteral("(format that column as Text, or use --format xlsx)");
 
 bool allDigits(const QString& s)
 {
@@ -87,8 +86,13 @@ QString answered(QStringList serials, const QString& why)
     QString names = serials.mid(0, shown).join(QStringLiteral(", "));
     if (serials.size() > shown)
         names += QStringLiteral(" and %1 more").arg(serials.size() - shown);
-    return QStringLiteral("%1 answered: %2 %3").arg(names, why, kAdvice);
+    return QStringLiteral("%1 answered: %2").arg(names, why);
 }
+}
+
+QString SpreadsheetAdvice()
+{
+    return QStringLiteral("(format that column as Text, or use --format xlsx)");
 }
 
 QString SpreadsheetChangedSerial(const QString& planned, const QStringList& heard)

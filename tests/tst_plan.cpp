@@ -3,6 +3,7 @@
 #include "addressrules.h"
 #include "assign.h"
 #include "plan.h"
+#include "planmatch.h"
 
 #include <QtTest>
 
@@ -438,19 +439,26 @@ void TestPlan::rangeGivesConsecutiveAddresses()
     QCOMPARE(described(plan), QStringList({ "A 10.1.2.20/255.255.255.0 gw 10.1.2.254 line 0" }));
 }
 
+// One table for the decision and for the companion's words on it: each row's answers are
+// matched against the plan, then checked as assign checks them.
 void TestPlan::checkAgainstSearch_data()
 {
+    QTest::addColumn<QStringList>("serials"); // of the plan; "/nomask" read without a mask
     QTest::addColumn<QList<Entry>>("heard");
+    QTest::addColumn<QString>("states"); // per row of the plan, then the answers not in it
     QTest::addColumn<QStringList>("lines");
+    const QStringList ab { "A", "B" };
     const QList<Entry> plain { answer("A", "10.0.0.4", true), answer("B", "10.0.0.5", true) };
-    QTest::newRow("every device heard once, with libver") << plain << QStringList();
+    QTest::newRow("every device heard once, with libver") << ab << plain << "set set;" << QStringList();
     QTest::newRow("missing, without libver, two devices with one serial number")
+        << ab
         << QList<Entry> { answer("B", "10.0.0.5", false), answer("A", "10.0.0.4", true),
                answer("A", "10.0.0.9", true) }
+        << "two-addresses not-configurable;"
         << QStringList { "devicesearch-cli: 2 of 2 devices cannot be assigned; nothing was sent:",
                "  A: answered by more than one device (10.0.0.4, 10.0.0.9)",
                "  B: answered without \"libver\", so it cannot be configured" };
-    QTest::newRow("not found") << QList<Entry> { answer("A", "10.0.0.4", true) }
+    QTest::newRow("not found") << ab << QList<Entry> { answer("A", "10.0.0.4", true) } << "set not-found;"
                                << QStringList {
                                       "devicesearch-cli: 1 of 2 devices cannot be assigned; nothing "
                                       "was sent:",
@@ -458,15 +466,54 @@ void TestPlan::checkAgainstSearch_data()
                                   };
     // Who holds a new address is the address check's to say, not this one's.
     QTest::newRow("new address held outside the plan")
-        << plain + QList<Entry> { answer("X", "192.168.1.21", true) } << QStringList();
+        << ab << plain + QList<Entry> { answer("X", "192.168.1.21", true), answer("X", "192.168.1.21", true) }
+        << "set set;2" << QStringList();
+    // Only a hint: the device that answered with the zeros is not in the plan and gets nothing.
+    QTest::newRow("leading zeros dropped")
+        << QStringList { "12345", "B" }
+        << QList<Entry> { answer("0012345", "10.0.0.4", true), answer("B", "10.0.0.5", true) }
+        << "not-found(0012345) set;0"
+        << QStringList { "devicesearch-cli: 1 of 2 devices cannot be assigned; nothing was sent:",
+               "  12345: not found; 0012345 answered: a spreadsheet dropped its leading zeros (format "
+               "that column as Text, or use --format xlsx)" };
+    // The companion sends where it answered first; the window leaves it to a person.
+    QTest::newRow("one address on two adapters")
+        << ab << plain + QList<Entry> { answer("A", "10.0.0.4", true, "eth1") } << "two-adapters set;"
+        << QStringList();
+    QTest::newRow("no mask, and an answer without a serial number")
+        << QStringList { "A/nomask", "B" } << plain + QList<Entry> { answer("", "10.0.0.7", false) }
+        << "no-mask set;2" << QStringList();
 }
 
 void TestPlan::checkAgainstSearch()
 {
+    QFETCH(QStringList, serials);
     QFETCH(QList<Entry>, heard);
+    QFETCH(QString, states);
     QFETCH(QStringList, lines);
-    const QList<Assignment> plan { { "A", 0xC0A80114, 0xFFFFFF00, 0xC0A80101, 0 },
-        { "B", 0xC0A80115, 0xFFFFFF00, 0xC0A80101, 0 } };
+    QList<Assignment> plan;
+    for (const QString& serial : serials) {
+        Assignment a { serial.section('/', 0, 0), 0xC0A80114 + uint32_t(plan.size()), 0xFFFFFF00, 0xC0A80101,
+            0 };
+        a.noMask = serial.endsWith("/nomask");
+        plan << a;
+    }
+    QList<FoundAnswer> found;
+    for (const Entry& e : heard)
+        found << FoundAnswer { *e.device.sn, *e.device.ip, e.interfaceName == "eth1" ? 2 : 1,
+            e.device.kind == AnswerKind::Reply, e.device.configurable };
+    const PlanMatch match = MatchPlan(plan, found);
+    const QStringList names { "set", "not-found", "not-configurable", "two-addresses", "two-adapters",
+        "no-mask" }; // in PlanState's order
+    QStringList shown;
+    for (const PlanLine& line : match.lines)
+        shown << names.value(int(line.state))
+                + (line.hint.isEmpty() ? QString() : "(" + line.hint.section(' ', 0, 0) + ")");
+    QStringList others;
+    for (int i : match.notInPlan)
+        others << QString::number(i);
+    QCOMPARE(shown.join(' ') + ';' + others.join(' '), states);
+
     SearchHeard search;
     for (const Entry& e : heard)
         NoteHeard(&search, e);
