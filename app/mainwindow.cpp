@@ -9,6 +9,7 @@
 #include "deviceframe.h"
 #include "diagnostics.h"
 #include "plaintext.h"
+#include "planflow.h"
 #include "portnotice.h"
 #include "service.h"
 #include "tablecopy.h"
@@ -136,6 +137,7 @@ MainWindow::MainWindow(QWidget* parent)
     openGroupSocket();
     refreshAdapters(); // before the channel opens, so that it joins on each of them
     portStatus->setReplyPortOpen(ServiceInit(0, ProgramSenderId, DiscoverCallback) == 0);
+    new PlanFlow(this); // its button and Ctrl+O
 }
 
 std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* searched)

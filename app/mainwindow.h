@@ -23,6 +23,16 @@ struct ListedDevice {
     int heardOn = 0; // where this answer came in; 0 when not known
 };
 
+// One device's new settings, as texts for its command.
+struct RowSettings {
+    int row = 0;
+    QString serial;
+    int adapter = 0; // where the command leaves
+    QString ip;
+    QString mask;
+    QString gateway;
+};
+
 class AddressCheckThread;
 class PortNotice;
 class QLabel;
@@ -55,6 +65,15 @@ public:
     // status line's note of the last set.
     QWidget* formColumn() const;
     QLabel* noteLabel() const { return checkStatus; }
+    // The form's mask and gateway where each is a whole address; empty otherwise.
+    QString formMask() const;
+    QString formGateway() const;
+    // While a batch's addresses are checked the table must keep its rows: no search, no set.
+    bool busy() const;
+    void showBusy(bool busy, const QString& note);
+    // Sends each row its set-network command by its adapter, shows the new address in the
+    // rows it went out for, and counts them on the status line.
+    void sendSettings(const QList<RowSettings>& rows);
 
 signals:
     void sig_askdevice();

@@ -47,37 +47,38 @@ bool sendNetSet(const QByteArray& serial, const QByteArray& ip, const QByteArray
 }
 
 // Sends each row of the batch the address it was given; a row given none gets nothing.
-// Each row's command leaves by the adapter its device answered on.
 void MainWindow::assignAddresses(
     const BatchCheck& batch, const RowAddresses& addresses, const QString& mask, const QString& gateway)
 {
+    QList<RowSettings> rows;
+    for (size_t k = 0; k < batch.rows.size() && k < addresses.size(); ++k) {
+        if (addresses[k])
+            rows.append({ batch.rows[k].row, batch.rows[k].serial, batch.rows[k].adapter,
+                AddressText(*addresses[k]), mask, gateway });
+    }
+    sendSettings(rows);
+}
+
+void MainWindow::sendSettings(const QList<RowSettings>& rows)
+{
     QTableWidget* table = ui->tableWidget;
     const std::vector<GroupAdapter> adapters = GroupAdapters(Ipv4Interfaces());
-    const QByteArray maskUtf8 = mask.toUtf8();
-    const QByteArray gatewayUtf8 = gateway.toUtf8();
-
     QHash<QString, QString> sentBySerial;
     int commandsSent = 0;
-
-    for (size_t k = 0; k < batch.rows.size() && k < addresses.size(); ++k) {
-        if (!addresses[k])
-            continue;
-        const int row = batch.rows[k].row;
-        const QString shown = AddressText(*addresses[k]);
-        const QByteArray ip = shown.toLatin1();
-        const QByteArray serial = batch.rows[k].serial.toUtf8();
-
-        if (sendNetSet(serial, ip, maskUtf8, gatewayUtf8, CommandAdapters(batch.rows[k].adapter, adapters))) {
+    for (const RowSettings& settings : rows) {
+        const QByteArray serial = settings.serial.toUtf8();
+        if (sendNetSet(serial, settings.ip.toLatin1(), settings.mask.toUtf8(), settings.gateway.toUtf8(),
+                CommandAdapters(settings.adapter, adapters))) {
             ++commandsSent;
             if (!serial.isEmpty())
-                sentBySerial.insert(batch.rows[k].serial, shown);
-            if (QTableWidgetItem* ipItem = table->item(row, kIpColumn))
-                ipItem->setText(shown);
+                sentBySerial.insert(settings.serial, settings.ip);
+            if (QTableWidgetItem* ipItem = table->item(settings.row, kIpColumn))
+                ipItem->setText(settings.ip);
             else
-                table->setItem(row, kIpColumn, new QTableWidgetItem(shown));
+                table->setItem(settings.row, kIpColumn, new QTableWidgetItem(settings.ip));
         } else {
             // The device never heard of this address, so the table must not show it.
-            fprintf(stderr, "set-network command for row %d not sent\n", row);
+            fprintf(stderr, "set-network command for row %d not sent\n", settings.row);
             fflush(stderr);
         }
     }
@@ -85,14 +86,44 @@ void MainWindow::assignAddresses(
     showTally();
 }
 
+bool MainWindow::busy() const
+{
+    return !ui->pushButton->isEnabled();
+}
+
+void MainWindow::showBusy(bool busy, const QString& note)
+{
+    ui->SetIpButton->setEnabled(!busy);
+    ui->pushButton->setEnabled(!busy);
+    SetPlainText(checkStatus, note);
+    SetPlainToolTip(checkStatus, QString());
+}
+
+namespace {
+// An empty field reads as 0.0.0.0, which no mask or gateway is.
+QString filled(MyIpAddrEdit* field)
+{
+    uint32_t address = 0;
+    return DottedAddressProblem(field->text(), &address).isEmpty() && address != 0 ? field->text()
+                                                                                   : QString();
+}
+}
+
+QString MainWindow::formMask() const
+{
+    return filled(ui->NetMask);
+}
+
+QString MainWindow::formGateway() const
+{
+    return filled(ui->Gateway);
+}
+
 // The table is what the batch refers to by row, so the search waits for the check too.
 void MainWindow::showChecking(bool checking)
 {
-    ui->SetIpButton->setEnabled(!checking);
-    ui->pushButton->setEnabled(!checking);
-    SetPlainText(checkStatus,
+    showBusy(checking,
         checking && checkedBatch ? CheckingText(int(checkedBatch->input.queries.size())) : QString());
-    SetPlainToolTip(checkStatus, QString());
 }
 
 void MainWindow::cancelAddressCheck()

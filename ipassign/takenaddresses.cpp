@@ -112,6 +112,34 @@ BatchCheck PrepareBatchCheck(
     return batch;
 }
 
+BatchCheck PreparePlanCheck(const QList<ListedRow>& table, const QList<QPair<int, uint32_t>>& planned,
+    const QSet<uint32_t>& own, RowAddresses* given)
+{
+    BatchCheck batch;
+    QHash<int, uint32_t> heardAt; // by row
+    for (int row = 0; row < table.size(); ++row) {
+        const ListedRow& listed = table.at(row);
+        uint32_t address = 0;
+        if (!listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty()) {
+            batch.input.heard.append({ listed.serial, address, listed.adapter });
+            heardAt.insert(row, address);
+        }
+    }
+    given->clear();
+    for (const auto& [row, address] : planned) {
+        const ListedRow& listed = table.at(row);
+        batch.rows.push_back({ row, listed.serial, listed.adapter, {} });
+        if (heardAt.contains(row)) {
+            batch.rows.back().heardAt = heardAt.value(row);
+            batch.input.moving.append({ listed.serial, heardAt.value(row), listed.adapter });
+        }
+        batch.input.queries.push_back({ address, listed.adapter });
+        given->push_back(address);
+    }
+    batch.input.own = own;
+    return batch;
+}
+
 BatchVerdicts::BatchVerdicts(const AddressCheckInput& input, std::vector<AddressVerdict> verdicts)
     : m_all(std::move(verdicts))
 {

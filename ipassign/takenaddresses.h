@@ -50,6 +50,12 @@ struct BatchCheck {
 BatchCheck PrepareBatchCheck(
     const QList<ListedRow>& table, uint32_t start, uint32_t end, const QSet<uint32_t>& own);
 
+// A plan's rows: the table row of each device to set, in the plan's order, and its new
+// address; given gets those addresses. Every row whose IP cell is an address is a device
+// heard, and each of the plan's a device that moves.
+BatchCheck PreparePlanCheck(const QList<ListedRow>& table, const QList<QPair<int, uint32_t>>& planned,
+    const QSet<uint32_t>& own, std::vector<std::optional<uint32_t>>* given);
+
 // The verdicts of a check, by address and adapter.
 class BatchVerdicts {
 public:

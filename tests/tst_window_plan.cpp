@@ -1,0 +1,248 @@
+// Setting from a plan in the window: what the plan's view says of each row against the
+// table, the notices for files that are no plan, and, on two LANs with devsim, the frames a
+// plan sends as a person drives it.
+#include "devicesearchfixture.h"
+#include "devsimprocess.h"
+#include "myipaddredit.h"
+#include "netsettext.h"
+#include "planflow.h"
+#include "planview.h"
+#include "workbookfixture.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <functional>
+#include <memory>
+
+namespace {
+// "SN ip" a configurable reply, "SN ip -" one without libver, "SN ip @" an announcement.
+QByteArray reply(const QString& row)
+{
+    const QStringList f = row.split(' ');
+    return QStringLiteral(R"({"name":"<b>%1</b>","ip":"%2","sn":"%1"%3})")
+        .arg(f[0], f[1], f.value(2) == "-" ? QString() : QStringLiteral(R"(,"libver":"1")"))
+        .toUtf8();
+}
+
+// Calls look with the next modal widget of type T once it is shown, as a person answers it.
+template <typename T> void whenShown(std::function<void(T*)> look)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(timer, &QTimer::timeout, [timer, look, clock] {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+            widget && widget->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            look(widget);
+        } else if (clock.elapsed() > 20000) {
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+QByteArray odsCell(const QByteArray& text)
+{
+    return "<table:table-cell office:value-type=\"string\"><text:p>" + text + "</text:p></table:table-cell>";
+}
+
+// The view's lines as "column texts | ..." per row.
+QStringList viewLines(QTableView* table)
+{
+    QStringList lines;
+    if (!table)
+        return { "<no plan table>" };
+    QAbstractItemModel* model = table->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+            cells << model->index(row, column).data().toString();
+        lines << cells.join(" | ");
+    }
+    return lines;
+}
+}
+
+class TestWindowPlan : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void planView_data();
+    void planView();
+    void planRefused_data();
+    void planRefused();
+
+private:
+    QString writeFile(const QString& name, const QByteArray& bytes);
+    // Opens the plan and waits for the view or a notice; look answers it.
+    bool open(const QString& path, std::function<void(QDialog*)> look);
+
+    std::unique_ptr<DeviceSearchFixture> m_fixture;
+    PlanFlow* m_flow = nullptr;
+    QTemporaryDir m_dir;
+};
+
+void TestWindowPlan::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_fixture = std::make_unique<DeviceSearchFixture>();
+    QVERIFY(m_fixture->exposed());
+    m_flow = m_fixture->window.findChild<PlanFlow*>();
+    QVERIFY(m_flow);
+}
+
+void TestWindowPlan::cleanupTestCase()
+{
+    m_fixture.reset();
+}
+
+QString TestWindowPlan::writeFile(const QString& name, const QByteArray& bytes)
+{
+    QFile file(m_dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return file.fileName();
+}
+
+bool TestWindowPlan::open(const QString& path, std::function<void(QDialog*)> look)
+{
+    bool seen = false;
+    whenShown<QDialog>([&](QDialog* dialog) {
+        seen = true;
+        look(dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    m_flow->openPlan(path);
+    // Read off the window's thread: the window goes on meanwhile.
+    return QTest::qWaitFor([&] { return seen && !m_flow->reading(); }, 20000);
+}
+
+void TestWindowPlan::planView_data()
+{
+    QTest::addColumn<QStringList>("table");
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("mask"); // the form's
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("others"); // serial numbers not in the plan
+    QTest::addColumn<QString>("setButton"); // empty: disabled
+
+    const QStringList table { "A1 10.0.0.2", "0012345 10.0.0.3", "A3 10.0.0.4 -", "A4 10.0.0.5",
+        "A4 10.0.0.6", "A5 10.0.0.7", "A6 10.0.0.8" };
+    QTest::newRow("every state")
+        << table
+        << QByteArray("sn,ip,mask,gateway\n"
+                      "A1,10.0.1.2,255.255.255.0,\n"
+                      "12345,10.0.1.3,255.255.255.0,\n"
+                      "A3,10.0.1.4,255.255.255.0,\n"
+                      "A4,10.0.1.5,255.255.255.0,\n"
+                      "A5,10.0.1.7,,10.0.1.254\n"
+                      "ZZ,10.0.1.9,255.255.0.0,\n")
+        << QString()
+        << QStringList {
+               "A1 | 10.0.0.2 | 10.0.1.2 | 255.255.255.0 | 10.0.1.1 |  | 设置",
+               "12345 |  | 10.0.1.3 | 255.255.255.0 | 10.0.1.1 |  | 未找到；0012345 answered: a "
+               "spreadsheet dropped its leading zeros",
+               "A3 | 10.0.0.4 | 10.0.1.4 | 255.255.255.0 | 10.0.1.1 |  | 已找到，但不可配置",
+               "A4 | 10.0.0.5 | 10.0.1.5 | 255.255.255.0 | 10.0.1.1 |  | "
+               "从多个地址应答（10.0.0.5, 10.0.0.6）：不设置，请自行勾选",
+               "A5 | 10.0.0.7 | 10.0.1.7 |  | 10.0.1.254 |  | 没有子网掩码：无法设置",
+               "ZZ |  | 10.0.1.9 | 255.255.0.0 | 10.0.1.1 |  | 未找到",
+           }
+        << QStringList { "0012345", "A6" } << "设置 1 台设备";
+    QTest::newRow("the form's mask and gateway fill the empty cells")
+        << table << QByteArray("sn,ip,mask\nA5,10.0.1.7,\nA6,10.0.1.8,255.255.0.0\n") << "255.255.255.128"
+        << QStringList { "A5 | 10.0.0.7 | 10.0.1.7 | 255.255.255.128 | 10.0.1.1 |  | 设置",
+               "A6 | 10.0.0.8 | 10.0.1.8 | 255.255.0.0 | 10.0.1.1 |  | 设置" }
+        << QStringList { "A1", "0012345", "A3", "A4" } << "设置 2 台设备";
+    QTest::newRow("nothing to set")
+        << table << QByteArray("sn,ip,mask\nQ,10.0.1.7,255.255.255.0\n") << QString()
+        << QStringList { "Q |  | 10.0.1.7 | 255.255.255.0 | 10.0.1.1 |  | 未找到" }
+        << QStringList { "A1", "0012345", "A3", "A4", "A5", "A6" } << QString();
+}
+
+void TestWindowPlan::planView()
+{
+    QFETCH(QStringList, table);
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, mask);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, others);
+    QFETCH(QString, setButton);
+    m_fixture->search();
+    for (const QString& row : table) {
+        QByteArray payload = reply(row);
+        m_fixture->window.slo_getdevice(payload.data(), row.endsWith('@') ? 0 : 1, 0);
+    }
+    MainWindow& window = m_fixture->window;
+    window.findChild<MyIpAddrEdit*>("NetMask")->settext(mask);
+    window.findChild<MyIpAddrEdit*>("Gateway")->settext(mask.isEmpty() ? QString() : "10.0.1.1");
+    const QString path = writeFile("plan.csv", plan);
+    QStringList shown, shownOthers;
+    QString title, button;
+    QVERIFY(open(path, [&](QDialog* view) {
+        title = view->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(view))
+            title += ": " + box->text();
+        shown = viewLines(view->findChild<QTableView*>("planTable"));
+        auto* notInPlan = view->findChild<QTableWidget*>("notInPlanTable");
+        for (int row = 0; notInPlan && row < notInPlan->rowCount(); ++row)
+            shownOthers << notInPlan->item(row, 0)->text();
+        auto* set = view->findChild<QPushButton*>("planSetButton");
+        button = set && set->isEnabled() ? set->text() : QString();
+        QTest::keyClick(view, Qt::Key_Escape);
+    }));
+    QCOMPARE(title, QString("计划"));
+    QCOMPARE(shown, lines);
+    QCOMPARE(shownOthers, others);
+    QCOMPARE(button, setButton);
+}
+
+void TestWindowPlan::planRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("notice"); // after the file's name
+    QTest::newRow("a row's address") << QByteArray("sn,ip,mask\nA1,10.0.0.300,255.255.255.0\n") << "row.csv"
+                                     << ":2: ip '10.0.0.300' is not a plain dotted IPv4 address";
+    QTest::newRow("no sn column") << QByteArray("name,ip\nA1,10.0.0.3\n") << "head.csv"
+                                  << ":1: no sn column";
+    // Billions of cells in a few bytes: refused within seconds, and the window goes on.
+    QTest::newRow("hostile workbook") << OdsOf("<table:table-row>" + odsCell("sn") + odsCell("ip")
+        + "</table:table-row><table:table-row table:number-rows-repeated=\"1000000\">"
+          "<table:table-cell office:value-type=\"string\" table:number-columns-repeated=\"16384\">"
+          "<text:p>x</text:p></table:table-cell></table:table-row>")
+                                      << "hostile.ods"
+                                      << ":200001: a row with content past row 200000";
+}
+
+void TestWindowPlan::planRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, name);
+    QFETCH(QString, notice);
+    const QString path = writeFile(name, bytes);
+    QString text, title;
+    Qt::TextFormat format = Qt::AutoText;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(open(path, [&](QDialog* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY2(box, qPrintable(dialog->windowTitle()));
+        text = box->text();
+        format = box->textFormat();
+        QTest::keyClick(box, Qt::Key_Return);
+    }));
+    QVERIFY2(text.startsWith(path + notice), qPrintable(text));
+    QCOMPARE(format, Qt::PlainText);
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(m_fixture->window.findChild<QPushButton*>("planButton")->isEnabled());
+}
+
+QTEST_MAIN(TestWindowPlan)
+#include "tst_window_plan.moc"
