@@ -33,6 +33,7 @@ PlanMatch MatchPlan(const QList<Assignment>& plan, const QList<FoundAnswer>& fou
         named.insert(a.sn);
         PlanLine line;
         const QList<int> answers = answersOf.value(a.sn);
+        line.first = answers.isEmpty() ? -1 : answers.first();
         QSet<QString> addresses;
         QSet<int> adapters;
         for (int i : answers) {

@@ -29,6 +29,7 @@ enum class PlanState {
 struct PlanLine {
     PlanState state = PlanState::NotFound;
     int found = -1; // the first configurable reply of its serial number: where to send
+    int first = -1; // the first answer of its serial number, whatever it was
     QStringList addresses; // TwoAddresses: every one, sorted
     QString hint; // NotFound: the serial number as a spreadsheet may have changed it
 };
