@@ -8,6 +8,7 @@
 #include "devicefields.h"
 #include "deviceframe.h"
 #include "diagnostics.h"
+#include "listexport.h"
 #include "plaintext.h"
 #include "planflow.h"
 #include "portnotice.h"
@@ -133,6 +134,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     resize(1250, 613);
     setFixedSize(width(), height());
+    new ListExport(this); // Ctrl+S and a button in the form's column
 
     openGroupSocket();
     refreshAdapters(); // before the channel opens, so that it joins on each of them

@@ -56,6 +56,22 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+QString CsvLine(const QStringList& fields)
+{
+    QStringList quoted;
+    for (const QString& field : fields)
+        quoted << CsvField(field);
+    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+
+QString CsvLine(const QList<OutputCell>& cells)
+{
+    QStringList fields;
+    for (const OutputCell& cell : cells)
+        fields << cell.text;
+    return CsvLine(fields);
+}
+
 namespace {
 QString kindName(const DeviceFields& device)
 {
@@ -65,22 +81,6 @@ QString kindName(const DeviceFields& device)
 QJsonValue jsonField(const std::optional<QString>& field)
 {
     return field ? QJsonValue(*field) : QJsonValue(QJsonValue::Null);
-}
-
-QString csvLine(const QStringList& fields)
-{
-    QStringList quoted;
-    for (const QString& field : fields)
-        quoted << CsvField(field);
-    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
-}
-
-QString csvLine(const QList<OutputCell>& cells)
-{
-    QStringList fields;
-    for (const OutputCell& cell : cells)
-        fields << cell.text;
-    return csvLine(fields);
 }
 
 OutputCell text(const QString& text)
@@ -120,12 +120,12 @@ QList<OutputCell> OutputCells(const Entry& entry)
 
 QString CsvHeader(bool byteOrderMark)
 {
-    return markIf(byteOrderMark) + csvLine(OutputColumns<Entry>());
+    return markIf(byteOrderMark) + CsvLine(OutputColumns<Entry>());
 }
 
 QString CsvRecord(const Entry& entry)
 {
-    return csvLine(OutputCells(entry));
+    return CsvLine(OutputCells(entry));
 }
 
 QByteArray CompactJsonLine(const QJsonObject& object)
@@ -205,12 +205,12 @@ QList<OutputCell> OutputCells(const AssignRow& row)
 
 QString AssignCsvHeader(bool byteOrderMark)
 {
-    return markIf(byteOrderMark) + csvLine(OutputColumns<AssignRow>());
+    return markIf(byteOrderMark) + CsvLine(OutputColumns<AssignRow>());
 }
 
 QString CsvRecord(const AssignRow& row)
 {
-    return csvLine(OutputCells(row));
+    return CsvLine(OutputCells(row));
 }
 
 QJsonObject ToJson(const AssignRow& row)

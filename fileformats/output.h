@@ -34,6 +34,10 @@ struct OutputCell {
     QString text;
     std::optional<double> number;
 };
+
+// One CSV line of fields or of cells' texts, ending with CRLF.
+QString CsvLine(const QStringList& fields);
+QString CsvLine(const QList<OutputCell>& cells);
 template <typename Row> QStringList OutputColumns();
 template <> QStringList OutputColumns<Entry>();
 template <> QStringList OutputColumns<AssignRow>();

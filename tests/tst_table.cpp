@@ -1,5 +1,11 @@
-// Device payloads into table rows, the search's reset, ticking every row, and copying rows.
+// Device payloads into table rows, the search's reset, ticking every row, copying rows, and
+// exporting the list.
+#include "csvrecords.h"
+#include "listexport.h"
+#include "output.h"
+#include "plan.h"
 #include "windowfixture.h"
+#include "workbookreader.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -28,13 +34,22 @@ private slots:
     void searchEmptiesTableAndRestartsOrdinals();
     void tickAllTouchesOnlyTickableRows();
     void ctrlCCopiesSelectedRowsWithHeader();
+    void exportWritesThePlanOfTheTable_data();
+    void exportWritesThePlanOfTheTable();
+    void ctrlSAndTheButtonAskWhere();
+    void failedExportSaysWhyAndChangesNothing_data();
+    void failedExportSaysWhyAndChangesNothing();
 
 private:
+    void addExportRows();
+
     void addJson(const QByteArray& payload);
     void addAnnouncement(const QByteArray& payload);
     void compareRow(int row, const Cells& cells);
 
     std::unique_ptr<WindowFixture> fixture;
+    ListExport* exporter = nullptr;
+    QTemporaryDir dir;
     MainWindow* window = nullptr;
     QTableWidget* table = nullptr;
 };
@@ -45,6 +60,11 @@ void TestTable::initTestCase()
     window = &fixture->window;
     table = fixture->table;
     QVERIFY(fixture->exposed());
+    // Qt's own file dialog, which a test can answer, under Wine too.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    exporter = window->findChild<ListExport*>();
+    QVERIFY(exporter);
+    QVERIFY(dir.isValid());
 }
 
 void TestTable::init()
@@ -260,6 +280,188 @@ void TestTable::ctrlCCopiesSelectedRowsWithHeader()
     clipboard->setText("kept");
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(), QString("kept"));
+}
+
+// Records of an exported file as a spreadsheet shows them: a CSV cell's guard taken off.
+QList<QStringList> exportedRecords(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QList<CsvFileRecord> records;
+    TextProblem problem;
+    const bool workbook = IsWorkbookContainer(bytes);
+    QString text, used;
+    if (workbook
+            ? !ReadWorkbookRecords(bytes, &records, &problem)
+            : !DecodeText(bytes, {}, &text, &used, &problem) || !ReadCsvRecords(text, &records, &problem))
+        return {};
+    QList<QStringList> read;
+    for (const CsvFileRecord& record : records) {
+        QStringList fields;
+        for (const QString& field : record.fields)
+            fields << (workbook ? field : WithoutFormulaGuard(field));
+        // A workbook's row ends at its last cell that holds something.
+        while (!read.isEmpty() && fields.size() < read.first().size())
+            fields << QString();
+        read << fields;
+    }
+    return read;
+}
+
+void TestTable::addExportRows()
+{
+    addJson(R"({"name":"=1+1","ip":"10.0.0.7","sn":"0012345","mode":"ABCDID7","libver":"1"})");
+    addAnnouncement("10.0.0.8@SN2@ID8");
+}
+
+void TestTable::exportWritesThePlanOfTheTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("workbook") << "list.xlsx";
+    QTest::newRow("CSV, by a suffix in capitals") << "list.CSV";
+}
+
+// The file holds the table's rows in the companion's columns, every text exact, and reads
+// back as a plan of the table's serial numbers and addresses.
+void TestTable::exportWritesThePlanOfTheTable()
+{
+    QFETCH(QString, name);
+    addExportRows();
+    const QString path = dir.filePath(name);
+    QVERIFY(exporter->exportTo(path));
+
+    const QList<QStringList> records = exportedRecords(path);
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(records.at(0), OutputColumns<Entry>());
+    const QStringList interfaces { window->listedDevices().at(0).entry.interfaceName,
+        window->listedDevices().at(1).entry.interfaceName };
+    QCOMPARE(records.at(1),
+        QStringList({ "reply", "=1+1", "10.0.0.7", "0012345", "ID7", "true", "", interfaces.at(0) }));
+    QCOMPARE(records.at(2),
+        QStringList({ "announce", "", "10.0.0.8", "SN2", "ID8", "false", "", interfaces.at(1) }));
+    if (name.endsWith("CSV")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY2(bytes.startsWith("\xEF\xBB\xBF"
+                                  "kind,name,ip,sn,")
+                && bytes.contains(",'=1+1,") && bytes.endsWith("\r\n"),
+            bytes.constData());
+    }
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<Assignment> plan;
+    PlanError problem;
+    QVERIFY2(
+        ReadPlan(file.readAll(), {}, "255.255.255.0", QString(), &plan, &problem), qPrintable(problem.text));
+    QCOMPARE(plan.size(), 2);
+    QCOMPARE(plan.at(0).sn, QString("0012345"));
+    QCOMPARE(plan.at(0).ip, 0x0a000007u);
+    QCOMPARE(plan.at(1).sn, QString("SN2"));
+    QCOMPARE(window->noteLabel()->textFormat(), Qt::PlainText);
+    QVERIFY2(window->noteLabel()->text().contains(QDir::toNativeSeparators(path)),
+        qPrintable(window->noteLabel()->text()));
+}
+
+// Ctrl+S and the button open the save dialog; a name without a suffix takes the chosen
+// filter's, and a cancelled dialog writes nothing.
+void TestTable::ctrlSAndTheButtonAskWhere()
+{
+    addExportRows();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QString title, firstFilter;
+    QStringList filters;
+    bool cancel = false;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        firstFilter = dialog->selectedNameFilter();
+        if (cancel) {
+            dialog->reject();
+            return;
+        }
+        dialog->selectNameFilter(filters.value(1));
+        // Typed, as a person would: selectFile leaves a focused name field as it is.
+        QLineEdit* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (!name) {
+            dialog->reject(); // and no file is found below
+            return;
+        }
+        name->clear();
+        QTest::keyClicks(name, QDir::toNativeSeparators(dir.filePath("chosen")));
+        QMetaObject::invokeMethod(dialog, "accept"); // as the dialog's button does
+    });
+    answer.start();
+    QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(title, QString::fromUtf8("导出列表"));
+    QCOMPARE(filters,
+        QStringList({ QString::fromUtf8("工作簿 (*.xlsx)"), QString::fromUtf8("CSV 文件 (*.csv)") }));
+    QCOMPARE(firstFilter, filters.first());
+    QCOMPARE(exportedRecords(dir.filePath("chosen.csv")).size(), 3);
+
+    auto* button = window->findChild<QPushButton*>("exportButton");
+    QVERIFY(button && button->isVisible());
+    QCOMPARE(button->geometry(), QRect(980, 345, 255, 27));
+    QCOMPARE(button->text(), QString::fromUtf8("导出列表…"));
+    cancel = true;
+    title.clear();
+    const QString note = window->noteLabel()->text();
+    answer.start();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(title, QString::fromUtf8("导出列表"));
+    QCOMPARE(firstFilter, filters.at(1)); // as last time
+    QCOMPARE(window->noteLabel()->text(), note);
+    QCOMPARE(QDir(dir.path()).entryList({ "chosen*" }), QStringList({ "chosen.csv" }));
+}
+
+void TestTable::failedExportSaysWhyAndChangesNothing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder that is not there") << "missing/list.xlsx"
+                                                << "does not exist";
+    QTest::newRow("a folder by the name") << "folder.csv"
+                                          << "folder";
+}
+
+void TestTable::failedExportSaysWhyAndChangesNothing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    addExportRows();
+    QTemporaryDir here;
+    QVERIFY(QDir(here.path()).mkdir("folder.csv"));
+    QFile old(here.filePath("folder.csv/old.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    window->noteLabel()->setText("before");
+
+    const QString path = here.filePath(name);
+    QVERIFY(!exporter->exportTo(path));
+    auto* box = window->findChild<QMessageBox*>();
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    QVERIFY2(box->text().contains(QDir::toNativeSeparators(path)) && box->text().contains(reason),
+        qPrintable(box->text()));
+    box->close();
+    QTRY_VERIFY(!window->findChild<QMessageBox*>());
+    QCOMPARE(window->noteLabel()->text(), QString("before"));
+    QCOMPARE(QDir(here.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList({ "folder.csv" }));
+    QCOMPARE(
+        QDir(here.filePath("folder.csv")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList({ "old.txt" }));
 }
 
 QTEST_MAIN(TestTable)

@@ -1,7 +1,10 @@
 // The workbook as written, read back cell by cell from its XML: every text a string cell
-// with its exact text, the seconds numbers, the header bold, frozen and filtered.
+// with its exact text, the seconds numbers, the header bold, frozen and filtered; and the
+// window's table files, which replace an earlier file only when complete.
+#include "csvreader.h"
 #include "hostileentries.h"
 #include "output.h"
+#include "tablefile.h"
 #include "workbookwriter.h"
 #include "xlsxcells.h"
 
@@ -14,6 +17,10 @@ private slots:
     void secondsAreNumbers();
     void columnWidths_data();
     void columnWidths();
+    void tableFilesReplaceTheOldOne_data();
+    void tableFilesReplaceTheOldOne();
+    void failedTableFilesLeaveTheOldOne_data();
+    void failedTableFilesLeaveTheOldOne();
 
 private:
     QTemporaryDir m_dir;
@@ -100,6 +107,150 @@ void TestWorkbookOutput::columnWidths()
     QFETCH(double, width);
     const QList<double> widths = WorkbookColumnWidths({ "name" }, { { OutputCell { cell, std::nullopt } } });
     QCOMPARE(widths, QList<double> { width });
+}
+
+namespace {
+QList<QList<OutputCell>> tableRows()
+{
+    QList<Entry> entries = HostileWorkbookEntries();
+    entries.append(WorkbookEntry(QStringLiteral("=1+1"), QStringLiteral("0012345"), QString()));
+    return WorkbookRows(entries);
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+bool mount(const QStringList& args)
+{
+    QProcess mount;
+    mount.setProcessChannelMode(QProcess::ForwardedChannels);
+    mount.start("mount", args);
+    return mount.waitForFinished() && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+}
+}
+
+void TestWorkbookOutput::tableFilesReplaceTheOldOne_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("workbook") << "list.xlsx";
+    QTest::newRow("CSV") << "list.csv";
+}
+
+// Every text exact (CSV: a guarded formula, a byte-order mark and CRLF), in place of the
+// old file, with its permissions, and nothing left beside it.
+void TestWorkbookOutput::tableFilesReplaceTheOldOne()
+{
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QVERIFY(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    const QFileDevice::Permissions permissions = QFileInfo(path).permissions();
+    const QList<QList<OutputCell>> rows = tableRows();
+    QString why;
+    QVERIFY2(
+        WriteTableFile(path, TableFileFormatOf(path), OutputColumns<Entry>(), rows, &why), qPrintable(why));
+    QCOMPARE(filesIn(dir.path()), QStringList { name });
+    QCOMPARE(QFileInfo(path).permissions(), permissions);
+
+    QVector<QStringList> read;
+    if (TableFileFormatOf(path) == TableFileFormat::Xlsx) {
+        XlsxSheet sheet;
+        QVERIFY2(ReadXlsx(path, &sheet, &why), qPrintable(why));
+        for (int r = 0; r <= rows.size(); ++r) {
+            QStringList line;
+            for (int c = 0; c < OutputColumns<Entry>().size(); ++c)
+                line << sheet.cells.value(XlsxRef(r, c)).value;
+            read << line;
+        }
+    } else {
+        const QByteArray bytes = contentOf(path);
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QVERIFY2(ReadCsv(QString::fromUtf8(bytes.mid(3)), &read), bytes.constData());
+        QVERIFY2(bytes.contains(",'=1+1,"), bytes.constData());
+        for (QStringList& line : read) {
+            for (QString& field : line)
+                field = WithoutFormulaGuard(field);
+        }
+    }
+    QCOMPARE(read.size(), rows.size() + 1);
+    QCOMPARE(read.first(), OutputColumns<Entry>());
+    for (int r = 0; r < rows.size(); ++r) {
+        QStringList written;
+        for (const OutputCell& cell : rows.at(r))
+            written << cell.text;
+        QCOMPARE(read.at(r + 1), written);
+    }
+    QCOMPARE(read.last().at(1), QString("=1+1"));
+    QCOMPARE(read.last().at(3), QString("0012345"));
+}
+
+void TestWorkbookOutput::failedTableFilesLeaveTheOldOne_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("folder"); // how the folder is mounted; empty: not
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("the target a folder") << "list.xlsx/" << QString() << "it is a folder";
+    QTest::newRow("workbook, a folder no file may be added to") << "list.xlsx"
+                                                                << "ro"
+                                                                << "Permission denied";
+    QTest::newRow("CSV, a folder no file may be added to") << "list.csv"
+                                                           << "ro"
+                                                           << "Permission denied";
+    QTest::newRow("workbook, a full disk") << "list.xlsx"
+                                           << "full"
+                                           << "";
+    QTest::newRow("CSV, a full disk") << "list.csv"
+                                      << "full"
+                                      << "No space";
+}
+
+void TestWorkbookOutput::failedTableFilesLeaveTheOldOne()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, folder);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    // A tmpfs in the test's own mount namespace (tests/netns/isolated makes one).
+    if (!folder.isEmpty())
+        QVERIFY2(mount({ "-t", "tmpfs", "-o", "size=16k", "none", dir.path() }),
+            "cannot mount a file system here: run the test through ctest");
+    const QString path = dir.filePath(name.chopped(name.endsWith('/') ? 1 : 0));
+    const QString old = name.endsWith('/') ? path + "/old" : path;
+    QVERIFY(!name.endsWith('/') || QDir(dir.path()).mkdir(name));
+    QFile oldFile(old);
+    QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write("old") == 3);
+    oldFile.close();
+    if (folder == "ro")
+        QVERIFY(mount({ "-o", "remount,ro", dir.path() }));
+    if (folder == "full") {
+        QFile filler(dir.filePath("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) { }
+    }
+    const QStringList before = filesIn(dir.path());
+
+    QString why;
+    const bool written
+        = WriteTableFile(path, TableFileFormatOf(path), OutputColumns<Entry>(), tableRows(), &why);
+    const QByteArray after = contentOf(old);
+    const QStringList files = filesIn(dir.path());
+    if (!folder.isEmpty())
+        QProcess::execute("umount", { dir.path() });
+    QVERIFY(!written);
+    QVERIFY2(!why.isEmpty() && why.contains(reason), qPrintable(why));
+    QCOMPARE(after, QByteArray("old"));
+    QCOMPARE(files, before);
 }
 
 QTEST_GUILESS_MAIN(TestWorkbookOutput)

@@ -1,8 +1,12 @@
 // A real spreadsheet opens the workbook: LibreOffice Calc, headless, saves it as CSV, and
-// every text comes back as it was written, never a number or a formula's result.
+// every text comes back as it was written, never a number or a formula's result. A list as
+// the window exports it, its ip column edited, comes back from Calc as a plan.
 #include "csvreader.h"
 #include "hostileentries.h"
 #include "output.h"
+#include "plan.h"
+#include "tablefile.h"
+#include "workbookreader.h"
 #include "workbookwriter.h"
 
 #include <QtTest>
@@ -11,8 +15,14 @@ class TestWorkbookOutputCalc : public QObject {
     Q_OBJECT
 private slots:
     void calcKeepsEveryText();
+    void calcMakesAPlanOfAnExportedList();
 
 private:
+    // Runs Calc on path with these options; false with what it said.
+    bool calc(const QStringList& options, const QString& path, QByteArray* said);
+    // What Calc saved as CSV, its records ended with CRLF for the strict reader.
+    QString calcCsv(const QString& path);
+
     QTemporaryDir m_dir;
 };
 
@@ -23,26 +33,11 @@ void TestWorkbookOutputCalc::calcKeepsEveryText()
     QString why;
     QVERIFY2(WriteWorkbook(path, OutputColumns<Entry>(), WorkbookRows(entries), &why), qPrintable(why));
 
-    QProcess calc;
-    calc.setProcessChannelMode(QProcess::ForwardedChannels);
-    // A profile of its own, so that neither a user's nor another run's is touched.
-    calc.start("soffice",
-        { "-env:UserInstallation=" + QUrl::fromLocalFile(m_dir.filePath("profile")).toString(), "--headless",
-            "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1", "--outdir", m_dir.path(), path });
-    QVERIFY2(calc.waitForStarted(30000), "soffice not found (tools/install-deps installs it)");
-    // The first start makes the profile, which takes a while on a busy machine.
-    QVERIFY(calc.waitForFinished(240000));
-    QCOMPARE(calc.exitCode(), 0);
-    QFile saved(m_dir.filePath("devices.csv"));
-    QVERIFY2(saved.open(QIODevice::ReadOnly), "Calc saved no CSV");
+    QByteArray said;
+    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
+        said.constData());
     QVector<QStringList> records;
-    // Calc ends its records with LF alone; the strict reader wants CRLF between them.
-    QString text;
-    bool quoted = false;
-    for (const QChar c : QString::fromUtf8(saved.readAll())) {
-        quoted ^= c == QLatin1Char('"');
-        text += !quoted && c == QLatin1Char('\n') ? QStringLiteral("\r\n") : QString(c);
-    }
+    const QString text = calcCsv(m_dir.filePath("devices.csv"));
     QVERIFY2(ReadCsv(text, &records), qPrintable(text));
 
     QCOMPARE(records.size(), entries.size() + 1);
@@ -53,6 +48,106 @@ void TestWorkbookOutputCalc::calcKeepsEveryText()
             written << cell.text;
         QCOMPARE(records.at(r + 1), written);
     }
+}
+
+bool TestWorkbookOutputCalc::calc(const QStringList& options, const QString& path, QByteArray* said)
+{
+    QProcess calc;
+    calc.setProcessChannelMode(QProcess::MergedChannels);
+    // A profile of its own, so that neither a user's nor another run's is touched.
+    calc.start("soffice",
+        QStringList { "-env:UserInstallation=" + QUrl::fromLocalFile(m_dir.filePath("profile")).toString(),
+            "--headless" }
+            + options + QStringList { "--outdir", QFileInfo(path).absolutePath(), path });
+    if (!calc.waitForStarted(30000)) {
+        *said = "soffice not found (tools/install-deps installs it)";
+        return false;
+    }
+    // The first start makes the profile, which takes a while on a busy machine.
+    const bool done
+        = calc.waitForFinished(240000) && calc.exitStatus() == QProcess::NormalExit && calc.exitCode() == 0;
+    *said = calc.readAll();
+    return done;
+}
+
+QString TestWorkbookOutputCalc::calcCsv(const QString& path)
+{
+    QFile saved(path);
+    if (!saved.open(QIODevice::ReadOnly))
+        return QStringLiteral("Calc saved no %1").arg(path);
+    // Calc ends its records with LF alone; the strict reader wants CRLF between them.
+    QString text;
+    bool quoted = false;
+    for (const QChar c : QString::fromUtf8(saved.readAll())) {
+        quoted ^= c == QLatin1Char('"');
+        text += !quoted && c == QLatin1Char('\n') ? QStringLiteral("\r\n") : QString(c);
+    }
+    return text;
+}
+
+// The window's export opened by Calc, every text exact; its ip column edited and saved by
+// Calc as a workbook, which the plan reader takes with the serial number as it was.
+void TestWorkbookOutputCalc::calcMakesAPlanOfAnExportedList()
+{
+    QList<Entry> entries = HostileWorkbookEntries();
+    entries.prepend(WorkbookEntry(QStringLiteral("=1+1"), QStringLiteral("007"), QStringLiteral("ID7")));
+    for (int i = 0; i < entries.size(); ++i) {
+        entries[i].from.clear(); // the window does not keep the source port
+        entries[i].device.ip = QStringLiteral("10.0.0.%1").arg(10 + i);
+    }
+    QList<QList<OutputCell>> rows = WorkbookRows(entries);
+    QDir(m_dir.path()).mkdir("list");
+    const QString path = m_dir.filePath("list/list.xlsx");
+    QString why;
+    QVERIFY2(
+        WriteTableFile(path, TableFileFormat::Xlsx, OutputColumns<Entry>(), rows, &why), qPrintable(why));
+
+    QByteArray said;
+    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
+        said.constData());
+    QString text = calcCsv(m_dir.filePath("list/list.csv"));
+    QVector<QStringList> records;
+    QVERIFY2(ReadCsv(text, &records), qPrintable(text));
+    QCOMPARE(records.size(), rows.size() + 1);
+    QCOMPARE(records.first(), OutputColumns<Entry>());
+    for (int r = 0; r < rows.size(); ++r) {
+        QStringList written;
+        for (const OutputCell& cell : rows.at(r))
+            written << cell.text;
+        QCOMPARE(records.at(r + 1), written);
+    }
+    QCOMPARE(records.at(1).at(1), QString("=1+1"));
+    QCOMPARE(records.at(2).at(3), QString("0012345"));
+
+    // The ip column edited; Calc reads every column as text, as a person tells its import
+    // dialog for serial numbers, and saves a workbook.
+    text.replace(QStringLiteral("10.0.0."), QStringLiteral("192.168.5."));
+    QDir(m_dir.path()).mkdir("edited");
+    QFile edited(m_dir.filePath("edited/plan.csv"));
+    QVERIFY(edited.open(QIODevice::WriteOnly) && edited.write(text.toUtf8()) > 0);
+    edited.close();
+    QStringList textColumns;
+    for (int c = 1; c <= OutputColumns<Entry>().size(); ++c)
+        textColumns << QStringLiteral("%1/2").arg(c);
+    QVERIFY2(calc({ "--infilter=CSV:44,34,76,1," + textColumns.join('/'), "--convert-to", "xlsx" },
+                 edited.fileName(), &said),
+        said.constData());
+    QFile plan(m_dir.filePath("edited/plan.xlsx"));
+    QVERIFY2(plan.open(QIODevice::ReadOnly), "Calc saved no workbook");
+    const QByteArray bytes = plan.readAll();
+    QList<Assignment> assignments;
+    PlanError problem;
+    QVERIFY2(ReadPlan(bytes, {}, "255.255.255.0", QString(), &assignments, &problem)
+            && CheckAssignments(assignments, &problem),
+        qPrintable(QStringLiteral("%1: %2").arg(problem.line).arg(problem.text)));
+    QCOMPARE(assignments.size(), entries.size());
+    for (int i = 0; i < entries.size(); ++i) {
+        QCOMPARE(assignments.at(i).sn, *entries.at(i).device.sn);
+        QCOMPARE(assignments.at(i).ip, 0xc0a80500u + 10 + i);
+    }
+    QList<CsvFileRecord> saved;
+    QVERIFY2(ReadWorkbookRecords(bytes, &saved, &problem), qPrintable(problem.text));
+    QCOMPARE(saved.value(1).fields.value(1), QString("=1+1"));
 }
 
 QTEST_GUILESS_MAIN(TestWorkbookOutputCalc)

@@ -2,6 +2,36 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>ListExport</name>
+    <message>
+        <source>导出列表…</source>
+        <translation>Export list…</translation>
+    </message>
+    <message>
+        <source>工作簿 (*.xlsx)</source>
+        <translation>Workbook (*.xlsx)</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV file (*.csv)</translation>
+    </message>
+    <message>
+        <source>导出列表</source>
+        <translation>Export list</translation>
+    </message>
+    <message>
+        <source>无法导出到 %1：%2</source>
+        <translation>Cannot export to %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>已导出 %n 台设备到 %1</source>
+        <translation>
+            <numerusform>Exported %n device to %1</numerusform>
+            <numerusform>Exported %n devices to %1</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>设备搜索V2.1</source>
