@@ -1,12 +1,17 @@
 // Setting from a plan in the window: what the plan's view says of each row against the
 // table, the notices for files that are no plan, and, on two LANs with devsim, the frames a
 // plan sends as a person drives it.
+#include "adapters.h"
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
+#include "groupmembership.h"
 #include "myipaddredit.h"
 #include "netsettext.h"
 #include "planflow.h"
 #include "planview.h"
+#include "protocol.h"
+#include "service.h"
+#include "wireheader.h"
 #include "workbookfixture.h"
 
 #include <QtTest>
@@ -76,8 +81,21 @@ private slots:
     void planView();
     void planRefused_data();
     void planRefused();
+    // On two LANs: devsim's devices 00001... on the first, B0001... on the second.
+    void planOverTwoLans_data();
+    void planOverTwoLans();
 
 private:
+    bool startLans();
+    // Ctrl+O, the path typed into the file dialog and Return, as a person opens a plan.
+    void openAsAPerson(const QString& path);
+    // The set-network commands each LAN's devsim received since the last call, up to a marker
+    // sent on each adapter now.
+    QList<QStringList> commandsByLan();
+
+    std::unique_ptr<DevsimProcess> m_lans[2];
+    int m_seen[2] = { 0, 0 };
+    int m_fence = 0;
     QString writeFile(const QString& name, const QByteArray& bytes);
     // Opens the plan and waits for the view or a notice; look answers it.
     bool open(const QString& path, std::function<void(QDialog*)> look);
@@ -90,6 +108,8 @@ private:
 void TestWindowPlan::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    // Qt's own file dialog, whose name field a test can type into on every platform.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     m_fixture = std::make_unique<DeviceSearchFixture>();
     QVERIFY(m_fixture->exposed());
     m_flow = m_fixture->window.findChild<PlanFlow*>();
@@ -242,6 +262,163 @@ void TestWindowPlan::planRefused()
     QCOMPARE(format, Qt::PlainText);
     QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(m_fixture->window.findChild<QPushButton*>("planButton")->isEnabled());
+}
+
+bool TestWindowPlan::startLans()
+{
+    if (m_lans[0])
+        return true;
+    m_lans[0] = std::make_unique<DevsimProcess>(DevsimProcess::LanHost);
+    m_lans[1] = std::make_unique<DevsimProcess>(DevsimProcess::SecondLanHost);
+    // Digits with leading zeros on the first, as spreadsheets mangle them.
+    return m_lans[0]->start({ "--count", "3", "--sn-prefix", "0", "--base-ip", "10.77.0.100" })
+        && m_lans[1]->start({ "--count", "3", "--sn-prefix", "B", "--base-ip", "10.78.0.100" });
+}
+
+void TestWindowPlan::openAsAPerson(const QString& path)
+{
+    whenShown<QFileDialog>([path](QFileDialog* dialog) {
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        if (name) {
+            // Typed once the dialog shows, as a person does: it fills its field when it opens.
+            QTest::qWaitForWindowExposed(dialog);
+            QTest::qWait(100);
+            QTest::keyClicks(name, path);
+            // The completer's list, which comes once the folder is read, takes a Return as
+            // it does a person's: a person closes it first.
+            for (int tries = 0; tries < 5 && dialog->isVisible(); ++tries) {
+                QTest::qWait(200);
+                if (name->completer() && name->completer()->popup()->isVisible())
+                    QTest::keyClick(name->completer()->popup(), Qt::Key_Escape);
+                QTest::keyClick(name, Qt::Key_Return);
+            }
+        }
+        if (dialog->isVisible()) {
+            qWarning("the file dialog did not take %s: %s", qPrintable(path),
+                qPrintable(name ? name->text() : QString("no name field")));
+            dialog->reject();
+        }
+    });
+    // A window's shortcut reaches only the active window, as a person's keys do.
+    m_fixture->window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_fixture->window));
+    QTest::keyClick(&m_fixture->window, Qt::Key_O, Qt::ControlModifier);
+}
+
+QList<QStringList> TestWindowPlan::commandsByLan()
+{
+    const QByteArray fence = "fence " + QByteArray::number(++m_fence);
+    for (const GroupAdapter& adapter : GroupAdapters(Ipv4Interfaces())) {
+        if (ServiceSendCmdVia(3, fence.constData(), adapter) != 0)
+            return { { "<fence not sent>" } };
+    }
+    QList<QStringList> commands;
+    for (int lan = 0; lan < 2; ++lan) {
+        const auto isFence = [&](const QJsonObject& line) {
+            return line.value("cmd").toInt() == 3
+                && QByteArray::fromHex(line.value("hex").toString().toLatin1()).mid(kHeaderSize) == fence;
+        };
+        DevsimProcess& devsim = *m_lans[lan];
+        const int from = m_seen[lan];
+        if (!devsim.waitFor([&](const DevsimProcess::Lines& lines) {
+                return std::any_of(lines.begin() + from, lines.end(), isFence);
+            }))
+            return { { "<fence lost>" } };
+        const DevsimProcess::Lines& lines = devsim.received();
+        m_seen[lan] = int(lines.size());
+        QStringList seen;
+        for (int k = from; k < lines.size() && !isFence(lines.at(k)); ++k) {
+            const QJsonObject& line = lines.at(k);
+            if (line.value("cmd").toInt() == 1 && line.value("port").toInt() == kCommandPort)
+                seen << QString::fromUtf8(
+                    QByteArray::fromHex(line.value("hex").toString().toLatin1()).mid(kHeaderSize));
+        }
+        commands << seen;
+    }
+    return commands;
+}
+
+void TestWindowPlan::planOverTwoLans_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("answer"); // to the view, then to a notice: "return", "escape"
+    QTest::addColumn<QString>("hint"); // a line of the view that must show
+    QTest::addColumn<QStringList>("first"); // the commands on each LAN, in order
+    QTest::addColumn<QStringList>("second");
+    const QString m = "255.255.255.0";
+    // Interleaved, so that consecutive commands leave by different adapters; 00002 is left out.
+    const QByteArray plan = "sn,ip,mask\n00003,10.77.0.53,255.255.255.0\nB0002,10.78.0.52,255.255.0.0\n"
+                            "00001,10.77.0.51,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n";
+    QTest::newRow("Return sets the plan's devices, each on its LAN")
+        << plan << "return" << QString()
+        << QStringList { WindowNetSetText("00003", "10.77.0.53", m, "10.77.0.1"),
+               WindowNetSetText("00001", "10.77.0.51", m, "10.77.0.1") }
+        << QStringList { WindowNetSetText("B0002", "10.78.0.52", "255.255.0.0", "10.78.0.1"),
+               WindowNetSetText("B0001", "10.78.0.51", "255.255.0.0", "10.78.0.1") };
+    QTest::newRow("Escape sends nothing") << plan << "escape" << QString() << QStringList() << QStringList();
+    QTest::newRow("a mangled serial number: the others are set, the hint shown")
+        << QByteArray("sn,ip,mask\n2,10.77.0.52,255.255.255.0\nB0003,10.78.0.53,255.255.255.0\n") << "return"
+        << "2 |  | 10.77.0.52 | 255.255.255.0 | 10.77.0.1 |  | 未找到；00002 answered: a spreadsheet dropped "
+           "its "
+           "leading zeros"
+        << QStringList() << QStringList { WindowNetSetText("B0003", "10.78.0.53", m, "10.78.0.1") };
+    // 10.77.0.102 is where 00002 answers, and it stays: Return takes the notice's default.
+    QTest::newRow("a taken address: Cancel is the default and sends nothing")
+        << QByteArray("sn,ip,mask\n00001,10.77.0.102,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n")
+        << "return" << QString() << QStringList() << QStringList();
+}
+
+void TestWindowPlan::planOverTwoLans()
+{
+    if (qEnvironmentVariableIsEmpty("LAN2_NETNS"))
+        QSKIP("needs two LAN hosts; runs as tst_window_plan_lans");
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, answer);
+    QFETCH(QString, hint);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    QVERIFY2(startLans(), qPrintable(m_lans[0]->error() + m_lans[1]->error()));
+    MainWindow& window = m_fixture->window;
+    window.findChild<MyIpAddrEdit*>("NetMask")->settext(QString());
+    window.findChild<MyIpAddrEdit*>("Gateway")->settext(QString());
+    m_fixture->search();
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture->table->rowCount(), 12, 10000); // replies and announcements
+    commandsByLan(); // what the search sent
+
+    const QString path = writeFile("lans.csv", plan);
+    QStringList lines;
+    QString noticeDefault;
+    bool viewSeen = false;
+    whenShown<PlanView>([&](PlanView* view) {
+        viewSeen = true;
+        lines = viewLines(view->findChild<QTableView*>("planTable"));
+        if (answer == "return")
+            whenShown<QMessageBox>([&](QMessageBox* notice) {
+                noticeDefault = notice->defaultButton() ? notice->defaultButton()->text() : QString();
+                QTest::keyClick(notice, Qt::Key_Return);
+            });
+        QTest::keyClick(view, answer == "return" ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    openAsAPerson(path);
+    QTRY_VERIFY_WITH_TIMEOUT(viewSeen, 20000);
+    // The address check, on the link, before anything is sent.
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture->searchButton->isEnabled(), 20000);
+    if (!hint.isEmpty())
+        QVERIFY2(lines.contains(hint), qPrintable(lines.join('\n')));
+    if (QByteArray(QTest::currentDataTag()).contains("taken"))
+        QCOMPARE(noticeDefault, QString("取消"));
+    const QList<QStringList> commands = commandsByLan();
+    QCOMPARE(commands.value(0), first);
+    QCOMPARE(commands.value(1), second);
+    // Column 3 of the row set (its reply's; the announcement's keeps what it said) shows the new address.
+    for (const QString& command : first + second) {
+        const QJsonObject sent = QJsonDocument::fromJson(command.toUtf8()).object();
+        QStringList shown;
+        for (QTableWidgetItem* item :
+            m_fixture->table->findItems(sent.value("sn").toString(), Qt::MatchExactly))
+            shown << m_fixture->cell(item->row(), 3);
+        QVERIFY2(shown.contains(sent.value("ip").toString()), qPrintable(shown.join(' ')));
+    }
 }
 
 QTEST_MAIN(TestWindowPlan)
