@@ -5,6 +5,7 @@
 #include "plaintext.h"
 #include "tablefile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -28,25 +29,48 @@ ListExport::ListExport(MainWindow* window)
     connect(save, &QShortcut::activated, this, &ListExport::chooseAndExport);
 }
 
-void ListExport::chooseAndExport()
+QString ChooseTableFile(QWidget* parent, const QString& title, const QString& firstName, QString* lastPath)
 {
-    const QString workbook = tr("工作簿 (*.xlsx)");
-    const QString csv = tr("CSV 文件 (*.csv)");
-    if (lastPath.isEmpty())
-        lastPath = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-                       .filePath(QStringLiteral("devices.xlsx"));
-    QString filter = TableFileFormatOf(lastPath) == TableFileFormat::Csv ? csv : workbook;
+    const QString workbook = QCoreApplication::translate("ListExport", "工作簿 (*.xlsx)");
+    const QString csv = QCoreApplication::translate("ListExport", "CSV 文件 (*.csv)");
+    if (lastPath->isEmpty())
+        *lastPath
+            = QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(firstName);
+    QString filter = TableFileFormatOf(*lastPath) == TableFileFormat::Csv ? csv : workbook;
     QString path = QFileDialog::getSaveFileName(
-        window, tr("导出列表"), lastPath, workbook + QStringLiteral(";;") + csv, &filter);
+        parent, title, *lastPath, workbook + QStringLiteral(";;") + csv, &filter);
     if (path.isEmpty())
-        return;
+        return QString();
     // A name without one of the two suffixes gets the chosen filter's, which also decides
     // the format; "site.2024" is a name, not a format.
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("csv"))
         path += filter == csv ? QStringLiteral(".csv") : QStringLiteral(".xlsx");
-    lastPath = path;
-    exportTo(path);
+    *lastPath = path;
+    return path;
+}
+
+bool SaveTableFile(QWidget* parent, const QString& title, const QString& path, const QStringList& columns,
+    const QList<QList<OutputCell>>& rows)
+{
+    QString why;
+    if (WriteTableFile(path, TableFileFormatOf(path), columns, rows, &why))
+        return true;
+    // open(), not exec(): no event loop of its own inside whoever asked for the export.
+    auto* box = new QMessageBox(QMessageBox::Warning, title, QString(), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    SetPlainText(box,
+        QCoreApplication::translate("ListExport", "无法导出到 %1：%2")
+            .arg(QDir::toNativeSeparators(path), why));
+    box->open();
+    return false;
+}
+
+void ListExport::chooseAndExport()
+{
+    const QString path = ChooseTableFile(window, tr("导出列表"), QStringLiteral("devices.xlsx"), &lastPath);
+    if (!path.isEmpty())
+        exportTo(path);
 }
 
 bool ListExport::exportTo(const QString& path)
@@ -54,16 +78,9 @@ bool ListExport::exportTo(const QString& path)
     QList<QList<OutputCell>> rows;
     for (const ListedDevice& listed : window->listedDevices())
         rows.append(OutputCells(listed.entry));
-    QString why;
-    const QString shown = QDir::toNativeSeparators(path);
-    if (!WriteTableFile(path, TableFileFormatOf(path), OutputColumns<Entry>(), rows, &why)) {
-        // open(), not exec(): no event loop of its own inside whoever asked for the export.
-        auto* box = new QMessageBox(QMessageBox::Warning, tr("导出列表"), QString(), QMessageBox::Ok, window);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        SetPlainText(box, tr("无法导出到 %1：%2").arg(shown, why));
-        box->open();
+    if (!SaveTableFile(window, tr("导出列表"), path, OutputColumns<Entry>(), rows))
         return false;
-    }
-    SetPlainText(window->noteLabel(), tr("已导出 %n 台设备到 %1", "", rows.size()).arg(shown));
+    SetPlainText(window->noteLabel(),
+        tr("已导出 %n 台设备到 %1", "", rows.size()).arg(QDir::toNativeSeparators(path)));
     return true;
 }

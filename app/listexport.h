@@ -3,10 +3,23 @@
 // it is a plan for both programs.
 #pragma once
 
+#include "output.h"
+
 #include <QObject>
 #include <QString>
 
 class MainWindow;
+class QWidget;
+
+// Asks where to save a table, as a workbook (the default) or CSV, starting at *lastPath
+// (a name in Documents when empty) and remembering the choice there. A name without either
+// suffix gets the chosen filter's. Empty when the dialog was cancelled.
+QString ChooseTableFile(QWidget* parent, const QString& title, const QString& firstName, QString* lastPath);
+
+// Writes the table to path, in the format its suffix names; on failure a warning, modal to
+// parent, says why. The file's cells and the reason are shown as written.
+bool SaveTableFile(QWidget* parent, const QString& title, const QString& path, const QStringList& columns,
+    const QList<QList<OutputCell>>& rows);
 
 class ListExport : public QObject {
     Q_OBJECT

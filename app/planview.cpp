@@ -1,6 +1,7 @@
 #include "planview.h"
 
 #include "addressrules.h"
+#include "listexport.h"
 #include "plaintext.h"
 
 #include <QCoreApplication>
@@ -177,6 +178,15 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
     m_set->setObjectName(QStringLiteral("planSetButton"));
     m_set->setEnabled(n > 0);
     m_set->setDefault(true);
+    auto* save = new QPushButton(tr("导出…"), this);
+    save->setObjectName(QStringLiteral("planExportButton"));
+    save->setAutoDefault(false);
+    connect(save, &QPushButton::clicked, this, [this] {
+        static QString lastPath; // where the dialog opens next, for every plan
+        const QString path = ChooseTableFile(this, tr("导出计划"), QStringLiteral("plan.xlsx"), &lastPath);
+        if (!path.isEmpty())
+            exportTo(path);
+    });
     auto* cancel = new QPushButton(tr("取消"), this);
     cancel->setObjectName(QStringLiteral("planCancelButton"));
     cancel->setAutoDefault(false);
@@ -186,6 +196,7 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(summaryLabel, 1);
     buttons->addWidget(m_set);
+    buttons->addWidget(save);
     buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_table, 3);
@@ -198,4 +209,9 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
 int PlanView::toSet() const
 {
     return m_data->match.count(PlanState::Set);
+}
+
+bool PlanView::exportTo(const QString& path)
+{
+    return SaveTableFile(this, tr("导出计划"), path, PlanViewColumns(), PlanViewRows(*m_data));
 }

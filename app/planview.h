@@ -52,10 +52,10 @@ public:
     PlanView(const PlanViewData* data, QWidget* parent);
     // The rows the set button sets, in the plan's order.
     int toSet() const;
+    // This view's lines as a file; false, after a warning, when it could not be written.
+    bool exportTo(const QString& path);
 
 private:
-    void exportView();
-
     const PlanViewData* m_data;
     QTableView* m_table = nullptr;
     QTableWidget* m_others = nullptr;

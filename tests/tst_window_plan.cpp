@@ -215,6 +215,16 @@ void TestWindowPlan::planView()
             shownOthers << notInPlan->item(row, 0)->text();
         auto* set = view->findChild<QPushButton*>("planSetButton");
         button = set && set->isEnabled() ? set->text() : QString();
+        // The view as a file: a line per row of the plan, under the view's own titles.
+        auto* planView = qobject_cast<PlanView*>(view);
+        QVERIFY(planView && planView->exportTo(m_dir.filePath("view.csv")));
+        QFile file(m_dir.filePath("view.csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF")); // so that Excel reads it as UTF-8
+        const QStringList written = QString::fromUtf8(bytes).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(written.size(), lines.size() + 1);
+        QCOMPARE(written.first(), PlanViewColumns().join(','));
         QTest::keyClick(view, Qt::Key_Escape);
     }));
     QCOMPARE(title, QString("计划"));
@@ -281,7 +291,8 @@ void TestWindowPlan::openAsAPerson(const QString& path)
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         if (name) {
             // Typed once the dialog shows, as a person does: it fills its field when it opens.
-            QTest::qWaitForWindowExposed(dialog);
+            if (!QTest::qWaitForWindowExposed(dialog))
+                qWarning("the file dialog was not shown");
             QTest::qWait(100);
             QTest::keyClicks(name, path);
             // The completer's list, which comes once the folder is read, takes a Return as

@@ -318,4 +318,141 @@
         <translation>; </translation>
     </message>
 </context>
+<context>
+    <name>PlanFlow</name>
+    <message>
+        <source>按计划设置…</source>
+        <translation>Set from plan…</translation>
+    </message>
+    <message>
+        <source>打开计划</source>
+        <translation>Open plan</translation>
+    </message>
+    <message>
+        <source>计划 (*.xlsx *.ods *.csv *.txt)</source>
+        <translation>Plans (*.xlsx *.ods *.csv *.txt)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>正在读取计划 %1…</source>
+        <translation>Reading the plan %1…</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Notice</translation>
+    </message>
+    <message>
+        <source>仍然设置</source>
+        <translation>Set anyway</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>PlanView</name>
+    <message>
+        <source>设置</source>
+        <translation>set</translation>
+    </message>
+    <message>
+        <source>未找到</source>
+        <translation>not found</translation>
+    </message>
+    <message>
+        <source>未找到；%1</source>
+        <translation>not found; %1</translation>
+    </message>
+    <message>
+        <source>已找到，但不可配置</source>
+        <translation>found, but not configurable</translation>
+    </message>
+    <message>
+        <source>从多个地址应答（%1）：不设置，请自行勾选</source>
+        <translation>answered from more than one address (%1): not set, tick the row yourself</translation>
+    </message>
+    <message>
+        <source>在多个网卡上应答：不设置，请自行勾选</source>
+        <translation>answered on more than one adapter: not set, tick the row yourself</translation>
+    </message>
+    <message>
+        <source>没有子网掩码：无法设置</source>
+        <translation>no mask: cannot be set</translation>
+    </message>
+    <message>
+        <source>序列号</source>
+        <translation>Serial number</translation>
+    </message>
+    <message>
+        <source>当前地址</source>
+        <translation>Address now</translation>
+    </message>
+    <message>
+        <source>新地址</source>
+        <translation>New address</translation>
+    </message>
+    <message>
+        <source>子网掩码</source>
+        <translation>Mask</translation>
+    </message>
+    <message>
+        <source>网关地址</source>
+        <translation>Gateway</translation>
+    </message>
+    <message>
+        <source>网卡</source>
+        <translation>Adapter</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>What happens</translation>
+    </message>
+    <message>
+        <source>计划</source>
+        <translation>Plan</translation>
+    </message>
+    <message>
+        <source>搜索到、但计划中没有的设备：</source>
+        <translation>Devices found that the plan does not name:</translation>
+    </message>
+    <message>
+        <source>IP地址</source>
+        <translation>IP address</translation>
+    </message>
+    <message>
+        <source>设备名称</source>
+        <translation>Device name</translation>
+    </message>
+    <message>
+        <source>计划 %1 行：设置 %2 台，未找到 %3 台；另有 %4 台设备不在计划中</source>
+        <translation>Plan rows: %1; to set: %2; not found: %3; not in the plan: %4</translation>
+    </message>
+    <message>
+        <source>计划不是 UTF-8 文本：已按系统代码页 %1 读取</source>
+        <translation>The plan is not UTF-8 text: read in the system&apos;s code page %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>设置 %n 台设备</source>
+        <translation>
+            <numerusform>Set %n device</numerusform>
+            <numerusform>Set %n devices</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>导出计划</source>
+        <translation>Export plan</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
 </TS>
