@@ -97,6 +97,9 @@ const QList<ColumnNames>& columnNames()
         { "gateway",
             { "gateway", "gw", "defaultgateway", QStringLiteral("网关"), QStringLiteral("网关地址") },
             "gateway, gw, default gateway, 网关 or 网关地址" },
+        // A search's list names each answer's kind: an announcement repeats a device the list
+        // names by its reply, and cannot be configured.
+        { "kind", { "kind" }, "kind" },
     };
     return kNames;
 }
@@ -362,10 +365,17 @@ bool ReadPlanRecords(const QList<CsvFileRecord>& records, const QString& mask, c
     for (int r = 1; r < records.size(); ++r) {
         const CsvFileRecord& record = records.at(r);
         Assignment a;
-        if (!checkFields(record, columns, width, error) || !readRow(record, columns, defaults, &a, error))
+        if (!checkFields(record, columns, width, error))
+            return false;
+        if (record.fields.value(columns.value("kind", -1)).trimmed() == QLatin1String("announce"))
+            continue;
+        if (!readRow(record, columns, defaults, &a, error))
             return false;
         out->append(a);
     }
+    if (out->isEmpty())
+        return fail(
+            error, records.first().line, QStringLiteral("every row is of kind announce: no device to set"));
     return true;
 }
 

@@ -170,6 +170,8 @@ void TestPlan::planRefusals_data()
                                   << noColumn("ip", "ip, IP address, new IP or IP地址");
     QTest::newRow("header after blank lines, no device")
         << QByteArray("\n\nsn,ip\n\n") << m << "" << 3 << "a header row and no device";
+    QTest::newRow("announcements only") << QByteArray("kind,sn,ip\nannounce,A,10.0.0.5\n") << m << "" << 1
+                                        << "every row is of kind announce: no device to set";
     QTest::newRow("more fields than the header")
         << QByteArray("sn,ip\nA,192.168.1.20,,x\n") << m << "" << 2 << "4 fields, but the header row has 2";
     QTest::newRow("line of a record after a quoted line end")
@@ -248,6 +250,12 @@ void TestPlan::planReadsWhatPeopleWrite_data()
         << QByteArray("sn,ip,gateway\nA,10.0.0.20,\nB,10.0.0.21,10.0.0.1\n") << "10.0.0.254"
         << QStringList { "A 10.0.0.20/255.255.255.0 gw 10.0.0.254 line 2",
                "B 10.0.0.21/255.255.255.0 gw 10.0.0.1 line 3" };
+    // The window's list names every answer: a device's announcement repeats its reply.
+    QTest::newRow("a search's list: announcements left out")
+        << QByteArray("kind,name,ip,sn,id,configurable,from,interface\n"
+                      "reply,Cam,10.0.0.20,A,M1,true,,eth0\nannounce,,10.0.0.5,A,M1,false,,eth0\n"
+                      "announce,,10.0.0.6,B,M1,false,,eth0\n")
+        << "" << QStringList { "A 10.0.0.20/255.255.255.0 gw 10.0.0.1 line 2" };
 }
 
 void TestPlan::planReadsWhatPeopleWrite()

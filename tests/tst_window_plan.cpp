@@ -2,11 +2,14 @@
 // table, the notices for files that are no plan, and, on two LANs with devsim, the frames a
 // plan sends as a person drives it.
 #include "adapters.h"
+#include "calc.h"
+#include "csvreader.h"
 #include "devicesearchfixture.h"
 #include "devsimprocess.h"
 #include "groupmembership.h"
 #include "myipaddredit.h"
 #include "netsettext.h"
+#include "output.h"
 #include "planflow.h"
 #include "planview.h"
 #include "protocol.h"
@@ -81,14 +84,17 @@ private slots:
     void planView();
     void planRefused_data();
     void planRefused();
-    // On two LANs: devsim's devices 00001... on the first, B0001... on the second.
+    // On two LANs: devsim's devices 0012345, 00002, 00003 on the first, B0001... on the second.
     void planOverTwoLans_data();
     void planOverTwoLans();
+    void roundTripThroughCalc();
 
 private:
     bool startLans();
-    // Ctrl+O, the path typed into the file dialog and Return, as a person opens a plan.
-    void openAsAPerson(const QString& path);
+    // The keys, then the path typed into the file dialog and Return, as a person does.
+    void fileByKeys(int key, const QString& path);
+    // Searches both LANs; the commands of the search are taken.
+    void searchLans();
     // The set-network commands each LAN's devsim received since the last call, up to a marker
     // sent on each adapter now.
     QList<QStringList> commandsByLan();
@@ -280,12 +286,15 @@ bool TestWindowPlan::startLans()
         return true;
     m_lans[0] = std::make_unique<DevsimProcess>(DevsimProcess::LanHost);
     m_lans[1] = std::make_unique<DevsimProcess>(DevsimProcess::SecondLanHost);
-    // Digits with leading zeros on the first, as spreadsheets mangle them.
-    return m_lans[0]->start({ "--count", "3", "--sn-prefix", "0", "--base-ip", "10.77.0.100" })
+    // Digits with leading zeros on the first, as spreadsheets mangle them, and a name that
+    // a spreadsheet would run as a formula.
+    const QString identities = writeFile("identities.json",
+        R"([{"sn":"0012345","name":"=1+1"},{"sn":"00002","name":"two"},{"sn":"00003","name":"three"}])");
+    return m_lans[0]->start({ "--count", "3", "--identities", identities, "--base-ip", "10.77.0.100" })
         && m_lans[1]->start({ "--count", "3", "--sn-prefix", "B", "--base-ip", "10.78.0.100" });
 }
 
-void TestWindowPlan::openAsAPerson(const QString& path)
+void TestWindowPlan::fileByKeys(int key, const QString& path)
 {
     whenShown<QFileDialog>([path](QFileDialog* dialog) {
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -313,7 +322,18 @@ void TestWindowPlan::openAsAPerson(const QString& path)
     // A window's shortcut reaches only the active window, as a person's keys do.
     m_fixture->window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&m_fixture->window));
-    QTest::keyClick(&m_fixture->window, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(&m_fixture->window, Qt::Key(key), Qt::ControlModifier);
+}
+
+void TestWindowPlan::searchLans()
+{
+    QVERIFY2(startLans(), qPrintable(m_lans[0]->error() + m_lans[1]->error()));
+    MainWindow& window = m_fixture->window;
+    window.findChild<MyIpAddrEdit*>("NetMask")->settext(QString());
+    window.findChild<MyIpAddrEdit*>("Gateway")->settext(QString());
+    m_fixture->search();
+    QTRY_COMPARE_WITH_TIMEOUT(m_fixture->table->rowCount(), 12, 10000); // replies and announcements
+    commandsByLan(); // what the search sent
 }
 
 QList<QStringList> TestWindowPlan::commandsByLan()
@@ -359,11 +379,11 @@ void TestWindowPlan::planOverTwoLans_data()
     const QString m = "255.255.255.0";
     // Interleaved, so that consecutive commands leave by different adapters; 00002 is left out.
     const QByteArray plan = "sn,ip,mask\n00003,10.77.0.53,255.255.255.0\nB0002,10.78.0.52,255.255.0.0\n"
-                            "00001,10.77.0.51,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n";
+                            "0012345,10.77.0.51,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n";
     QTest::newRow("Return sets the plan's devices, each on its LAN")
         << plan << "return" << QString()
         << QStringList { WindowNetSetText("00003", "10.77.0.53", m, "10.77.0.1"),
-               WindowNetSetText("00001", "10.77.0.51", m, "10.77.0.1") }
+               WindowNetSetText("0012345", "10.77.0.51", m, "10.77.0.1") }
         << QStringList { WindowNetSetText("B0002", "10.78.0.52", "255.255.0.0", "10.78.0.1"),
                WindowNetSetText("B0001", "10.78.0.51", "255.255.0.0", "10.78.0.1") };
     QTest::newRow("Escape sends nothing") << plan << "escape" << QString() << QStringList() << QStringList();
@@ -375,7 +395,7 @@ void TestWindowPlan::planOverTwoLans_data()
         << QStringList() << QStringList { WindowNetSetText("B0003", "10.78.0.53", m, "10.78.0.1") };
     // 10.77.0.102 is where 00002 answers, and it stays: Return takes the notice's default.
     QTest::newRow("a taken address: Cancel is the default and sends nothing")
-        << QByteArray("sn,ip,mask\n00001,10.77.0.102,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n")
+        << QByteArray("sn,ip,mask\n0012345,10.77.0.102,255.255.255.0\nB0001,10.78.0.51,255.255.0.0\n")
         << "return" << QString() << QStringList() << QStringList();
 }
 
@@ -388,14 +408,9 @@ void TestWindowPlan::planOverTwoLans()
     QFETCH(QString, hint);
     QFETCH(QStringList, first);
     QFETCH(QStringList, second);
-    QVERIFY2(startLans(), qPrintable(m_lans[0]->error() + m_lans[1]->error()));
-    MainWindow& window = m_fixture->window;
-    window.findChild<MyIpAddrEdit*>("NetMask")->settext(QString());
-    window.findChild<MyIpAddrEdit*>("Gateway")->settext(QString());
-    m_fixture->search();
-    QTRY_COMPARE_WITH_TIMEOUT(m_fixture->table->rowCount(), 12, 10000); // replies and announcements
-    commandsByLan(); // what the search sent
-
+    searchLans();
+    if (QTest::currentTestFailed())
+        return;
     const QString path = writeFile("lans.csv", plan);
     QStringList lines;
     QString noticeDefault;
@@ -410,7 +425,7 @@ void TestWindowPlan::planOverTwoLans()
             });
         QTest::keyClick(view, answer == "return" ? Qt::Key_Return : Qt::Key_Escape);
     });
-    openAsAPerson(path);
+    fileByKeys(Qt::Key_O, path);
     QTRY_VERIFY_WITH_TIMEOUT(viewSeen, 20000);
     // The address check, on the link, before anything is sent.
     QTRY_VERIFY_WITH_TIMEOUT(m_fixture->searchButton->isEnabled(), 20000);
@@ -430,6 +445,86 @@ void TestWindowPlan::planOverTwoLans()
             shown << m_fixture->cell(item->row(), 3);
         QVERIFY2(shown.contains(sent.value("ip").toString()), qPrintable(shown.join(' ')));
     }
+}
+
+// Ctrl+S to a workbook that Calc reads with every text exact; its ip column edited and saved
+// by Calc as a workbook; Ctrl+O, Return: the plan's devices get their frames, each on its
+// LAN, in the plan's order, and the device left out gets nothing.
+void TestWindowPlan::roundTripThroughCalc()
+{
+    if (qEnvironmentVariableIsEmpty("LAN2_NETNS"))
+        QSKIP("needs two LAN hosts; runs as tst_window_plan_lans");
+    searchLans();
+    if (QTest::currentTestFailed())
+        return;
+    QDir(m_dir.path()).mkpath("trip");
+    const QString list = m_dir.filePath("trip/list.xlsx");
+    fileByKeys(Qt::Key_S, list);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(list), 20000);
+
+    QByteArray said;
+    const QString profile = m_dir.filePath("profile");
+    QVERIFY2(RunCalc(profile, { "--convert-to", "csv:Text - txt - csv (StarCalc):" + CalcCsvOptions() }, list,
+                 &said),
+        said.constData());
+    QVector<QStringList> records;
+    const QString text = CalcCsv(m_dir.filePath("trip/list.csv"));
+    QVERIFY2(ReadCsv(text, &records), qPrintable(text));
+    QCOMPARE(records.value(0), OutputColumns<Entry>());
+    const int name = 1, ip = 2, sn = 3;
+    const auto named = std::find_if(records.begin(), records.end(),
+        [&](const QStringList& r) { return r.value(sn) == "0012345" && r.value(name) == "=1+1"; });
+    QVERIFY2(named != records.end(), qPrintable(text));
+
+    // A person gives each device of both LANs a new address, in the list's order, and
+    // deletes the rows of 00002.
+    QStringList first, second;
+    QString edited = OutputColumns<Entry>().join(',') + "\r\n";
+    for (int r = 1; r < records.size(); ++r) {
+        QStringList cells = records.at(r);
+        if (cells.value(sn) == "00002")
+            continue;
+        const bool onFirst = cells.value(ip).startsWith("10.77.");
+        // Fixed new addresses: an earlier test may have moved the devices already.
+        const QString address = cells.value(ip).section('.', 0, 2) + '.' + QString::number(150 + r);
+        if (cells.value(0) == "reply")
+            (onFirst ? first : second) << WindowNetSetText(
+                cells.value(sn), address, "255.255.255.0", address.section('.', 0, 2) + ".1");
+        cells[ip] = address;
+        for (QString& cell : cells)
+            cell = '"' + cell.replace('"', "\"\"") + '"';
+        edited += cells.join(',') + "\r\n";
+    }
+    QDir(m_dir.path()).mkpath("edited");
+    const QString csv = writeFile("edited/plan.csv", edited.toUtf8());
+    QStringList textColumns;
+    for (int c = 1; c <= OutputColumns<Entry>().size(); ++c)
+        textColumns << QStringLiteral("%1/2").arg(c);
+    QVERIFY2(
+        RunCalc(profile,
+            { "--infilter=CSV:" + CalcCsvOptions() + "," + textColumns.join('/'), "--convert-to", "xlsx" },
+            csv, &said),
+        said.constData());
+    const QString plan = m_dir.filePath("edited/plan.xlsx");
+    QVERIFY2(QFile::exists(plan), said.constData());
+
+    MainWindow& window = m_fixture->window;
+    window.findChild<MyIpAddrEdit*>("NetMask")->settext("255.255.255.0");
+    bool viewSeen = false;
+    fileByKeys(Qt::Key_O, plan); // the file dialog is answered within
+    QString refused;
+    // Then the view, or a notice that says why not.
+    whenShown<QDialog>([&](QDialog* dialog) {
+        viewSeen = qobject_cast<PlanView*>(dialog);
+        if (auto* box = qobject_cast<QMessageBox*>(dialog))
+            refused = box->text();
+        QTest::keyClick(dialog, viewSeen ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    QTRY_VERIFY2_WITH_TIMEOUT(viewSeen, qPrintable(refused), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture->searchButton->isEnabled(), 20000);
+    const QList<QStringList> commands = commandsByLan();
+    QCOMPARE(commands.value(0), first);
+    QCOMPARE(commands.value(1), second);
 }
 
 QTEST_MAIN(TestWindowPlan)

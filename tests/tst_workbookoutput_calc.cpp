@@ -1,6 +1,7 @@
 // A real spreadsheet opens the workbook: LibreOffice Calc, headless, saves it as CSV, and
 // every text comes back as it was written, never a number or a formula's result. A list as
 // the window exports it, its ip column edited, comes back from Calc as a plan.
+#include "calc.h"
 #include "csvreader.h"
 #include "hostileentries.h"
 #include "output.h"
@@ -20,8 +21,6 @@ private slots:
 private:
     // Runs Calc on path with these options; false with what it said.
     bool calc(const QStringList& options, const QString& path, QByteArray* said);
-    // What Calc saved as CSV, its records ended with CRLF for the strict reader.
-    QString calcCsv(const QString& path);
 
     QTemporaryDir m_dir;
 };
@@ -37,7 +36,7 @@ void TestWorkbookOutputCalc::calcKeepsEveryText()
     QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
         said.constData());
     QVector<QStringList> records;
-    const QString text = calcCsv(m_dir.filePath("devices.csv"));
+    const QString text = CalcCsv(m_dir.filePath("devices.csv"));
     QVERIFY2(ReadCsv(text, &records), qPrintable(text));
 
     QCOMPARE(records.size(), entries.size() + 1);
@@ -52,37 +51,7 @@ void TestWorkbookOutputCalc::calcKeepsEveryText()
 
 bool TestWorkbookOutputCalc::calc(const QStringList& options, const QString& path, QByteArray* said)
 {
-    QProcess calc;
-    calc.setProcessChannelMode(QProcess::MergedChannels);
-    // A profile of its own, so that neither a user's nor another run's is touched.
-    calc.start("soffice",
-        QStringList { "-env:UserInstallation=" + QUrl::fromLocalFile(m_dir.filePath("profile")).toString(),
-            "--headless" }
-            + options + QStringList { "--outdir", QFileInfo(path).absolutePath(), path });
-    if (!calc.waitForStarted(30000)) {
-        *said = "soffice not found (tools/install-deps installs it)";
-        return false;
-    }
-    // The first start makes the profile, which takes a while on a busy machine.
-    const bool done
-        = calc.waitForFinished(240000) && calc.exitStatus() == QProcess::NormalExit && calc.exitCode() == 0;
-    *said = calc.readAll();
-    return done;
-}
-
-QString TestWorkbookOutputCalc::calcCsv(const QString& path)
-{
-    QFile saved(path);
-    if (!saved.open(QIODevice::ReadOnly))
-        return QStringLiteral("Calc saved no %1").arg(path);
-    // Calc ends its records with LF alone; the strict reader wants CRLF between them.
-    QString text;
-    bool quoted = false;
-    for (const QChar c : QString::fromUtf8(saved.readAll())) {
-        quoted ^= c == QLatin1Char('"');
-        text += !quoted && c == QLatin1Char('\n') ? QStringLiteral("\r\n") : QString(c);
-    }
-    return text;
+    return RunCalc(m_dir.filePath("profile"), options, path, said);
 }
 
 // The window's export opened by Calc, every text exact; its ip column edited and saved by
@@ -105,7 +74,7 @@ void TestWorkbookOutputCalc::calcMakesAPlanOfAnExportedList()
     QByteArray said;
     QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
         said.constData());
-    QString text = calcCsv(m_dir.filePath("list/list.csv"));
+    QString text = CalcCsv(m_dir.filePath("list/list.csv"));
     QVector<QStringList> records;
     QVERIFY2(ReadCsv(text, &records), qPrintable(text));
     QCOMPARE(records.size(), rows.size() + 1);
