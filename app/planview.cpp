@@ -127,7 +127,8 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
     , m_data(data)
 {
     setWindowTitle(tr("计划"));
-    resize(1000, 600);
+    // Wide enough for a not-found row's hint in full, the longest state most plans show.
+    resize(1200, 600);
 
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("planTable"));
@@ -138,7 +139,7 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(24);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = { 160, 110, 110, 110, 110, 120 };
+    const int widths[] = { 140, 110, 110, 110, 110, 90 };
     for (int column = 0; column < int(std::size(widths)); ++column)
         m_table->setColumnWidth(column, widths[column]);
 
