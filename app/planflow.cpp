@@ -5,8 +5,8 @@
 #include "plaintext.h"
 
 #include <QFileDialog>
-#include <QLabel>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>

@@ -28,6 +28,8 @@ namespace {
 QByteArray reply(const QString& row)
 {
     const QStringList f = row.split(' ');
+    if (f.value(2) == "@")
+        return QStringLiteral("%1@%2@0001").arg(f[1], f[0]).toUtf8();
     return QStringLiteral(R"({"name":"<b>%1</b>","ip":"%2","sn":"%1"%3})")
         .arg(f[0], f[1], f.value(2) == "-" ? QString() : QStringLiteral(R"(,"libver":"1")"))
         .toUtf8();
@@ -155,11 +157,11 @@ void TestWindowPlan::planView_data()
     QTest::addColumn<QByteArray>("plan");
     QTest::addColumn<QString>("mask"); // the form's
     QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QStringList>("others"); // serial numbers not in the plan
+    QTest::addColumn<QStringList>("others"); // serial number and name of those not in the plan
     QTest::addColumn<QString>("setButton"); // empty: disabled
 
     const QStringList table { "A1 10.0.0.2", "0012345 10.0.0.3", "A3 10.0.0.4 -", "A4 10.0.0.5",
-        "A4 10.0.0.6", "A5 10.0.0.7", "A6 10.0.0.8" };
+        "A4 10.0.0.6", "A5 10.0.0.7", "A6 10.0.0.8 @", "A6 10.0.0.8" };
     QTest::newRow("every state")
         << table
         << QByteArray("sn,ip,mask,gateway\n"
@@ -180,16 +182,19 @@ void TestWindowPlan::planView_data()
                "A5 | 10.0.0.7 | 10.0.1.7 |  | 10.0.1.254 |  | 没有子网掩码：无法设置",
                "ZZ |  | 10.0.1.9 | 255.255.0.0 | 10.0.1.1 |  | 未找到",
            }
-        << QStringList { "0012345", "A6" } << "设置 1 台设备";
+        << QStringList { "0012345 <b>0012345</b>", "A6 <b>A6</b>" } << "设置 1 台设备";
     QTest::newRow("the form's mask and gateway fill the empty cells")
         << table << QByteArray("sn,ip,mask\nA5,10.0.1.7,\nA6,10.0.1.8,255.255.0.0\n") << "255.255.255.128"
         << QStringList { "A5 | 10.0.0.7 | 10.0.1.7 | 255.255.255.128 | 10.0.1.1 |  | 设置",
                "A6 | 10.0.0.8 | 10.0.1.8 | 255.255.0.0 | 10.0.1.1 |  | 设置" }
-        << QStringList { "A1", "0012345", "A3", "A4" } << "设置 2 台设备";
+        << QStringList { "A1 <b>A1</b>", "0012345 <b>0012345</b>", "A3 <b>A3</b>", "A4 <b>A4</b>" }
+        << "设置 2 台设备";
     QTest::newRow("nothing to set")
         << table << QByteArray("sn,ip,mask\nQ,10.0.1.7,255.255.255.0\n") << QString()
         << QStringList { "Q |  | 10.0.1.7 | 255.255.255.0 | 10.0.1.1 |  | 未找到" }
-        << QStringList { "A1", "0012345", "A3", "A4", "A5", "A6" } << QString();
+        << QStringList { "A1 <b>A1</b>", "0012345 <b>0012345</b>", "A3 <b>A3</b>", "A4 <b>A4</b>",
+               "A5 <b>A5</b>", "A6 <b>A6</b>" }
+        << QString();
 }
 
 void TestWindowPlan::planView()
@@ -218,7 +223,7 @@ void TestWindowPlan::planView()
         shown = viewLines(view->findChild<QTableView*>("planTable"));
         auto* notInPlan = view->findChild<QTableWidget*>("notInPlanTable");
         for (int row = 0; notInPlan && row < notInPlan->rowCount(); ++row)
-            shownOthers << notInPlan->item(row, 0)->text();
+            shownOthers << notInPlan->item(row, 0)->text() + ' ' + notInPlan->item(row, 2)->text();
         auto* set = view->findChild<QPushButton*>("planSetButton");
         button = set && set->isEnabled() ? set->text() : QString();
         // The view as a file: a line per row of the plan, under the view's own titles.
