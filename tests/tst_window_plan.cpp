@@ -253,6 +253,11 @@ void TestWindowPlan::planRefused_data()
                                      << ":2: ip '10.0.0.300' is not a plain dotted IPv4 address";
     QTest::newRow("no sn column") << QByteArray("name,ip\nA1,10.0.0.3\n") << "head.csv"
                                   << ":1: no sn column";
+#ifndef _WIN32
+    // On Windows such a file is read in the system's code page.
+    QTest::newRow("not UTF-8") << QByteArray("sn,ip,mask\n\xC9\xE8,10.0.0.3,255.255.255.0\n") << "gbk.csv"
+                               << ":2: not UTF-8 text";
+#endif
     // Billions of cells in a few bytes: refused within seconds, and the window goes on.
     QTest::newRow("hostile workbook") << OdsOf("<table:table-row>" + odsCell("sn") + odsCell("ip")
         + "</table:table-row><table:table-row table:number-rows-repeated=\"1000000\">"
