@@ -1,9 +1,10 @@
 // The command line's output of any datagram, read as a reply and as an announcement: each
-// accepted answer must read back from CSV and JSON to the same fields, and the table must
-// never carry a control character to the terminal.
+// accepted answer must read back from CSV (its formula guard taken off) and JSON to the same fields, and the
+// table must never carry a control character to the terminal.
 #include "fuzztarget.h"
 
 #include "csvreader.h"
+#include "csvrecords.h"
 #include "devicefields.h"
 #include "output.h"
 
@@ -21,7 +22,10 @@ void checkEntry(const DeviceFields& device)
 
     QVector<QStringList> records;
     FUZZ_CHECK(ReadCsv(CsvHeader() + CsvRecord(entry), &records));
-    FUZZ_CHECK(records.size() == 2 && records.at(1) == expected);
+    FUZZ_CHECK(records.size() == 2 && records.at(1).size() == expected.size());
+    // A cell a spreadsheet would run as a formula is written after an apostrophe.
+    for (int i = 0; i < expected.size(); ++i)
+        FUZZ_CHECK(WithoutFormulaGuard(records.at(1).at(i)) == expected.at(i));
 
     const QByteArray line = JsonLine(entry);
     FUZZ_CHECK(line.endsWith('\n') && line.count('\n') == 1);
