@@ -5,6 +5,7 @@
 #include "plaintext.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
@@ -47,10 +48,12 @@ void PlanFlow::choosePlan()
 {
     if (m_reader || m_check || m_window->busy())
         return;
-    const QString path = QFileDialog::getOpenFileName(m_window, tr("打开计划"), QString(),
+    const QString path = QFileDialog::getOpenFileName(m_window, tr("打开计划"), m_folder,
         tr("计划 (*.xlsx *.ods *.csv *.txt)") + QStringLiteral(";;") + tr("所有文件 (*)"));
-    if (!path.isEmpty())
-        openPlan(path);
+    if (path.isEmpty())
+        return;
+    m_folder = QFileInfo(path).absolutePath(); // the next plan is likely beside this one
+    openPlan(path);
 }
 
 void PlanFlow::openPlan(const QString& path)

@@ -38,6 +38,7 @@ private:
 
     MainWindow* m_window;
     QPushButton* m_button = nullptr;
+    QString m_folder; // where the dialog opens: the last plan's, else the working folder
     QThread* m_reader = nullptr;
     std::shared_ptr<Read> m_read;
     // The rows being checked, with their settings, until the check's verdicts come.
