@@ -35,24 +35,24 @@ QByteArray reply(const QString& row)
         .toUtf8();
 }
 
+// Watches for a modal widget while it lives, so that no watch of one case answers another's.
+using Watch = std::unique_ptr<QTimer>;
+
 // Calls look with the next modal widget of type T once it is shown, as a person answers it.
-template <typename T> void whenShown(std::function<void(T*)> look)
+template <typename T> Watch whenShown(std::function<void(T*)> look)
 {
-    auto* timer = new QTimer;
-    timer->setInterval(20);
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(timer, &QTimer::timeout, [timer, look, clock] {
+    auto timer = std::make_unique<QTimer>();
+    QTimer* watch = timer.get();
+    watch->setInterval(20);
+    QObject::connect(watch, &QTimer::timeout, watch, [watch, look] {
         if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget());
             widget && widget->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
+            watch->stop();
             look(widget);
-        } else if (clock.elapsed() > 20000) {
-            timer->deleteLater();
         }
     });
-    timer->start();
+    watch->start();
+    return timer;
 }
 
 QByteArray odsCell(const QByteArray& text)
@@ -140,7 +140,7 @@ QString TestWindowPlan::writeFile(const QString& name, const QByteArray& bytes)
 bool TestWindowPlan::open(const QString& path, std::function<void(QDialog*)> look)
 {
     bool seen = false;
-    whenShown<QDialog>([&](QDialog* dialog) {
+    const Watch watch = whenShown<QDialog>([&](QDialog* dialog) {
         seen = true;
         look(dialog);
         if (dialog->isVisible())
@@ -306,7 +306,7 @@ bool TestWindowPlan::startLans()
 
 void TestWindowPlan::fileByKeys(int key, const QString& path)
 {
-    whenShown<QFileDialog>([path](QFileDialog* dialog) {
+    const Watch watch = whenShown<QFileDialog>([path](QFileDialog* dialog) {
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         if (name) {
             // Typed once the dialog shows, as a person does: it fills its field when it opens.
@@ -425,11 +425,12 @@ void TestWindowPlan::planOverTwoLans()
     QStringList lines;
     QString noticeDefault;
     bool viewSeen = false;
-    whenShown<PlanView>([&](PlanView* view) {
+    Watch noticeWatch;
+    const Watch viewWatch = whenShown<PlanView>([&](PlanView* view) {
         viewSeen = true;
         lines = viewLines(view->findChild<QTableView*>("planTable"));
         if (answer == "return")
-            whenShown<QMessageBox>([&](QMessageBox* notice) {
+            noticeWatch = whenShown<QMessageBox>([&](QMessageBox* notice) {
                 noticeDefault = notice->defaultButton() ? notice->defaultButton()->text() : QString();
                 QTest::keyClick(notice, Qt::Key_Return);
             });
@@ -524,7 +525,7 @@ void TestWindowPlan::roundTripThroughCalc()
     fileByKeys(Qt::Key_O, plan); // the file dialog is answered within
     QString refused;
     // Then the view, or a notice that says why not.
-    whenShown<QDialog>([&](QDialog* dialog) {
+    const Watch watch = whenShown<QDialog>([&](QDialog* dialog) {
         viewSeen = qobject_cast<PlanView*>(dialog);
         if (auto* box = qobject_cast<QMessageBox*>(dialog))
             refused = box->text();
