@@ -97,7 +97,8 @@ void PlanFlow::planRead()
     if (!read->ok) {
         // The companion's words: "file:row: reason", or the file and the reason.
         notice(read->error.line > 0
-                ? QStringLiteral("%1:%2: %3").arg(read->path).arg(read->error.line).arg(read->error.text)
+                ? QStringLiteral("%1:%2: %3")
+                      .arg(read->path, QString::number(read->error.line), read->error.text)
                 : read->error.text);
         return;
     }

@@ -62,9 +62,11 @@ void RemoveFile(const QString& path)
 FILE* CreateBeside(const QString& final, QString* beside)
 {
     for (int tries = 0; tries < 100; ++tries) {
-        *beside = QStringLiteral("%1.%2.part")
-                      .arg(final)
-                      .arg(QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'));
+        // Joined, not formatted: a "%1" in the file's name is part of the name.
+        *beside = final + QLatin1Char('.')
+            + QStringLiteral("%1").arg(
+                QRandomGenerator::global()->bounded(0x1000000), 6, 16, QLatin1Char('0'))
+            + QStringLiteral(".part");
 #ifdef _WIN32
         const int fd = _wopen(reinterpret_cast<const wchar_t*>(beside->utf16()),
             _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);

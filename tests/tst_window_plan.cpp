@@ -249,7 +249,8 @@ void TestWindowPlan::planRefused_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("notice"); // after the file's name
-    QTest::newRow("a row's address") << QByteArray("sn,ip,mask\nA1,10.0.0.300,255.255.255.0\n") << "row.csv"
+    QTest::newRow("a row's address") << QByteArray("sn,ip,mask\nA1,10.0.0.300,255.255.255.0\n")
+                                     << "row %2 %1.csv"
                                      << ":2: ip '10.0.0.300' is not a plain dotted IPv4 address";
     QTest::newRow("no sn column") << QByteArray("name,ip\nA1,10.0.0.3\n") << "head.csv"
                                   << ":1: no sn column";

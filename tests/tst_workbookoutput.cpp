@@ -142,6 +142,7 @@ void TestWorkbookOutput::tableFilesReplaceTheOldOne_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("workbook") << "list.xlsx";
     QTest::newRow("CSV") << "list.csv";
+    QTest::newRow("a name that looks like a format") << "list %1 %2.csv";
 }
 
 // Every text exact (CSV: a guarded formula, a byte-order mark and CRLF), in place of the
