@@ -134,12 +134,13 @@ MainWindow::MainWindow(QWidget* parent)
 
     resize(1250, 613);
     setFixedSize(width(), height());
-    new ListExport(this); // Ctrl+S and a button in the form's column
 
     openGroupSocket();
     refreshAdapters(); // before the channel opens, so that it joins on each of them
     portStatus->setReplyPortOpen(ServiceInit(0, ProgramSenderId, DiscoverCallback) == 0);
-    new PlanFlow(this); // its button and Ctrl+O
+    // Beside the form, each with its button in the form's column and its shortcut.
+    new ListExport(this); // Ctrl+S
+    new PlanFlow(this); // Ctrl+O
 }
 
 std::vector<GroupAdapter> MainWindow::refreshAdapters(QList<SearchedAdapter>* searched)
@@ -163,11 +164,6 @@ void MainWindow::showTally()
     SetPlainToolTip(foundStatus, tally.foundToolTip());
     SetPlainText(setStatus, tally.setText());
     SetPlainToolTip(setStatus, tally.setToolTip());
-}
-
-QTableWidget* MainWindow::deviceTable() const
-{
-    return ui->tableWidget;
 }
 
 QWidget* MainWindow::formColumn() const

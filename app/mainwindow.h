@@ -36,7 +36,6 @@ struct RowSettings {
 class AddressCheckThread;
 class PortNotice;
 class QLabel;
-class QTableWidget;
 class QTimer;
 struct AddressVerdict;
 struct BatchCheck;
@@ -60,7 +59,6 @@ public:
     PortNotice* portNotice() const { return portStatus; }
     // Row k of the table was made from the k-th.
     const QList<ListedDevice>& listedDevices() const { return listed; }
-    QTableWidget* deviceTable() const;
     // Where the window's own notes go: the free space of the form's column, and the
     // status line's note of the last set.
     QWidget* formColumn() const;

@@ -41,21 +41,6 @@ QString cellText(const PlanViewData& data, int row, int column)
     }
     return QString();
 }
-
-// What the view says of a device the plan does not name: its first reply where it sent one,
-// since an announcement that came first names no device.
-const Entry& described(const PlanViewData& data, int first)
-{
-    const Entry& entry = data.listed.at(first).entry;
-    const std::optional<QString>& serial = entry.device.sn;
-    if (entry.device.kind == AnswerKind::Reply || !serial || serial->isEmpty())
-        return entry;
-    for (const ListedDevice& d : data.listed) {
-        if (d.entry.device.kind == AnswerKind::Reply && d.entry.device.sn == serial)
-            return d.entry;
-    }
-    return entry;
-}
 }
 
 QString PlanStateText(const PlanLine& line)
@@ -170,7 +155,7 @@ PlanView::PlanView(const PlanViewData* data, QWidget* parent)
     m_others->setColumnWidth(1, 110);
     m_others->setColumnWidth(2, 300);
     for (int k = 0; k < data->match.notInPlan.size(); ++k) {
-        const Entry& e = described(*data, data->match.notInPlan.at(k));
+        const Entry& e = data->listed.at(data->match.notInPlan.at(k)).entry;
         const QString texts[] = { e.device.sn.value_or(QString()), e.device.ip.value_or(QString()),
             e.device.name.value_or(QString()), e.interfaceName };
         for (int column = 0; column < 4; ++column)

@@ -27,13 +27,23 @@ PlanMatch MatchPlan(const QList<Assignment>& plan, const QList<FoundAnswer>& fou
         answers << i;
     }
 
+    // What describes a device: its first reply, else (an announcement names no device) its
+    // first answer.
+    const auto describing = [&](const QList<int>& answers) {
+        for (int i : answers) {
+            if (found.at(i).reply)
+                return i;
+        }
+        return answers.isEmpty() ? -1 : answers.first();
+    };
+
     PlanMatch match;
     QSet<QString> named;
     for (const Assignment& a : plan) {
         named.insert(a.sn);
         PlanLine line;
         const QList<int> answers = answersOf.value(a.sn);
-        line.first = answers.isEmpty() ? -1 : answers.first();
+        line.first = describing(answers);
         QSet<QString> addresses;
         QSet<int> adapters;
         for (int i : answers) {
@@ -64,13 +74,12 @@ PlanMatch MatchPlan(const QList<Assignment>& plan, const QList<FoundAnswer>& fou
         match.lines.append(line);
     }
 
-    QSet<QString> listed;
     for (int i = 0; i < found.size(); ++i) {
         const QString& serial = found.at(i).serial;
-        if (serial.isEmpty() || (!named.contains(serial) && !listed.contains(serial))) {
+        if (serial.isEmpty())
             match.notInPlan << i;
-            listed.insert(serial);
-        }
+        else if (!named.contains(serial) && answersOf.value(serial).first() == i)
+            match.notInPlan << describing(answersOf.value(serial));
     }
     return match;
 }

@@ -29,14 +29,14 @@ enum class PlanState {
 struct PlanLine {
     PlanState state = PlanState::NotFound;
     int found = -1; // the first configurable reply of its serial number: where to send
-    int first = -1; // the first answer of its serial number, whatever it was
+    int first = -1; // what describes the device: its first reply, else its first answer
     QStringList addresses; // TwoAddresses: every one, sorted
     QString hint; // NotFound: the serial number as a spreadsheet may have changed it
 };
 
 struct PlanMatch {
     QList<PlanLine> lines; // one per row of the plan, in its order
-    // The first answer of each device the plan does not name (an answer without a serial
+    // What describes each device the plan does not name, as PlanLine::first (an answer without a serial
     // number counts on its own), in the order found.
     QList<int> notInPlan;
     int count(PlanState state) const;

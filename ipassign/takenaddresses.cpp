@@ -74,6 +74,14 @@ QString reasonText(UncheckedReason reason, int count, int minutes)
 }
 }
 
+namespace {
+// Where a row's device answers from: its IP cell, where that is an address.
+bool heardAddress(const ListedRow& listed, uint32_t* address)
+{
+    return !listed.ip.isNull() && DottedAddressProblem(listed.ip, address).isEmpty();
+}
+}
+
 BatchCheck PrepareBatchCheck(
     const QList<ListedRow>& table, uint32_t start, uint32_t end, const QSet<uint32_t>& own)
 {
@@ -89,7 +97,7 @@ BatchCheck PrepareBatchCheck(
     for (int row = 0; row < table.size(); ++row) {
         const ListedRow& listed = table.at(row);
         uint32_t address = 0;
-        const bool heard = !listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty();
+        const bool heard = heardAddress(listed, &address);
         if (heard)
             batch.input.heard.append({ listed.serial, address, listed.adapter });
         if (!listed.ticked)
@@ -120,7 +128,7 @@ BatchCheck PreparePlanCheck(const QList<ListedRow>& table, const QList<QPair<int
     for (int row = 0; row < table.size(); ++row) {
         const ListedRow& listed = table.at(row);
         uint32_t address = 0;
-        if (!listed.ip.isNull() && DottedAddressProblem(listed.ip, &address).isEmpty()) {
+        if (heardAddress(listed, &address)) {
             batch.input.heard.append({ listed.serial, address, listed.adapter });
             heardAt.insert(row, address);
         }

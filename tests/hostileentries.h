@@ -4,9 +4,25 @@
 #pragma once
 
 #include "entry.h"
+#include "output.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVector>
+
+// The texts of rows of cells, as a file read back gives them: the header's columns first.
+inline QVector<QStringList> WrittenTexts(const QStringList& columns, const QList<QList<OutputCell>>& rows)
+{
+    QVector<QStringList> texts { columns };
+    for (const QList<OutputCell>& row : rows) {
+        QStringList line;
+        for (const OutputCell& cell : row)
+            line << cell.text;
+        texts << line;
+    }
+    return texts;
+}
 
 inline Entry WorkbookEntry(const QString& name, const QString& sn, const QString& id)
 {

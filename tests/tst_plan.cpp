@@ -476,6 +476,9 @@ void TestPlan::checkAgainstSearch_data()
     QTest::newRow("new address held outside the plan")
         << ab << plain + QList<Entry> { answer("X", "192.168.1.21", true), answer("X", "192.168.1.21", true) }
         << "set set;2" << QStringList();
+    QTest::newRow("a device outside the plan is described by its reply, not its announcement")
+        << ab << plain + QList<Entry> { answer("X", "10.0.0.8", false), answer("X", "10.0.0.8", true) }
+        << "set set;3" << QStringList();
     // Only a hint: the device that answered with the zeros is not in the plan and gets nothing.
     QTest::newRow("leading zeros dropped")
         << QStringList { "12345", "B" }

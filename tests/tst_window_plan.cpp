@@ -189,9 +189,10 @@ void TestWindowPlan::planView_data()
                "A6 | 10.0.0.8 | 10.0.1.8 | 255.255.0.0 | 10.0.1.1 |  | 设置" }
         << QStringList { "A1 <b>A1</b>", "0012345 <b>0012345</b>", "A3 <b>A3</b>", "A4 <b>A4</b>" }
         << "设置 2 台设备";
+    // A serial number that looks like markup is shown as written.
     QTest::newRow("nothing to set")
-        << table << QByteArray("sn,ip,mask\nQ,10.0.1.7,255.255.255.0\n") << QString()
-        << QStringList { "Q |  | 10.0.1.7 | 255.255.255.0 | 10.0.1.1 |  | 未找到" }
+        << table << QByteArray("sn,ip,mask\n<b>SN</b>,10.0.1.7,255.255.255.0\n") << QString()
+        << QStringList { "<b>SN</b> |  | 10.0.1.7 | 255.255.255.0 | 10.0.1.1 |  | 未找到" }
         << QStringList { "A1 <b>A1</b>", "0012345 <b>0012345</b>", "A3 <b>A3</b>", "A4 <b>A4</b>",
                "A5 <b>A5</b>", "A6 <b>A6</b>" }
         << QString();

@@ -184,14 +184,7 @@ void TestWorkbookOutput::tableFilesReplaceTheOldOne()
                 field = WithoutFormulaGuard(field);
         }
     }
-    QCOMPARE(read.size(), rows.size() + 1);
-    QCOMPARE(read.first(), OutputColumns<Entry>());
-    for (int r = 0; r < rows.size(); ++r) {
-        QStringList written;
-        for (const OutputCell& cell : rows.at(r))
-            written << cell.text;
-        QCOMPARE(read.at(r + 1), written);
-    }
+    QCOMPARE(read, WrittenTexts(OutputColumns<Entry>(), rows));
     QCOMPARE(read.last().at(1), QString("=1+1"));
     QCOMPARE(read.last().at(3), QString("0012345"));
 }

@@ -33,20 +33,13 @@ void TestWorkbookOutputCalc::calcKeepsEveryText()
     QVERIFY2(WriteWorkbook(path, OutputColumns<Entry>(), WorkbookRows(entries), &why), qPrintable(why));
 
     QByteArray said;
-    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
+    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):" + CalcCsvOptions() }, path, &said),
         said.constData());
     QVector<QStringList> records;
     const QString text = CalcCsv(m_dir.filePath("devices.csv"));
     QVERIFY2(ReadCsv(text, &records), qPrintable(text));
 
-    QCOMPARE(records.size(), entries.size() + 1);
-    QCOMPARE(records.first(), OutputColumns<Entry>());
-    for (int r = 0; r < entries.size(); ++r) {
-        QStringList written;
-        for (const OutputCell& cell : OutputCells(entries.at(r)))
-            written << cell.text;
-        QCOMPARE(records.at(r + 1), written);
-    }
+    QCOMPARE(records, WrittenTexts(OutputColumns<Entry>(), WorkbookRows(entries)));
 }
 
 bool TestWorkbookOutputCalc::calc(const QStringList& options, const QString& path, QByteArray* said)
@@ -72,19 +65,12 @@ void TestWorkbookOutputCalc::calcMakesAPlanOfAnExportedList()
         WriteTableFile(path, TableFileFormat::Xlsx, OutputColumns<Entry>(), rows, &why), qPrintable(why));
 
     QByteArray said;
-    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1" }, path, &said),
+    QVERIFY2(calc({ "--convert-to", "csv:Text - txt - csv (StarCalc):" + CalcCsvOptions() }, path, &said),
         said.constData());
     QString text = CalcCsv(m_dir.filePath("list/list.csv"));
     QVector<QStringList> records;
     QVERIFY2(ReadCsv(text, &records), qPrintable(text));
-    QCOMPARE(records.size(), rows.size() + 1);
-    QCOMPARE(records.first(), OutputColumns<Entry>());
-    for (int r = 0; r < rows.size(); ++r) {
-        QStringList written;
-        for (const OutputCell& cell : rows.at(r))
-            written << cell.text;
-        QCOMPARE(records.at(r + 1), written);
-    }
+    QCOMPARE(records, WrittenTexts(OutputColumns<Entry>(), rows));
     QCOMPARE(records.at(1).at(1), QString("=1+1"));
     QCOMPARE(records.at(2).at(3), QString("0012345"));
 
@@ -98,8 +84,9 @@ void TestWorkbookOutputCalc::calcMakesAPlanOfAnExportedList()
     QStringList textColumns;
     for (int c = 1; c <= OutputColumns<Entry>().size(); ++c)
         textColumns << QStringLiteral("%1/2").arg(c);
-    QVERIFY2(calc({ "--infilter=CSV:44,34,76,1," + textColumns.join('/'), "--convert-to", "xlsx" },
-                 edited.fileName(), &said),
+    QVERIFY2(
+        calc({ "--infilter=CSV:" + CalcCsvOptions() + "," + textColumns.join('/'), "--convert-to", "xlsx" },
+            edited.fileName(), &said),
         said.constData());
     QFile plan(m_dir.filePath("edited/plan.xlsx"));
     QVERIFY2(plan.open(QIODevice::ReadOnly), "Calc saved no workbook");
